@@ -1,0 +1,35 @@
+# Compiler settings shared by every target of the project.
+
+set(CMAKE_CXX_STANDARD 20)
+set(CMAKE_CXX_STANDARD_REQUIRED ON)
+set(CMAKE_CXX_EXTENSIONS OFF)
+set(CMAKE_POSITION_INDEPENDENT_CODE ON)
+set(CMAKE_EXPORT_COMPILE_COMMANDS ON)
+
+if(NOT CMAKE_BUILD_TYPE AND NOT CMAKE_CONFIGURATION_TYPES)
+    set(CMAKE_BUILD_TYPE RelWithDebInfo CACHE STRING "Build type" FORCE)
+endif()
+
+# All libraries and programs land in two folders, so that the logging bridge finds the
+# back end next to itself and tests find every shared library without an install step.
+set(CMAKE_LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/lib)
+set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+set(CMAKE_BUILD_RPATH "${CMAKE_BINARY_DIR}/lib")
+
+add_compile_options(-Wall -Wextra -Werror -Wpedantic -Wshadow)
+
+if(TT_SANITIZE)
+    add_compile_options(-fsanitize=${TT_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=all)
+    add_link_options(-fsanitize=${TT_SANITIZE})
+endif()
+
+# Include paths are rooted at the repository: #include "platform/harbor/CbSmartPointer.h".
+set(TT_SOURCE_ROOT ${CMAKE_SOURCE_DIR})
+
+# tt_add_library(<name> SOURCES ... DEPENDS ...): one shared library of the project.
+function(tt_add_library name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;DEPENDS;PRIVATE_DEPENDS" ${ARGN})
+    add_library(${name} SHARED ${ARG_SOURCES})
+    target_include_directories(${name} PUBLIC ${TT_SOURCE_ROOT})
+    target_link_libraries(${name} PUBLIC ${ARG_DEPENDS} PRIVATE ${ARG_PRIVATE_DEPENDS})
+endfunction()

@@ -1,0 +1,78 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+
+#include "platform/abacus/CbVector3f.h"
+
+class CbStreamWriteBinary;
+class CbStreamReadBinary;
+
+// A 4x4 matrix stored row-major: element (r, c) is value 4r + c of the 16 stored values.
+// Points are row vectors: p maps to p × M, with the translation in the fourth row (values
+// 12, 13, 14). So A × B applies A first, then B, and a node's relative transformation
+// multiplies on the left of its father's. Products are C(r,c) = sum over k of
+// A(r,k)·B(k,c); the arithmetic is done by Eigen on the stored values.
+//
+// A plain value: copied freely, no alignment requirements, default-constructed as the
+// identity.
+template <class T>
+class CbMatrix4R {
+public:
+    using value_type = T;
+
+    constexpr CbMatrix4R() : m_values{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1} {}
+    constexpr explicit CbMatrix4R(const std::array<T, 16>& values) : m_values(values) {}
+    // Element-wise conversion from the other precision (rounding to nearest).
+    template <class U>
+    constexpr explicit CbMatrix4R(const CbMatrix4R<U>& other) : m_values{} {
+        for (size_t i = 0; i < 16; ++i) {
+            m_values[i] = static_cast<T>(other.Data()[i]);
+        }
+    }
+
+    static constexpr CbMatrix4R Identity() { return CbMatrix4R(); }
+    static constexpr CbMatrix4R Zero() { return CbMatrix4R(std::array<T, 16>{}); }
+    // The translation by (x, y, z).
+    static constexpr CbMatrix4R Translation(T x, T y, T z) {
+        CbMatrix4R m;
+        m(3, 0) = x;
+        m(3, 1) = y;
+        m(3, 2) = z;
+        return m;
+    }
+
+    constexpr T& operator()(size_t row, size_t column) { return m_values[4 * row + column]; }
+    constexpr const T& operator()(size_t row, size_t column) const { return m_values[4 * row + column]; }
+    constexpr T& operator[](size_t index) { return m_values[index]; }
+    constexpr const T& operator[](size_t index) const { return m_values[index]; }
+    T* Data() { return m_values.data(); }
+    constexpr const T* Data() const { return m_values.data(); }
+
+    // Exact comparison of all 16 values.
+    constexpr bool operator==(const CbMatrix4R& other) const = default;
+
+    CbMatrix4R operator*(const CbMatrix4R& other) const;
+    CbMatrix4R& operator*=(const CbMatrix4R& other) { return *this = *this * other; }
+    CbMatrix4R Transposed() const;
+
+    // The same matrix without translation: the fourth value of the first three rows set to
+    // 0 and the fourth row set to (0, 0, 0, 1). Turns normals with the rotation part only.
+    CbMatrix4R WithoutTranslation() const;
+
+    // p × M for the point p (row vector with w = 1), without the perspective divide.
+    CbVector3f TransformPoint(const CbVector3f& p) const;
+    // d × M for the direction d (w = 0): rotation and scale only.
+    CbVector3f TransformVector(const CbVector3f& d) const;
+
+    // Stream form: version number 1, then the 16 values in storage order. Reading reads the
+    // version and does not check it.
+    void Serialize(CbStreamWriteBinary& stream) const;
+    void Serialize(CbStreamReadBinary& stream);
+
+private:
+    std::array<T, 16> m_values;
+};
+
+extern template class CbMatrix4R<double>;
+extern template class CbMatrix4R<float>;

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/harbor/CbStreamRead.h"
+
+// Binary read stream with typed operations, the counterpart of CbStreamWriteBinary (same
+// encoding). Every read is bounds-checked: reading past the end, or a count that cannot
+// fit in what is left, throws CbException with a clear message and allocates nothing.
+//
+// Not thread-safe: one stream belongs to one reader.
+class CbStreamReadBinary : public CbStreamRead {
+public:
+    ~CbStreamReadBinary() override = default;
+
+    // Reads a version number. `newestKnown` is the newest version the caller can read; the
+    // stored version is returned whatever it is, and the caller decides what to accept.
+    virtual uint32_t ReadVersion(uint32_t newestKnown);
+    virtual bool ReadBool();
+    virtual uint8_t ReadUInt8();
+    virtual uint16_t ReadUInt16();
+    virtual int32_t ReadInt32();
+    virtual uint32_t ReadUInt32();
+    virtual int64_t ReadInt64();
+    virtual uint64_t ReadUInt64();
+    virtual float ReadFloat();
+    virtual double ReadDouble();
+    virtual std::wstring ReadWideString();
+    virtual void ReadBuffer(void* data, uint64_t byteCount);
+
+    void ReadFloatArray(float* values, uint64_t count);
+    void ReadUInt16Array(uint16_t* values, uint64_t count);
+
+    // Reads an unsigned 32-bit element count and checks that `count` elements of at least
+    // `minimumBytesPerElement` bytes each fit in what is left of the stream.
+    uint32_t ReadCount(uint64_t minimumBytesPerElement, const char* what);
+    // Throws unless `count` elements of `minimumBytesPerElement` bytes fit in what is left.
+    void RequireRemaining(uint64_t count, uint64_t minimumBytesPerElement, const char* what) const;
+    // Skips `byteCount` bytes.
+    void Skip(uint64_t byteCount);
+
+private:
+    template <class T>
+    T readLittleEndian();
+};

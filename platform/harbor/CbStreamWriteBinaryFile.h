@@ -1,0 +1,28 @@
+#pragma once
+
+#include <cstdio>
+#include <filesystem>
+
+#include "platform/harbor/CbStreamWriteBinary.h"
+
+// A binary write stream into a file, created or truncated on construction. Close()
+// flushes and reports errors; the destructor closes silently.
+class CbStreamWriteBinaryFile : public CbStreamWriteBinary {
+public:
+    explicit CbStreamWriteBinaryFile(const std::filesystem::path& path);
+    ~CbStreamWriteBinaryFile() override;
+    CbStreamWriteBinaryFile(const CbStreamWriteBinaryFile&) = delete;
+    CbStreamWriteBinaryFile& operator=(const CbStreamWriteBinaryFile&) = delete;
+
+    void WriteBytes(const void* data, uint64_t count) override;
+    uint64_t GetCount() const override { return m_count; }
+
+    // Flushes the data to the operating system and, with `sync`, to the disk.
+    void Flush(bool sync);
+    void Close();
+
+private:
+    std::filesystem::path m_path;
+    std::FILE* m_file = nullptr;
+    uint64_t m_count = 0;
+};
