@@ -1,0 +1,3 @@
+#include "platform/courier/KaCMessageSurfelCollectionModified.h"
+
+CB_DEFINE_RTTI(KaCMessageSurfelCollectionModified, &CyMessage::RTTI, nullptr, nullptr)

@@ -1,0 +1,3 @@
+#include "platform/courier/KaCMessageTreeStructureModified.h"
+
+CB_DEFINE_RTTI(KaCMessageTreeStructureModified, &CyMessage::RTTI, nullptr, nullptr)
