@@ -1,6 +1,7 @@
 #include "platform/lattice/CyNode.h"
 
 #include "platform/harbor/CbStreamWriteASCII.h"
+#include "platform/lattice/CyDataManager.h"
 
 CB_DEFINE_RTTI(CyNode, nullptr, &CyNode::CreateByFactory, nullptr)
 
@@ -14,12 +15,27 @@ CyNode::CyNode(const CyNode& other)
 
 CyNode::~CyNode() = default;
 
+CbSmartPointer<CyNode> CyNode::GetParent() {
+    CyDataManager* manager = GetDataManager();
+    return manager != nullptr ? manager->GetParentOf(*this) : nullptr;
+}
+
+CbSmartPointer<const CyNode> CyNode::GetParent() const {
+    CyDataManager* manager = GetDataManager();
+    return manager != nullptr ? manager->GetParentOf(*this) : nullptr;
+}
+
+std::vector<CbSmartPointer<CyNode>> CyNode::GetChildren() const {
+    CyDataManager* manager = GetDataManager();
+    return manager != nullptr ? manager->GetChildrenOf(*this) : std::vector<CbSmartPointer<CyNode>>();
+}
+
 bool CyNode::CreateData(const std::wstring& /*name*/) { return false; }
 
 void CyNode::setModified(bool modified, bool recursive) {
     m_modified = modified;
     if (recursive) {
-        for (const CbSmartPointer<CyNode>& child : m_children) {
+        for (const CbSmartPointer<CyNode>& child : GetChildren()) {
             child->setModified(modified, true);
         }
     }

@@ -18,9 +18,8 @@ class CyDataManager;
 // and write access to nodes and their subtrees.
 //
 // The links (data manager, parent, children) are written only by the CyDataManager that
-// holds the node, under its own lock; GetDataManager may be read by any thread at any
-// time. The tree links are read by threads that hold access to the node through the data
-// manager. A node that is in no data manager has no parent and no children.
+// holds the node, under its own lock, and read under that lock; any thread may read them
+// at any time. A node that is in no data manager has no parent and no children.
 class CyNode : public CbReferenceCounted,
                public CbIClassName<0, std::wstring>,
                public CbINonCopyable,
@@ -35,10 +34,10 @@ public:
     // The data manager that holds this node, or null.
     CyDataManager* GetDataManager() const { return m_dataManager.load(std::memory_order_acquire); }
     // The node's parent in the data manager's tree; null while it is not inserted.
-    CbSmartPointer<CyNode> GetParent() { return CbSmartPointer<CyNode>(m_parent); }
-    CbSmartPointer<const CyNode> GetParent() const { return CbSmartPointer<const CyNode>(m_parent); }
-    // The node's children in the data manager's tree.
-    const std::vector<CbSmartPointer<CyNode>>& GetChildren() const { return m_children; }
+    CbSmartPointer<CyNode> GetParent();
+    CbSmartPointer<const CyNode> GetParent() const;
+    // The node's children in the data manager's tree (a snapshot).
+    std::vector<CbSmartPointer<CyNode>> GetChildren() const;
 
     // What the data manager asks of its nodes. The defaults describe a plain node: not
     // serialisable, no data of its own, no modification tracking.
@@ -64,6 +63,7 @@ private:
     static IObject* CreateByFactory() { return new CyNode(); }
 
     std::atomic<CyDataManager*> m_dataManager{nullptr};
+    // Guarded by the lock of the data manager that holds the node.
     CyNode* m_parent = nullptr;                     // the parent holds this node strongly
     std::vector<CbSmartPointer<CyNode>> m_children;  // strong
     bool m_modified = false;
