@@ -2,6 +2,8 @@
 
 #include <array>
 #include <cstddef>
+#include <limits>
+#include <type_traits>
 
 #include "platform/abacus/CbVector3f.h"
 
@@ -23,11 +25,12 @@ public:
 
     constexpr CbMatrix4R() : m_values{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1} {}
     constexpr explicit CbMatrix4R(const std::array<T, 16>& values) : m_values(values) {}
-    // Element-wise conversion from the other precision (rounding to nearest).
+    // Element-wise conversion from the other precision, rounding to nearest; values beyond
+    // the range of T become infinities of their sign.
     template <class U>
     constexpr explicit CbMatrix4R(const CbMatrix4R<U>& other) : m_values{} {
         for (size_t i = 0; i < 16; ++i) {
-            m_values[i] = static_cast<T>(other.Data()[i]);
+            m_values[i] = convert(other.Data()[i]);
         }
     }
 
@@ -71,6 +74,23 @@ public:
     void Serialize(CbStreamReadBinary& stream);
 
 private:
+    template <class U>
+    static constexpr T convert(U value) {
+        if constexpr (std::is_same_v<T, float> && std::is_same_v<U, double>) {
+            // Halfway between the largest float and the next power of two rounds up to
+            // infinity; everything below it rounds to a float (C++ leaves larger values
+            // undefined, so they are mapped here).
+            constexpr double c_overflow = 0x1.fffffep127 + 0x1p103;
+            if (value >= c_overflow) {
+                return std::numeric_limits<float>::infinity();
+            }
+            if (value <= -c_overflow) {
+                return -std::numeric_limits<float>::infinity();
+            }
+        }
+        return static_cast<T>(value);
+    }
+
     std::array<T, 16> m_values;
 };
 

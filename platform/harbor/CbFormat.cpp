@@ -1,5 +1,7 @@
 #include "platform/harbor/CbFormat.h"
 
+#include <locale.h>
+
 #include <cwchar>
 #include <cwctype>
 #include <vector>
@@ -10,6 +12,28 @@ bool isFlag(wchar_t c) { return c == L'-' || c == L'+' || c == L' ' || c == L'#'
 bool isLengthModifier(wchar_t c) {
     return c == L'h' || c == L'l' || c == L'L' || c == L'z' || c == L'j' || c == L't' || c == L'q';
 }
+
+// Narrow arguments are UTF-8 text, whatever locale the program runs in; vswprintf decodes
+// them with the thread's locale, so formatting runs in a UTF-8 one (numbers as in "C").
+class Utf8LocaleScope {
+public:
+    Utf8LocaleScope() {
+        static const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
+        if (utf8 != static_cast<locale_t>(0)) {
+            m_previous = uselocale(utf8);
+        }
+    }
+    ~Utf8LocaleScope() {
+        if (m_previous != static_cast<locale_t>(0)) {
+            uselocale(m_previous);
+        }
+    }
+    Utf8LocaleScope(const Utf8LocaleScope&) = delete;
+    Utf8LocaleScope& operator=(const Utf8LocaleScope&) = delete;
+
+private:
+    locale_t m_previous = static_cast<locale_t>(0);
+};
 
 }  // namespace
 
@@ -58,6 +82,7 @@ std::wstring CbTranslateWideFormat(const wchar_t* format) {
 
 std::wstring CbFormatVW(const wchar_t* format, va_list arguments) {
     std::wstring translated = CbTranslateWideFormat(format);
+    Utf8LocaleScope locale;
     std::vector<wchar_t> buffer(256);
     for (;;) {
         va_list copy;

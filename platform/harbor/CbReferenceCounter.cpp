@@ -83,7 +83,8 @@ void CbWeakPointerBase::detach() {
     if (m_counter == nullptr) {
         return;
     }
-    std::lock_guard<std::mutex> lock(m_counter->GetCriticalSection());
+    // The counter may have died with its object: only its address picks the stripe.
+    std::lock_guard<std::mutex> lock(CbReferenceCounter::StripeFor(m_counter));
     if (m_target != nullptr) {
         if (m_previous != nullptr) {
             m_previous->m_next = m_next;
@@ -104,7 +105,7 @@ const void* CbWeakPointerBase::acquireTarget() const {
     if (m_counter == nullptr) {
         return nullptr;
     }
-    std::lock_guard<std::mutex> lock(m_counter->GetCriticalSection());
+    std::lock_guard<std::mutex> lock(CbReferenceCounter::StripeFor(m_counter));
     if (m_target == nullptr || !m_counter->TryIncrement()) {
         return nullptr;
     }
@@ -115,6 +116,6 @@ bool CbWeakPointerBase::isAlive() const {
     if (m_counter == nullptr) {
         return false;
     }
-    std::lock_guard<std::mutex> lock(m_counter->GetCriticalSection());
+    std::lock_guard<std::mutex> lock(CbReferenceCounter::StripeFor(m_counter));
     return m_target != nullptr && m_counter->GetCount() > 0;
 }

@@ -10,7 +10,9 @@
 //
 // Conversions are lossless for every sequence of wchar_t values that are valid code
 // points or lone surrogates: a lone surrogate travels as that single UTF-16 unit and
-// comes back as the same wchar_t. Values above U+10FFFF become U+FFFD.
+// comes back as the same wchar_t. Values above U+10FFFF become U+FFFD. Where wchar_t holds
+// code points, a high surrogate directly followed by a low one cannot survive UTF-16: the
+// two come back as the one code point that the pair encodes.
 
 std::string CbToUtf8(std::wstring_view text);
 // Invalid UTF-8 bytes decode to U+FFFD each.

@@ -18,8 +18,9 @@ struct CbThreadPolicyDefault {
 };
 
 // A named thread that runs `T::Run()` of the object that derives from it (T derives from
-// CbThread<T, Policy>). Start() starts it once; Wait() waits for its end; the destructor
-// waits without limit, so a thread object never outlives its thread.
+// CbThread<T, Policy>). Start() starts it (again once it has ended); Wait() waits for its
+// end. The base destructor waits without limit, but by then the derived object's members
+// are gone: owners call Wait() before they destroy a started thread object.
 //
 // Start, Wait and the destructor are called by the owning thread only.
 template <class T, class Policy = CbThreadPolicyDefault>
@@ -34,8 +35,12 @@ public:
 
     void Start() {
         if (m_thread.joinable()) {
-            return;
+            if (!m_finished.IsSet()) {
+                return;
+            }
+            m_thread.join();
         }
+        m_finished.Reset();
         m_thread = std::thread([this] {
             applyPolicy();
             static_cast<T*>(this)->Run();

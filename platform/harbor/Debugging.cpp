@@ -39,12 +39,25 @@ void GetCallStack(std::wstring& text, int depth) {
     if (depth <= 0) {
         return;
     }
-    // One frame for this function itself.
-    std::vector<void*> frames(static_cast<size_t>(depth) + 1);
+    // A few frames more for the walk itself: this function and, in sanitizer builds, an
+    // interceptor around backtrace. The text starts after this function's own frame.
+    constexpr int c_walkFrames = 4;
+    std::vector<void*> frames(static_cast<size_t>(depth) + c_walkFrames);
     int count = backtrace(frames.data(), static_cast<int>(frames.size()));
-    for (int i = 1; i < count; ++i) {
-        text += L"  #" + std::to_wstring(i) + L" " + CbFromUtf8(describeFrame(frames[static_cast<size_t>(i)]));
-        if (i + 1 < count) {
+    int first = 1;
+    for (int i = 0; i < count && i < c_walkFrames; ++i) {
+        Dl_info info{};
+        if (dladdr(frames[static_cast<size_t>(i)], &info) != 0 &&
+            info.dli_saddr == reinterpret_cast<void*>(&GetCallStack)) {
+            first = i + 1;
+            break;
+        }
+    }
+    int last = count - first < depth ? count : first + depth;
+    for (int i = first; i < last; ++i) {
+        text += L"  #" + std::to_wstring(i - first + 1) + L" " +
+                CbFromUtf8(describeFrame(frames[static_cast<size_t>(i)]));
+        if (i + 1 < last) {
             text += L"\n";
         }
     }

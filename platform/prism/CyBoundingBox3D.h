@@ -5,8 +5,8 @@
 #include "platform/abacus/CbMatrix4Rf.h"
 #include "platform/abacus/CbVector3f.h"
 
-// An axis-aligned box in float coordinates. Default construction gives the empty box,
-// which encloses nothing and which every Extend replaces.
+// An axis-aligned box in float coordinates. Default construction gives the empty box. Any
+// empty box (minimum above maximum along some axis) encloses nothing, and Extend replaces it.
 class CyBoundingBox3D {
 public:
     CyBoundingBox3D() = default;
