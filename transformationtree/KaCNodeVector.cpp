@@ -1,0 +1,5 @@
+#include "transformationtree/KaCNodeVector.h"
+
+CB_DEFINE_RTTI(KaCNodeVector, nullptr, &KaCNodeVector::CreateByFactory, &KaCNodeVector::CloneByFactory)
+
+const char* const KaCNodeVector::ms_sourceFile = __FILE__;

@@ -1,0 +1,25 @@
+#pragma once
+
+// Included by KaCTransformationNode.h; include that header instead.
+
+// Walks the inner nodes of a subtree, the traversal root first. Every step dereferences
+// the node it passes (building a value with one 4x4 inversion), so a singular father
+// transformation on the way throws CyExceptionNotInvertible from ++ or --. Value type,
+// not synchronised.
+class KaCTransformationNode::KaNInnerNodeIterator : public KaCTransformationNode::KaNNodeIterator {
+public:
+    KaNInnerNodeIterator() = default;
+    KaNInnerNodeIterator(const KaNInnerNodeIterator& other) = default;
+    KaNInnerNodeIterator& operator=(const KaNInnerNodeIterator& other) = default;
+    ~KaNInnerNodeIterator() = default;
+
+    KaNInnerNodeIterator& operator++() override;
+    KaNInnerNodeIterator& operator--() override;
+    explicit operator bool() const override;
+
+private:
+    friend class KaCTransformationNodeInner;
+
+    // True when the iterator may rest where it stands: End, at root, or on an inner node.
+    bool restsHere() const;
+};

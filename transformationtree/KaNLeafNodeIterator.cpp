@@ -1,0 +1,65 @@
+#include "platform/harbor/Condition.h"
+#include "transformationtree/KaCTransformationNodeInner.h"
+
+using LeafIterator = KaCTransformationNode::KaNLeafNodeIterator;
+
+LeafIterator::KaNLeafNodeIterator() { m_atRoot = false; }
+
+bool LeafIterator::descendsInto(const KaCTransformationNode& node) { return hasChildren(node); }
+
+bool LeafIterator::isLeaf(const KaCTransformationNode& node) { return node.IsLeaf(); }
+
+void LeafIterator::forwardUntil(DescentRule rule, bool (*rests)(const KaCTransformationNode&)) {
+    if (m_singleLeafMode) {
+        m_atRoot = false;
+        return;
+    }
+    if (m_path.empty()) {
+        return;
+    }
+    do {
+        forwardMove(rule);
+    } while (!m_path.empty() && !rests(*GetCurrentNode()));
+}
+
+void LeafIterator::backwardUntil(DescentRule rule, bool (*rests)(const KaCTransformationNode&)) {
+    if (m_singleLeafMode) {
+        m_atRoot = false;
+        return;
+    }
+    if (m_path.empty()) {
+        return;
+    }
+    do {
+        backwardMove(rule);
+    } while (!m_path.empty() && !rests(*GetCurrentNode()));
+}
+
+LeafIterator& LeafIterator::operator++() {
+    forwardUntil(&descendsInto, &isLeaf);
+    return *this;
+}
+
+LeafIterator& LeafIterator::operator--() {
+    backwardUntil(&descendsInto, &isLeaf);
+    return *this;
+}
+
+KaCTransformationNodeWithTrafo LeafIterator::operator*() const {
+    CB_CHECK_CONDITION(static_cast<bool>(*this));
+    return KaNNodeIterator::operator*();
+}
+
+LeafIterator::operator bool() const {
+    if (m_singleLeafMode) {
+        return m_atRoot;
+    }
+    return !m_path.empty() && GetCurrentNode()->IsLeaf();
+}
+
+CbSmartPointer<KaCTransformationNodeInner> LeafIterator::GetFather() const {
+    if (m_singleLeafMode) {
+        return nullptr;
+    }
+    return CbStaticCast<KaCTransformationNodeInner>(KaNNodeIterator::GetFather());
+}
