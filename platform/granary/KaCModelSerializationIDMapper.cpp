@@ -1,0 +1,109 @@
+#include "platform/granary/KaCModelSerializationIDMapper.h"
+
+#include <cstdint>
+#include <string>
+#include <utility>
+
+#include "platform/harbor/CbCriticalSectionAuto.h"
+#include "platform/harbor/CbException.h"
+#include "platform/harbor/CbFactory.h"
+#include "platform/harbor/CbStreamReadBinary.h"
+#include "platform/harbor/CbStreamReadBinaryBuffer.h"
+#include "platform/harbor/CbStreamWriteBinary.h"
+#include "platform/harbor/CbStreamWriteBinaryBuffer.h"
+
+void KaCModelSerializationIDMapper::WriteModelByReference(CbStreamWriteBinary& stream,
+                                                          CbSmartPointer<const KaCModelCCT> model) {
+    const CyUniqueID& id = model ? model->GetId() : CyUniqueID::GetInvalidID();
+    id.Serialize(stream);
+    if (model) {
+        GetInstance().rememberReferenced(std::move(model));
+    }
+}
+
+void KaCModelSerializationIDMapper::rememberReferenced(CbSmartPointer<const KaCModelCCT> model) {
+    CbCriticalSectionAuto lock(m_cs);
+    if (m_referencedSet.insert(model.Get()).second) {
+        m_referenced.push_back(std::move(model));
+    }
+}
+
+CbSmartPointer<const KaCModelCCT> KaCModelSerializationIDMapper::ReadModelByReference(
+    CbStreamReadBinary& stream) {
+    CyUniqueID id = CyUniqueID::GetInvalidID();
+    id.Serialize(stream);
+    return GetModel(id);
+}
+
+void KaCModelSerializationIDMapper::WriteModel(CbStreamWriteBinary& stream,
+                                               CbSmartPointer<const KaCModelCCT> model) {
+    if (!model) {
+        CB_THROW(CbException, "KaCModelSerializationIDMapper::WriteModel: no model");
+    }
+    CbCriticalSectionAuto lock(m_cs);
+    CbStreamWriteBinaryBuffer payload;
+    model->SerializeMetaData(payload);
+    model->SerializeGeometry(payload);
+    stream.WriteWideString(model->GetClassNameW());
+    stream.WriteUInt64(payload.GetCount());
+    stream.WriteBuffer(payload.GetData(), payload.GetCount());
+}
+
+CbSmartPointer<KaCModelCCT> KaCModelSerializationIDMapper::ReadModel(CbStreamReadBinary& stream) {
+    CbCriticalSectionAuto lock(m_cs);
+    const std::wstring className = stream.ReadWideString();
+    const uint64_t byteCount = stream.ReadUInt64();
+    stream.RequireRemaining(byteCount, 1, "model record byte");
+    CbSmartPointer<KaCModelCCT> model = CbCreateByName<KaCModelCCT>(className);
+    if (!model) {
+        stream.Skip(byteCount);
+        return nullptr;
+    }
+    // The payload is read from its own bounded stream, so a model that reads too much or
+    // too little cannot run into the records after it.
+    std::vector<uint8_t> bytes(static_cast<size_t>(byteCount));
+    stream.ReadBuffer(bytes.data(), byteCount);
+    CbStreamReadBinaryBuffer payload(std::move(bytes));
+    model->SerializeMetaData(payload);
+    model->SerializeGeometry(payload);
+    if (payload.GetRemaining() != 0) {
+        CB_THROW(CbException, "KaCModelSerializationIDMapper::ReadModel: corrupt model record: " +
+                                  std::to_string(payload.GetRemaining()) + " bytes left unread");
+    }
+    m_models[model->GetId()] = model;
+    return model;
+}
+
+void KaCModelSerializationIDMapper::SetModel(const CyUniqueID& id,
+                                             CbSmartPointer<const KaCModelCCT> model) {
+    CbCriticalSectionAuto lock(m_cs);
+    if (model) {
+        m_models[id] = std::move(model);
+    } else {
+        m_models.erase(id);
+    }
+}
+
+CbSmartPointer<const KaCModelCCT> KaCModelSerializationIDMapper::GetModel(const CyUniqueID& id) {
+    CbCriticalSectionAuto lock(m_cs);
+    auto it = m_models.find(id);
+    return it == m_models.end() ? nullptr : it->second;
+}
+
+std::vector<CbSmartPointer<const KaCModelCCT>>
+KaCModelSerializationIDMapper::GetReferencedModels() {
+    CbCriticalSectionAuto lock(m_cs);
+    return m_referenced;
+}
+
+void KaCModelSerializationIDMapper::ClearMapping() {
+    // Release the models after leaving the lock: their destruction needs none of it.
+    std::unordered_map<CyUniqueID, CbSmartPointer<const KaCModelCCT>> models;
+    std::vector<CbSmartPointer<const KaCModelCCT>> referenced;
+    {
+        CbCriticalSectionAuto lock(m_cs);
+        models.swap(m_models);
+        referenced.swap(m_referenced);
+        m_referencedSet.clear();
+    }
+}

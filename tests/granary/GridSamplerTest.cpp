@@ -1,0 +1,253 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <limits>
+#include <random>
+#include <vector>
+
+#include "platform/granary/KaCGridSampler.h"
+#include "platform/granary/KaCSurfelCollectionCCT.h"
+#include "tests/granary/GranaryTestSupport.h"
+
+namespace {
+
+// The brute-force reference: a cell is named by the double-precision floor of p / cellSize
+// per axis; surfels are gathered by comparing them with every cell found so far.
+struct Cell {
+    std::array<double, 3> key;
+    std::vector<KaCSurfel> surfels;
+};
+
+std::vector<Cell> occupiedCells(const std::vector<KaCSurfel>& surfels, float cellSize) {
+    std::vector<Cell> cells;
+    for (const KaCSurfel& s : surfels) {
+        const CbVector3f& p = s.position;
+        if (std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z)) {
+            const std::array<double, 3> key = {std::floor(double{p.x} / cellSize),
+                                               std::floor(double{p.y} / cellSize),
+                                               std::floor(double{p.z} / cellSize)};
+            auto cell = std::find_if(cells.begin(), cells.end(),
+                                     [&](const Cell& c) { return c.key == key; });
+            if (cell == cells.end()) {
+                cells.push_back({key, {s}});
+            } else {
+                cell->surfels.push_back(s);
+            }
+        }
+    }
+    return cells;
+}
+
+KaCSurfel representative(const Cell& cell, float parameter) {
+    std::vector<double> w;
+    double total = 0;
+    for (const KaCSurfel& s : cell.surfels) {
+        w.push_back(parameter == 0
+                        ? 1.0
+                        : (s.quality > 0 ? std::pow(double{s.quality}, double{parameter}) : 0.0));
+        total += w.back();
+    }
+    if (!(total > 0) || !std::isfinite(total)) {
+        w.assign(w.size(), 1.0);
+        total = static_cast<double>(w.size());
+    }
+    double sums[9] = {};  // position, normal, colour
+    double curvature = 0;
+    KaCSurfel r = cell.surfels[0];
+    for (size_t i = 0; i < w.size(); ++i) {
+        const KaCSurfel& s = cell.surfels[i];
+        const double values[9] = {s.position.x,
+                                  s.position.y,
+                                  s.position.z,
+                                  s.normal.x,
+                                  s.normal.y,
+                                  s.normal.z,
+                                  static_cast<double>(s.color.r),
+                                  static_cast<double>(s.color.g),
+                                  static_cast<double>(s.color.b)};
+        for (int k = 0; k < 9; ++k) {
+            sums[k] += w[i] * values[k];
+        }
+        curvature += w[i] * s.curvature;
+        if (s.quality > r.quality) {
+            r.quality = s.quality;
+            r.tissueType = s.tissueType;
+        }
+        r.boundary = r.boundary || s.boundary;
+    }
+    auto mean = [&](int k) { return sums[k] / total; };
+    auto byte = [](double v) { return static_cast<uint8_t>(std::nearbyint(v)); };
+    r.position = {static_cast<float>(mean(0)), static_cast<float>(mean(1)),
+                  static_cast<float>(mean(2))};
+    const CbVector3f normal{static_cast<float>(sums[3]), static_cast<float>(sums[4]),
+                            static_cast<float>(sums[5])};
+    r.normal = normal.Length() > 1e-6f ? normal : r.normal;
+    r.color = {byte(mean(6)), byte(mean(7)), byte(mean(8))};
+    r.curvature = byte(curvature / total);
+    return r;
+}
+
+void expectRepresents(const KaCSurfel& got, const KaCSurfel& want, bool withQuality) {
+    for (int a = 0; a < 3; ++a) {
+        EXPECT_NEAR(got.position[a], want.position[a],
+                    1e-6 * std::max(1.0f, std::fabs(want.position[a])));
+    }
+    EXPECT_LE(granarytest::AngleDegrees(got.normal, want.normal),
+              KaCQuantizedNormal::GetMaxAngularErrorDegrees());
+    EXPECT_TRUE(
+        std::abs(got.color.r - want.color.r) <= 1 && std::abs(got.color.g - want.color.g) <= 1 &&
+        std::abs(got.color.b - want.color.b) <= 1 && std::abs(got.curvature - want.curvature) <= 1);
+    EXPECT_EQ(got.quality, withQuality ? want.quality : 1.0f);
+    EXPECT_EQ(got.tissueType, want.tissueType);
+    EXPECT_EQ(got.boundary, want.boundary);
+}
+
+// Samples `container` and compares both output orders with the reference built from
+// `expected`, the surfels the sampler should take, in the common frame.
+void expectMatchesBruteForce(const KaCSurfelContainer& container, float cellSize, float parameter,
+                             const std::vector<KaCSurfel>& expected,
+                             const CbMatrix4Rf* trafo = nullptr,
+                             const std::vector<CyBoundingSphere>& spheres = {}) {
+    KaCGridSampler sampler(cellSize);
+    sampler.AddSurfels(container, trafo, spheres);
+    std::vector<Cell> cells = occupiedCells(expected, cellSize);
+    ASSERT_EQ(sampler.GetNrOfUsedCells(), cells.size());
+    for (bool sortByCell : {false, true}) {
+        if (sortByCell) {
+            std::sort(cells.begin(), cells.end(),
+                      [](const Cell& a, const Cell& b) { return a.key < b.key; });
+        }
+        KaCSurfelCollectionCCT target(sampler.GetNrOfUsedCells() + 2, false,
+                                      container.GetAttributeSet(), nullptr);
+        ASSERT_EQ(sampler.GetSubsampled(target, parameter, container.GetAttributeSet(), sortByCell),
+                  cells.size());
+        for (size_t i = 0; i < cells.size(); ++i) {
+            SCOPED_TRACE(testing::Message()
+                         << "cell " << i << (sortByCell ? " ascending" : " by first use"));
+            expectRepresents(target.GetSurfel(static_cast<uint32_t>(i)),
+                             representative(cells[i], parameter), container.HasQualityFlag());
+        }
+    }
+}
+
+std::vector<KaCSurfel> surfelsOf(const KaCSurfelContainer& container) {
+    std::vector<KaCSurfel> surfels;
+    for (uint32_t i = 0; i < container.GetNrSurfels(); ++i) {
+        surfels.push_back(container.GetSurfel(i));
+    }
+    return surfels;
+}
+
+void expectMatchesBruteForce(const std::vector<CbVector3f>& positions, float cellSize,
+                             float parameter) {
+    KaCSurfelContainer container(KaCSurfelContainer::eSurfelAttributeSetFull);
+    granarytest::AddRandomSurfels(container, static_cast<uint32_t>(positions.size()), 41);
+    for (uint32_t i = 0; i < positions.size(); ++i) {
+        KaCSurfel s = container.GetSurfel(i);
+        s.position = positions[i];
+        container.SetSurfel(i, s);
+    }
+    expectMatchesBruteForce(container, cellSize, parameter, surfelsOf(container));
+}
+
+}  // namespace
+
+TEST(GridSampler, MatchesBruteForceOnSmallRandomClouds) {
+    std::mt19937 random(31);
+    for (int round = 0; round < 24; ++round) {
+        // Every attribute set; random qualities include zeros, so that some cells fall back
+        // to the plain mean.
+        KaCSurfelContainer container(
+            static_cast<KaCSurfelContainer::ESurfelAttributeSet>(round % 3));
+        for (int i = 0; i < 1 + round * 12; ++i) {
+            KaCSurfel s = granarytest::RandomSurfel(random, 2.0f);
+            for (int a = 0; a < 3 && i % 3 == 0; ++a) {
+                s.position[a] =
+                    std::floor(s.position[a] * 4.0f) / 4.0f;  // on the faces of half cells
+            }
+            container.AddSurfel(s);
+        }
+        SCOPED_TRACE(testing::Message() << "round " << round);
+        expectMatchesBruteForce(container, 0.5f, round % 4 == 0 ? 0.0f : 2.5f,
+                                surfelsOf(container));
+    }
+}
+
+TEST(GridSampler, HandlesAnyExtentAndCellSize) {
+    const float inf = std::numeric_limits<float>::infinity();
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float limit = 9007199254740992.0f;  // 2^53
+    const std::vector<CbVector3f> wild = {{1e30f, -1e30f, 0},
+                                          {1e30f, -1e30f, 0},
+                                          {1e30f, -1e30f, 0.01f},
+                                          {-1e30f, 1e30f, 5},
+                                          {3.4e38f, -3.4e38f, 1},
+                                          {0.05f, 0.05f, 0.05f},
+                                          {0.06f, 0.04f, 0},
+                                          {-0.05f, 0, 0},
+                                          {limit, 1, 1},
+                                          {limit - 536870912.0f, 1, 1},
+                                          {-limit, 1, 1},
+                                          {1e-30f, -1e-30f, 2e-30f},
+                                          {nan, 0, 0},
+                                          {0, inf, 0},
+                                          {-0.0f, 0, 0},
+                                          {1e-38f, 0, 0}};
+    for (float cellSize : {0.1f, 1.0f, 1e-30f, 1e-45f, 3e38f, 1e20f}) {
+        SCOPED_TRACE(testing::Message() << "cell size " << cellSize);
+        expectMatchesBruteForce(wild, cellSize, 1.0f);
+    }
+    // Tiny cells over a unit cloud: every distinct float is its own cell, duplicates share.
+    std::mt19937 random(43);
+    std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
+    std::vector<CbVector3f> dense;
+    for (int i = 0; i < 150; ++i) {
+        dense.push_back(i % 5 == 4 ? dense[i - 3]
+                                   : CbVector3f{unit(random), unit(random), unit(random)});
+    }
+    expectMatchesBruteForce(dense, 1e-30f, 0.0f);
+    expectMatchesBruteForce(dense, 1e-7f, 0.0f);
+}
+
+TEST(GridSampler, TransformsAndFiltersBySpheres) {
+    KaCSurfelContainer container(KaCSurfelContainer::eSurfelAttributeSetFull);
+    granarytest::AddRandomSurfels(container, 200, 51, 4.0f);
+    // A quarter turn about z and a whole-number shift: exact in float, so the reference can
+    // transform the surfels itself.
+    const CbMatrix4Rf turn(std::array<float, 16>{0, 1, 0, 0, -1, 0, 0, 0, 0, 0, 1, 0, 3, -2, 5, 1});
+    const std::vector<CyBoundingSphere> spheres = {{{3, -2, 5}, 2.0f}, {{6, 1, 7}, 1.5f}};
+    std::vector<KaCSurfel> all, inSpheres;
+    for (KaCSurfel s : surfelsOf(container)) {
+        s.position = {3 - s.position.y, -2 + s.position.x, 5 + s.position.z};
+        s.normal = {-s.normal.y, s.normal.x, s.normal.z};
+        all.push_back(s);
+        if (spheres[0].Contains(s.position) || spheres[1].Contains(s.position)) {
+            inSpheres.push_back(s);
+        }
+    }
+    ASSERT_GT(inSpheres.size(), 20u);
+    ASSERT_LT(inSpheres.size(), 180u);
+    expectMatchesBruteForce(container, 0.75f, 0.5f, inSpheres, &turn, spheres);
+    expectMatchesBruteForce(container, 0.75f, 0.5f, all, &turn, {});
+}
+
+TEST(GridSampler, RefusesBadCellSizesAndTooSmallTargets) {
+    for (float bad :
+         {0.0f, -0.0f, -1.0f, std::numeric_limits<float>::quiet_NaN(),
+          std::numeric_limits<float>::infinity(), -std::numeric_limits<float>::infinity()}) {
+        EXPECT_THROW(KaCGridSampler{bad}, CbException) << bad;
+    }
+    EXPECT_NO_THROW(KaCGridSampler{std::numeric_limits<float>::denorm_min()});
+
+    KaCSurfelContainer container(KaCSurfelContainer::eSurfelAttributeSetBasic);
+    granarytest::AddRandomSurfels(container, 20, 61, 10.0f);
+    KaCGridSampler sampler(1.0f);
+    sampler.AddSurfels(container, nullptr);
+    KaCSurfelContainer target(KaCSurfelContainer::eSurfelAttributeSetBasic);
+    target.Resize(sampler.GetNrOfUsedCells() - 1);
+    EXPECT_THROW(
+        sampler.GetSubsampled(target, 0, KaCSurfelContainer::eSurfelAttributeSetBasic, false),
+        CbException);
+}
