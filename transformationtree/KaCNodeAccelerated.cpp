@@ -1,6 +1,7 @@
 #include "transformationtree/KaCNodeAccelerated.h"
 
-KaCNodeAccelerated::KaCNodeAccelerated(CbSmartPointer<const KaCTransformationNode> aNode, const CbMatrix4Rd& aTrafo)
+KaCNodeAccelerated::KaCNodeAccelerated(CbSmartPointer<const KaCTransformationNode> aNode,
+                                       const CbMatrix4Rd& aTrafo)
     : node(std::move(aNode)), trafo(aTrafo) {
     deriveModel();
 }
@@ -13,5 +14,6 @@ KaCNodeAccelerated::KaCNodeAccelerated(const KaCTransformationNode::KaNNodeItera
 
 void KaCNodeAccelerated::deriveModel() {
     model = node ? node->GetModel() : nullptr;
-    surfelCollection = model ? model->GetSurfelCollection(KaCModelCCT::eSurfelCollectionTypeStandard) : nullptr;
+    surfelCollection =
+        model ? model->GetSurfelCollection(KaCModelCCT::eSurfelCollectionTypeStandard) : nullptr;
 }

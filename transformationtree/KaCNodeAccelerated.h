@@ -22,7 +22,8 @@ public:
     // `node` with `trafo` as given.
     KaCNodeAccelerated(CbSmartPointer<const KaCTransformationNode> node, const CbMatrix4Rd& trafo);
     // The iterator's current node with (its accumulated transformation) × `trafo`.
-    KaCNodeAccelerated(const KaCTransformationNode::KaNNodeIterator& iterator, const CbMatrix4Rd& trafo);
+    KaCNodeAccelerated(const KaCTransformationNode::KaNNodeIterator& iterator,
+                       const CbMatrix4Rd& trafo);
 
     CbSmartPointer<const KaCTransformationNode> node;
     CbSmartPointer<const KaCModelCCT> model;

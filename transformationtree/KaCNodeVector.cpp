@@ -1,5 +1,6 @@
 #include "transformationtree/KaCNodeVector.h"
 
-CB_DEFINE_RTTI(KaCNodeVector, nullptr, &KaCNodeVector::CreateByFactory, &KaCNodeVector::CloneByFactory)
+CB_DEFINE_RTTI(KaCNodeVector, nullptr, &KaCNodeVector::CreateByFactory,
+               &KaCNodeVector::CloneByFactory)
 
 const char* const KaCNodeVector::ms_sourceFile = __FILE__;

@@ -10,8 +10,8 @@ class KaCNodeVector : public KaTNodeVector<KaCNodeVector, CCT_DepthImage> {
 public:
     KaCNodeVector() = default;
     // SetInnerNode(node, type, trafo, flags).
-    KaCNodeVector(CbSmartPointer<const KaCTransformationNode> node, IteratorType type, const CbMatrix4Rd& trafo,
-                  unsigned int flags) {
+    KaCNodeVector(CbSmartPointer<const KaCTransformationNode> node, IteratorType type,
+                  const CbMatrix4Rd& trafo, unsigned int flags) {
         SetInnerNode(std::move(node), type, trafo, flags);
     }
     KaCNodeVector(const KaCNodeVector& other) = default;

@@ -37,8 +37,10 @@ uint64_t sequenceNumber(const KaCTransformationNode& node) {
 
 }  // namespace
 
-void KaCNodeVectorOperations::AppendInnerNode(Elements& elements, CbSmartPointer<const KaCTransformationNode> node,
-                                              int type, const CbMatrix4Rd& trafo, unsigned int flags) {
+void KaCNodeVectorOperations::AppendInnerNode(Elements& elements,
+                                              CbSmartPointer<const KaCTransformationNode> node,
+                                              int type, const CbMatrix4Rd& trafo,
+                                              unsigned int flags) {
     if (!node) {
         return;
     }
@@ -61,20 +63,23 @@ void KaCNodeVectorOperations::AppendInnerNode(Elements& elements, CbSmartPointer
 
 void KaCNodeVectorOperations::SortBySequenceNumber(Elements& elements) {
     // Elements without node compare with nothing; keep them out of the sort, at the end.
-    auto withNode = std::stable_partition(elements.begin(), elements.end(),
-                                          [](const KaCNodeAccelerated& e) { return static_cast<bool>(e.node); });
-    std::sort(elements.begin(), withNode, [](const KaCNodeAccelerated& a, const KaCNodeAccelerated& b) {
-        uint64_t sa = sequenceNumber(*a.node);
-        uint64_t sb = sequenceNumber(*b.node);
-        if (sa != sb) {
-            return sa < sb;
-        }
-        return a.node->GetID() < b.node->GetID();
-    });
+    auto withNode = std::stable_partition(
+        elements.begin(), elements.end(),
+        [](const KaCNodeAccelerated& e) { return static_cast<bool>(e.node); });
+    std::sort(elements.begin(), withNode,
+              [](const KaCNodeAccelerated& a, const KaCNodeAccelerated& b) {
+                  uint64_t sa = sequenceNumber(*a.node);
+                  uint64_t sb = sequenceNumber(*b.node);
+                  if (sa != sb) {
+                      return sa < sb;
+                  }
+                  return a.node->GetID() < b.node->GetID();
+              });
 }
 
 void KaCNodeVectorOperations::Write(const Elements& elements, CbStreamWriteBinary& stream) {
-    KaCTransformationNodeSerializationIDMapper& mapper = KaCTransformationNodeSerializationIDMapper::GetInstance();
+    KaCTransformationNodeSerializationIDMapper& mapper =
+        KaCTransformationNodeSerializationIDMapper::GetInstance();
     stream.WriteVersion(c_version);
     stream.WriteUInt32(static_cast<uint32_t>(elements.size()));
     for (const KaCNodeAccelerated& element : elements) {
@@ -86,15 +91,17 @@ void KaCNodeVectorOperations::Write(const Elements& elements, CbStreamWriteBinar
     }
 }
 
-void KaCNodeVectorOperations::Read(Elements& elements, CbStreamReadBinary& stream, const char* sourceFile,
-                                   int sourceLine) {
+void KaCNodeVectorOperations::Read(Elements& elements, CbStreamReadBinary& stream,
+                                   const char* sourceFile, int sourceLine) {
     uint32_t version = stream.ReadVersion(c_version);
     if (version != 1 && version != 2) {
-        throw CbExceptionWrongFileVersion(sourceFile, sourceLine,
-                                          "node vector: unknown version " + std::to_string(version));
+        throw CbExceptionWrongFileVersion(
+            sourceFile, sourceLine, "node vector: unknown version " + std::to_string(version));
     }
-    uint32_t count = stream.ReadCount(c_minimumElementBytes + (version == 2 ? 4 : 0), "node vector element");
-    KaCTransformationNodeSerializationIDMapper& mapper = KaCTransformationNodeSerializationIDMapper::GetInstance();
+    uint32_t count =
+        stream.ReadCount(c_minimumElementBytes + (version == 2 ? 4 : 0), "node vector element");
+    KaCTransformationNodeSerializationIDMapper& mapper =
+        KaCTransformationNodeSerializationIDMapper::GetInstance();
     elements.clear();
     elements.resize(count);
     for (KaCNodeAccelerated& element : elements) {

@@ -23,7 +23,8 @@ public:
     using Elements = std::vector<KaCNodeAccelerated>;
 
     // The iterator types: 0 leaves, 1 cached leaves, 2 all nodes; others append nothing.
-    static void AppendInnerNode(Elements& elements, CbSmartPointer<const KaCTransformationNode> node, int type,
+    static void AppendInnerNode(Elements& elements,
+                                CbSmartPointer<const KaCTransformationNode> node, int type,
                                 const CbMatrix4Rd& trafo, unsigned int flags);
     // Acquisition order: by the sequence number of the node's current model (nodes without
     // model last), ties by node ID. Elements without node go after all others.
@@ -32,5 +33,6 @@ public:
     static void Write(const Elements& elements, CbStreamWriteBinary& stream);
     // Throws CbExceptionWrongFileVersion (naming `sourceFile`) for an unknown version,
     // leaving `elements` unchanged; CbException for corrupt bytes.
-    static void Read(Elements& elements, CbStreamReadBinary& stream, const char* sourceFile, int sourceLine);
+    static void Read(Elements& elements, CbStreamReadBinary& stream, const char* sourceFile,
+                     int sourceLine);
 };

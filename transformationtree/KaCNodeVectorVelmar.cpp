@@ -1,5 +1,6 @@
 #include "transformationtree/KaCNodeVectorVelmar.h"
 
-CB_DEFINE_RTTI(KaCNodeVectorVelmar, nullptr, &KaCNodeVectorVelmar::CreateByFactory, &KaCNodeVectorVelmar::CloneByFactory)
+CB_DEFINE_RTTI(KaCNodeVectorVelmar, nullptr, &KaCNodeVectorVelmar::CreateByFactory,
+               &KaCNodeVectorVelmar::CloneByFactory)
 
 const char* const KaCNodeVectorVelmar::ms_sourceFile = __FILE__;

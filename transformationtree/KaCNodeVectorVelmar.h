@@ -12,8 +12,8 @@ class KaCNodeVectorVelmar : public KaTNodeVector<KaCNodeVectorVelmar, VelmarDept
 public:
     KaCNodeVectorVelmar() = default;
     // SetInnerNode(node, type, trafo, flags).
-    KaCNodeVectorVelmar(CbSmartPointer<const KaCTransformationNode> node, IteratorType type, const CbMatrix4Rd& trafo,
-                  unsigned int flags) {
+    KaCNodeVectorVelmar(CbSmartPointer<const KaCTransformationNode> node, IteratorType type,
+                        const CbMatrix4Rd& trafo, unsigned int flags) {
         SetInnerNode(std::move(node), type, trafo, flags);
     }
     KaCNodeVectorVelmar(const KaCNodeVectorVelmar& other) = default;

@@ -28,7 +28,9 @@ namespace {
 constexpr uint32_t c_baseRecordVersion = 1;
 
 // Revision mask bits: index 0 the model revision, index 1 the transformation revision.
-constexpr bool selects(unsigned int mask, int index) { return (mask & (1u << index)) != 0; }
+constexpr bool selects(unsigned int mask, int index) {
+    return (mask & (1u << index)) != 0;
+}
 
 }  // namespace
 
@@ -37,7 +39,8 @@ KaCTransformationNode::KaCTransformationNode() : m_nodeRevisions{0, 0} {
     NewNodeRevision(3);
 }
 
-KaCTransformationNode::KaCTransformationNode(CbSmartPointer<const KaCModelCCT> model) : KaCTransformationNode() {
+KaCTransformationNode::KaCTransformationNode(CbSmartPointer<const KaCModelCCT> model)
+    : KaCTransformationNode() {
     m_model = std::move(model);
 }
 
@@ -68,21 +71,28 @@ const CyUniqueID& KaCTransformationNode::GetInvalidID() {
 
 // --- Tree position
 
-CbSmartPointer<KaCTransformationNodeInner> KaCTransformationNode::GetFather() { return m_father.Lock(); }
+CbSmartPointer<KaCTransformationNodeInner> KaCTransformationNode::GetFather() {
+    return m_father.Lock();
+}
 
-CbSmartPointer<const KaCTransformationNodeInner> KaCTransformationNode::GetFather() const { return m_father.Lock(); }
+CbSmartPointer<const KaCTransformationNodeInner> KaCTransformationNode::GetFather() const {
+    return m_father.Lock();
+}
 
-void KaCTransformationNode::setFather(const CbSmartPointer<KaCTransformationNodeInner>& father) { m_father = father; }
+void KaCTransformationNode::setFather(const CbSmartPointer<KaCTransformationNodeInner>& father) {
+    m_father = father;
+}
 
 // --- Transformation
 
-CbMatrix4Rd KaCTransformationNode::GetRelativeTrafo(CbSmartPointer<const KaCTransformationNodeInner> ancestor) const {
+CbMatrix4Rd KaCTransformationNode::GetRelativeTrafo(
+    CbSmartPointer<const KaCTransformationNodeInner> ancestor) const {
     if (ancestor.Get() == this) {
         return c_matIdentityD;
     }
     CbMatrix4Rd trafo = m_relativeTrafo;
-    for (CbSmartPointer<const KaCTransformationNodeInner> father = GetFather(); father && father != ancestor;
-         father = father->GetFather()) {
+    for (CbSmartPointer<const KaCTransformationNodeInner> father = GetFather();
+         father && father != ancestor; father = father->GetFather()) {
         trafo = trafo * father->GetRelativeTrafo();
     }
     return trafo;
@@ -93,16 +103,17 @@ void KaCTransformationNode::SetRelativeTrafo(const CbMatrix4Rd& trafo) {
     NewNodeRevision(2);
 }
 
-void KaCTransformationNode::SetRelativeTrafo(const CbMatrix4Rd& trafo,
-                                             CbSmartPointer<const KaCTransformationNodeInner> ancestor) {
+void KaCTransformationNode::SetRelativeTrafo(
+    const CbMatrix4Rd& trafo, CbSmartPointer<const KaCTransformationNodeInner> ancestor) {
     CbSmartPointer<const KaCTransformationNodeInner> father = GetFather();
     if (!father) {
         const Logging::CLogger& logger = KaCTransformationTreeLoggers::TransformationNode();
         if (Logging::IsLogEnabled(logger, Logging::eWarning)) {
             std::wstring stack;
             Debugging::GetCallStack(stack, 3);
-            Logging::LogWarning(logger, __FILE__, __LINE__, "KaCTransformationNode::SetRelativeTrafo",
-                                L"Setting relative Trafo on Node without Father!\n%s", stack.c_str());
+            Logging::LogWarning(
+                logger, __FILE__, __LINE__, "KaCTransformationNode::SetRelativeTrafo",
+                L"Setting relative Trafo on Node without Father!\n%s", stack.c_str());
         }
         CB_THROW(CbException, "KaCTransformationNode::SetRelativeTrafo");
     }
@@ -110,7 +121,8 @@ void KaCTransformationNode::SetRelativeTrafo(const CbMatrix4Rd& trafo,
     double determinant = 0.0;
     CbMatrixInternal::Invert(fatherToAncestor, determinant);
     if (determinant == 0.0) {
-        CB_THROW(CyExceptionNotInvertible, "KaCTransformationNode::SetRelativeTrafo: singular father transformation");
+        CB_THROW(CyExceptionNotInvertible,
+                 "KaCTransformationNode::SetRelativeTrafo: singular father transformation");
     }
     SetRelativeTrafo(trafo * fatherToAncestor);
 }
@@ -193,7 +205,8 @@ void KaCTransformationNode::AssumeAttributes(CbSmartPointer<const KaCTransformat
 // --- Structure record of the node base
 
 void KaCTransformationNode::SerializeStructure(CbStreamWriteBinary& stream) const {
-    KaCTransformationNodeSerializationIDMapper& nodes = KaCTransformationNodeSerializationIDMapper::GetInstance();
+    KaCTransformationNodeSerializationIDMapper& nodes =
+        KaCTransformationNodeSerializationIDMapper::GetInstance();
     KaCModelSerializationIDMapper::GetInstance();
     // The version goes out as a plain unsigned 32-bit value; the stream's version encoding
     // is the same, so the version read gets it back.
@@ -213,8 +226,9 @@ void KaCTransformationNode::SerializeStructure(CbStreamWriteBinary& stream) cons
 void KaCTransformationNode::SerializeStructure(CbStreamReadBinary& stream) {
     uint32_t version = stream.ReadVersion(c_baseRecordVersion);
     if (version != c_baseRecordVersion) {
-        CB_THROW(CbExceptionWrongFileVersion,
-                 "KaCTransformationNode: unknown structure record version " + std::to_string(version));
+        CB_THROW(
+            CbExceptionWrongFileVersion,
+            "KaCTransformationNode: unknown structure record version " + std::to_string(version));
     }
     readStructureVersion1(stream);
 }
@@ -223,7 +237,8 @@ void KaCTransformationNode::readStructureVersion1(CbStreamReadBinary& stream) {
     CbSmartPointer<KaCTransformationNode> fatherNode =
         KaCTransformationNodeSerializationIDMapper::GetInstance().ReadNodeByReference(stream);
     CbSmartPointer<KaCTransformationNodeInner> father =
-        fatherNode && !fatherNode->IsLeaf() ? CbStaticCast<KaCTransformationNodeInner>(fatherNode) : nullptr;
+        fatherNode && !fatherNode->IsLeaf() ? CbStaticCast<KaCTransformationNodeInner>(fatherNode)
+                                            : nullptr;
     if (father != GetFather()) {
         m_father = father;
     }
@@ -257,8 +272,9 @@ CbSmartPointer<const KaCSurfelCollectionCCT> sourceOf(const KaCNodeAccelerated& 
     CbSmartPointer<const KaCSurfelCollectionCCT> source =
         element.model ? element.model->GetSurfelCollection(type) : nullptr;
     if (!source) {
-        CB_THROW(CbExceptionPreconditionViolation, "ComputeSubsampling: an element has no model or no collection of type " +
-                                                       std::to_string(static_cast<int>(type)));
+        CB_THROW(CbExceptionPreconditionViolation,
+                 "ComputeSubsampling: an element has no model or no collection of type " +
+                     std::to_string(static_cast<int>(type)));
     }
     return source;
 }
@@ -272,7 +288,8 @@ CbSmartPointer<KaCSurfelCollectionCCT> newCollection(uint64_t surfels) {
                                                 CbSmartPointer<const KaIRayImage>());
 }
 
-CbSmartPointer<KaCSurfelCollectionCCT> merge(const KaCNodeVector& nodes, KaCModelCCT::ESurfelCollectionType type,
+CbSmartPointer<KaCSurfelCollectionCCT> merge(const KaCNodeVector& nodes,
+                                             KaCModelCCT::ESurfelCollectionType type,
                                              const CbMatrix4Rf* trafo) {
     std::vector<CbSmartPointer<const KaCSurfelCollectionCCT>> sources;
     sources.reserve(nodes.size());
@@ -292,9 +309,11 @@ CbSmartPointer<KaCSurfelCollectionCCT> merge(const KaCNodeVector& nodes, KaCMode
     return result;
 }
 
-CbSmartPointer<KaCSurfelCollectionCCT> sample(const KaCNodeVector& nodes, KaCModelCCT::ESurfelCollectionType type,
-                                              const std::vector<CyBoundingSphere>* spheres, float cellSize,
-                                              float samplerParameter, const CbMatrix4Rf* trafo) {
+CbSmartPointer<KaCSurfelCollectionCCT> sample(const KaCNodeVector& nodes,
+                                              KaCModelCCT::ESurfelCollectionType type,
+                                              const std::vector<CyBoundingSphere>* spheres,
+                                              float cellSize, float samplerParameter,
+                                              const CbMatrix4Rf* trafo) {
     KaCGridSampler sampler(cellSize);
     for (const KaCNodeAccelerated& element : nodes) {
         CbSmartPointer<const KaCSurfelCollectionCCT> source = sourceOf(element, type);
@@ -306,7 +325,8 @@ CbSmartPointer<KaCSurfelCollectionCCT> sample(const KaCNodeVector& nodes, KaCMod
         }
     }
     CbSmartPointer<KaCSurfelCollectionCCT> result = newCollection(sampler.GetNrOfUsedCells());
-    sampler.GetSubsampled(*result, samplerParameter, KaCSurfelContainer::eSurfelAttributeSetFull, false);
+    sampler.GetSubsampled(*result, samplerParameter, KaCSurfelContainer::eSurfelAttributeSetFull,
+                          false);
     return result;
 }
 
@@ -324,7 +344,8 @@ CbSmartPointer<KaCSurfelCollectionCCT> KaCTransformationNode::ComputeSubsampling
 
 CbSmartPointer<KaCSurfelCollectionCCT> KaCTransformationNode::ComputeSubsampling(
     const KaCNodeVector& nodes, KaCModelCCT::ESurfelCollectionType collectionType,
-    const std::vector<CyBoundingSphere>& spheres, float cellSize, float samplerParameter, const CbMatrix4Rf* trafo) {
+    const std::vector<CyBoundingSphere>& spheres, float cellSize, float samplerParameter,
+    const CbMatrix4Rf* trafo) {
     if (cellSize == 0.0f) {
         return merge(nodes, collectionType, trafo);
     }

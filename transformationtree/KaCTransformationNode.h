@@ -69,7 +69,8 @@ public:
     virtual CyBoundingBox3D GetBoundingBox(const CbMatrix4Rd& trafo) const = 0;
     // Takes over the relative trafo, the description and the visible flag of `source`
     // (subclasses restrict and extend this). No revision is drawn.
-    virtual void AssumeAttributes(CbSmartPointer<const KaCTransformationNode> source, EAttributesToCopy what);
+    virtual void AssumeAttributes(CbSmartPointer<const KaCTransformationNode> source,
+                                  EAttributesToCopy what);
     // The largest selected revision of the subtree, -1 when there is none.
     virtual int64_t GetNodeRevisionSubtree(unsigned int mask) const = 0;
     // Raises the inner nodes' revisions to their subtree maxima; reports this node's two
@@ -122,7 +123,8 @@ public:
     // Throws CbException for a node without father (after a warning) and
     // CyExceptionNotInvertible for a singular father-to-ancestor transformation; the node is
     // unchanged then.
-    void SetRelativeTrafo(const CbMatrix4Rd& trafo, CbSmartPointer<const KaCTransformationNodeInner> ancestor);
+    void SetRelativeTrafo(const CbMatrix4Rd& trafo,
+                          CbSmartPointer<const KaCTransformationNodeInner> ancestor);
 
     // --- Revisions. Bit 0 of a mask selects the model revision, bit 1 the transformation
     // revision; other bits are ignored.
@@ -140,12 +142,22 @@ public:
     const std::wstring& GetDescription() const { return m_description; }
 
     // --- Attributes, passed through to the node's attribute container
-    void SetAttribute(CbSmartPointer<KaARTTIAttribute> attribute) { m_attributes.SetAttribute(std::move(attribute)); }
-    void SetAttributes(KaARTTIAttributeContainer& attributes) { m_attributes.SetAttributes(attributes); }
-    void CopyAttributesFrom(const KaCTransformationNode& other) { m_attributes.CopyAttributesFrom(other.m_attributes); }
-    void CopyAttributesFrom(const KaARTTIAttributeContainer& attributes) { m_attributes.CopyAttributesFrom(attributes); }
+    void SetAttribute(CbSmartPointer<KaARTTIAttribute> attribute) {
+        m_attributes.SetAttribute(std::move(attribute));
+    }
+    void SetAttributes(KaARTTIAttributeContainer& attributes) {
+        m_attributes.SetAttributes(attributes);
+    }
+    void CopyAttributesFrom(const KaCTransformationNode& other) {
+        m_attributes.CopyAttributesFrom(other.m_attributes);
+    }
+    void CopyAttributesFrom(const KaARTTIAttributeContainer& attributes) {
+        m_attributes.CopyAttributesFrom(attributes);
+    }
     void DeleteAttribute(const CbRTTI& record) { m_attributes.DeleteAttribute(record); }
-    void DeleteAttributes(const std::vector<const CbRTTI*>& records) { m_attributes.DeleteAttributes(records); }
+    void DeleteAttributes(const std::vector<const CbRTTI*>& records) {
+        m_attributes.DeleteAttributes(records);
+    }
     void ResetAttributes() { m_attributes.ResetAttributes(); }
     void ClearAttributeContainer() { m_attributes.ClearAttributeContainer(); }
     const KaARTTIAttributeContainer& GetAllAttributes() const { return m_attributes; }
@@ -154,8 +166,8 @@ public:
 
     // --- Model building (see ComputeSubsampling in the model-building notes of the class)
     static CbSmartPointer<KaCSurfelCollectionCCT> ComputeSubsampling(
-        const KaCNodeVector& nodes, KaCModelCCT::ESurfelCollectionType collectionType, float cellSize,
-        float samplerParameter, const CbMatrix4Rf* trafo);
+        const KaCNodeVector& nodes, KaCModelCCT::ESurfelCollectionType collectionType,
+        float cellSize, float samplerParameter, const CbMatrix4Rf* trafo);
     static CbSmartPointer<KaCSurfelCollectionCCT> ComputeSubsampling(
         const KaCNodeVector& nodes, KaCModelCCT::ESurfelCollectionType collectionType,
         const std::vector<CyBoundingSphere>& spheres, float cellSize, float samplerParameter,
@@ -202,6 +214,8 @@ private:
     bool m_cleanedUp = false;
 };
 
+// The nested iterator classes, in dependency order (base classes first).
+// clang-format off
 #include "transformationtree/KaNNodeIterator.h"
 #include "transformationtree/KaNLeafNodeIterator.h"
 #include "transformationtree/KaNKeyFrameNodeIterator.h"
@@ -211,3 +225,4 @@ private:
 #include "transformationtree/KaNSurfelIterator.h"
 #include "transformationtree/KaNRandomAccessSurfelIterator.h"
 #include "transformationtree/KaNRandomSamplingSurfelIterator.h"
+// clang-format on

@@ -9,7 +9,8 @@
 #include "transformationtree/KaCTransformationNodeLeaf.h"
 #include "transformationtree/KaCTransformationNodeSerializationIDMapper.h"
 
-CB_DEFINE_RTTI(KaCTransformationNodeInner, &KaCTransformationNode::RTTI, &KaCTransformationNodeInner::CreateByFactory,
+CB_DEFINE_RTTI(KaCTransformationNodeInner, &KaCTransformationNode::RTTI,
+               &KaCTransformationNodeInner::CreateByFactory,
                &KaCTransformationNodeInner::CloneByFactory)
 
 namespace {
@@ -21,11 +22,15 @@ constexpr uint64_t c_nodeReferenceBytes = 16;
 KaCTransformationNodeInner::KaCTransformationNodeInner() = default;
 
 KaCTransformationNodeInner::KaCTransformationNodeInner(const KaCTransformationNodeInner& other)
-    : KaCTransformationNode(other), m_children(other.m_children), m_modelRevisionStamp(other.m_modelRevisionStamp) {}
+    : KaCTransformationNode(other)
+    , m_children(other.m_children)
+    , m_modelRevisionStamp(other.m_modelRevisionStamp) {}
 
 KaCTransformationNodeInner::~KaCTransformationNodeInner() = default;
 
-IObject* KaCTransformationNodeInner::CreateByFactory() { return new KaCTransformationNodeInner(); }
+IObject* KaCTransformationNodeInner::CreateByFactory() {
+    return new KaCTransformationNodeInner();
+}
 
 IObject* KaCTransformationNodeInner::CloneByFactory(const IObject& object) {
     return new KaCTransformationNodeInner(dynamic_cast<const KaCTransformationNodeInner&>(object));
@@ -37,7 +42,8 @@ KaCTransformationNodeInner::ChildList::iterator KaCTransformationNodeInner::Last
     return m_children.empty() ? m_children.end() : m_children.end() - 1;
 }
 
-KaCTransformationNodeInner::ChildList::const_iterator KaCTransformationNodeInner::LastChild() const {
+KaCTransformationNodeInner::ChildList::const_iterator KaCTransformationNodeInner::LastChild()
+    const {
     return m_children.empty() ? m_children.end() : m_children.end() - 1;
 }
 
@@ -48,8 +54,9 @@ KaCTransformationNodeInner::ChildList::iterator KaCTransformationNodeInner::Find
 
 KaCTransformationNodeInner::ChildList::const_iterator KaCTransformationNodeInner::FindChild(
     CbSmartPointer<const KaCTransformationNode> child) const {
-    return std::find_if(m_children.begin(), m_children.end(),
-                        [&](const CbSmartPointer<KaCTransformationNode>& c) { return c.Get() == child.Get(); });
+    return std::find_if(
+        m_children.begin(), m_children.end(),
+        [&](const CbSmartPointer<KaCTransformationNode>& c) { return c.Get() == child.Get(); });
 }
 
 CbSmartPointer<KaCTransformationNode> KaCTransformationNodeInner::FrontChild() {
@@ -70,7 +77,8 @@ CbSmartPointer<const KaCTransformationNode> KaCTransformationNodeInner::BackChil
 
 // --- Model slot
 
-void KaCTransformationNodeInner::SetModel(CbSmartPointer<const KaCModelCCT> model, int64_t revision) {
+void KaCTransformationNodeInner::SetModel(CbSmartPointer<const KaCModelCCT> model,
+                                          int64_t revision) {
     m_modelRevisionStamp = revision;
     m_model = std::move(model);
 }
@@ -80,8 +88,8 @@ void KaCTransformationNodeInner::DeleteModel() {
     m_model = nullptr;
 }
 
-void KaCTransformationNodeInner::AssumeAttributes(CbSmartPointer<const KaCTransformationNode> source,
-                                                  EAttributesToCopy what) {
+void KaCTransformationNodeInner::AssumeAttributes(
+    CbSmartPointer<const KaCTransformationNode> source, EAttributesToCopy what) {
     if (source->IsLeaf()) {
         return;
     }
@@ -122,8 +130,8 @@ void KaCTransformationNodeInner::UpdateNodeRevisionSubtree(int64_t* revisions) {
 }
 
 int64_t KaCTransformationNodeInner::GetDataNodeRevisionSubtree() const {
-    KaCNodeVector leaves(CbSmartPointer<const KaCTransformationNode>(this), KaCNodeVector::eLeafNodes,
-                         c_matIdentityD, 1);
+    KaCNodeVector leaves(CbSmartPointer<const KaCTransformationNode>(this),
+                         KaCNodeVector::eLeafNodes, c_matIdentityD, 1);
     int64_t revision = -1;
     for (const KaCNodeAccelerated& element : leaves) {
         revision = std::max(revision, element.nodeRevisions[0]);
@@ -135,7 +143,8 @@ int64_t KaCTransformationNodeInner::GetDataNodeRevisionSubtree() const {
 
 void KaCTransformationNodeInner::SerializeStructure(CbStreamWriteBinary& stream) const {
     KaCTransformationNode::SerializeStructure(stream);
-    KaCTransformationNodeSerializationIDMapper& nodes = KaCTransformationNodeSerializationIDMapper::GetInstance();
+    KaCTransformationNodeSerializationIDMapper& nodes =
+        KaCTransformationNodeSerializationIDMapper::GetInstance();
     stream.WriteUInt32(c_innerRecordVersion);
     stream.WriteInt64(m_modelRevisionStamp);
     stream.WriteUInt32(static_cast<uint32_t>(m_children.size()));
@@ -149,7 +158,8 @@ void KaCTransformationNodeInner::SerializeStructure(CbStreamReadBinary& stream) 
     uint32_t version = stream.ReadVersion(c_innerRecordVersion);
     if (version != c_innerRecordVersion) {
         CB_THROW(CbExceptionWrongFileVersion,
-                 "KaCTransformationNodeInner: unknown structure record version " + std::to_string(version));
+                 "KaCTransformationNodeInner: unknown structure record version " +
+                     std::to_string(version));
     }
     readStructureVersion1(stream);
 }
@@ -157,7 +167,8 @@ void KaCTransformationNodeInner::SerializeStructure(CbStreamReadBinary& stream) 
 void KaCTransformationNodeInner::readStructureVersion1(CbStreamReadBinary& stream) {
     m_modelRevisionStamp = stream.ReadInt64();
     uint32_t count = stream.ReadCount(c_nodeReferenceBytes, "child reference");
-    KaCTransformationNodeSerializationIDMapper& nodes = KaCTransformationNodeSerializationIDMapper::GetInstance();
+    KaCTransformationNodeSerializationIDMapper& nodes =
+        KaCTransformationNodeSerializationIDMapper::GetInstance();
     ChildList children;
     children.reserve(count);
     for (uint32_t i = 0; i < count; ++i) {
@@ -194,9 +205,12 @@ KaCTransformationNode::KaNNodeIterator KaCTransformationNodeInner::LastNode() {
     return it;
 }
 
-CbSmartPointer<KaCTransformationNode> KaCTransformationNodeInner::BackNode() { return LastNode().GetCurrentNode(); }
+CbSmartPointer<KaCTransformationNode> KaCTransformationNodeInner::BackNode() {
+    return LastNode().GetCurrentNode();
+}
 
-KaCTransformationNode::KaNNodeIterator KaCTransformationNodeInner::Find(CbSmartPointer<KaCTransformationNode> node) {
+KaCTransformationNode::KaNNodeIterator KaCTransformationNodeInner::Find(
+    CbSmartPointer<KaCTransformationNode> node) {
     KaNNodeIterator it;
     it.startAt(this, false);
     if (node.Get() == this) {
@@ -205,7 +219,7 @@ KaCTransformationNode::KaNNodeIterator KaCTransformationNodeInner::Find(CbSmartP
     }
     // The chain from `node` up to (not including) this node; End when it never gets here.
     std::vector<KaCTransformationNode*> chain;
-    for (KaCTransformationNode* c = node.Get(); c != this; ) {
+    for (KaCTransformationNode* c = node.Get(); c != this;) {
         if (c == nullptr) {
             return it;
         }
@@ -256,13 +270,15 @@ KaCTransformationNode::KaNLeafNodeIterator KaCTransformationNodeInner::EndLeaf()
 
 CbSmartPointer<KaCTransformationNodeLeaf> KaCTransformationNodeInner::FrontLeaf() {
     KaNLeafNodeIterator it = BeginLeaf();
-    return it ? CbStaticCast<KaCTransformationNodeLeaf>(CbSmartPointer<KaCTransformationNode>(it.GetCurrentNode()))
+    return it ? CbStaticCast<KaCTransformationNodeLeaf>(
+                    CbSmartPointer<KaCTransformationNode>(it.GetCurrentNode()))
               : nullptr;
 }
 
 CbSmartPointer<KaCTransformationNodeLeaf> KaCTransformationNodeInner::BackLeaf() {
     KaNLeafNodeIterator it = LastLeaf();
-    return it ? CbStaticCast<KaCTransformationNodeLeaf>(CbSmartPointer<KaCTransformationNode>(it.GetCurrentNode()))
+    return it ? CbStaticCast<KaCTransformationNodeLeaf>(
+                    CbSmartPointer<KaCTransformationNode>(it.GetCurrentNode()))
               : nullptr;
 }
 
@@ -333,7 +349,9 @@ KaCTransformationNode::KaNInnerNodeIterator KaCTransformationNodeInner::EndInner
 
 // --- Counts and extent
 
-bool KaCTransformationNodeInner::EmptyLeafs() { return BeginLeaf() == EndLeaf(); }
+bool KaCTransformationNodeInner::EmptyLeafs() {
+    return BeginLeaf() == EndLeaf();
+}
 
 uint64_t KaCTransformationNodeInner::GetNrLeafNodes() const {
     auto* self = const_cast<KaCTransformationNodeInner*>(this);
@@ -389,7 +407,8 @@ KaCTransformationNode::KaNRandomAccessSurfelIterator KaCTransformationNodeInner:
     return ras;
 }
 
-KaCTransformationNode::KaNRandomSamplingSurfelIterator KaCTransformationNodeInner::BeginRss(int every) {
+KaCTransformationNode::KaNRandomSamplingSurfelIterator KaCTransformationNodeInner::BeginRss(
+    int every) {
     KaNRandomSamplingSurfelIterator rss(GetRas());
     rss.Init(every);
     return rss;
@@ -397,12 +416,14 @@ KaCTransformationNode::KaNRandomSamplingSurfelIterator KaCTransformationNodeInne
 
 // --- Model of the subtree
 
-void KaCTransformationNodeInner::CreateModel(bool useCollectionType4, float cellSize, float samplerParameter) {
+void KaCTransformationNodeInner::CreateModel(bool useCollectionType4, float cellSize,
+                                             float samplerParameter) {
     // The cached leaves stand for their subtrees: models built below are used, not redone.
-    KaCNodeVector cachedLeaves(CbSmartPointer<const KaCTransformationNode>(this), KaCNodeVector::eCachedLeafNodes,
-                               c_matIdentityD, 0);
-    KaCModelCCT::ESurfelCollectionType type = useCollectionType4 ? KaCModelCCT::eSurfelCollectionTypeHighResolution
-                                                                 : KaCModelCCT::eSurfelCollectionTypeStandard;
+    KaCNodeVector cachedLeaves(CbSmartPointer<const KaCTransformationNode>(this),
+                               KaCNodeVector::eCachedLeafNodes, c_matIdentityD, 0);
+    KaCModelCCT::ESurfelCollectionType type = useCollectionType4
+                                                  ? KaCModelCCT::eSurfelCollectionTypeHighResolution
+                                                  : KaCModelCCT::eSurfelCollectionTypeStandard;
     CbSmartPointer<KaCSurfelCollectionCCT> collection =
         ComputeSubsampling(cachedLeaves, type, cellSize, samplerParameter, nullptr);
     CbSmartPointer<const KaCModelCCT> model = KaCModelCCT::Create(collection, true);

@@ -34,7 +34,8 @@ public:
     CyBoundingBox3D GetBoundingBox(const CbMatrix4Rd& trafo) const override;
     // Takes another inner node's base state; with eAttributesAndModel and as many children
     // as this node, also its model and stamp. A leaf source changes nothing.
-    void AssumeAttributes(CbSmartPointer<const KaCTransformationNode> source, EAttributesToCopy what) override;
+    void AssumeAttributes(CbSmartPointer<const KaCTransformationNode> source,
+                          EAttributesToCopy what) override;
     int64_t GetNodeRevisionSubtree(unsigned int mask) const override;
     void UpdateNodeRevisionSubtree(int64_t* revisions) override;
     void SerializeStructure(CbStreamReadBinary& stream) override;

@@ -4,7 +4,8 @@
 #include "platform/harbor/CbStreamReadBinary.h"
 #include "platform/harbor/CbStreamWriteBinary.h"
 
-CB_DEFINE_RTTI(KaCTransformationNodeLeaf, &KaCTransformationNode::RTTI, &KaCTransformationNodeLeaf::CreateByFactory,
+CB_DEFINE_RTTI(KaCTransformationNodeLeaf, &KaCTransformationNode::RTTI,
+               &KaCTransformationNodeLeaf::CreateByFactory,
                &KaCTransformationNodeLeaf::CloneByFactory)
 
 namespace {
@@ -27,7 +28,9 @@ KaCTransformationNodeLeaf::KaCTransformationNodeLeaf(const KaCTransformationNode
 
 KaCTransformationNodeLeaf::~KaCTransformationNodeLeaf() = default;
 
-IObject* KaCTransformationNodeLeaf::CreateByFactory() { return new KaCTransformationNodeLeaf(); }
+IObject* KaCTransformationNodeLeaf::CreateByFactory() {
+    return new KaCTransformationNodeLeaf();
+}
 
 IObject* KaCTransformationNodeLeaf::CloneByFactory(const IObject& object) {
     return new KaCTransformationNodeLeaf(dynamic_cast<const KaCTransformationNodeLeaf&>(object));
@@ -65,7 +68,8 @@ void KaCTransformationNodeLeaf::RenewModel(CbSmartPointer<const KaCModelCCT> mod
     NewNodeRevision(0xFFFFFFFFu);
 }
 
-void KaCTransformationNodeLeaf::AssumeAttributesIncrementVersion(CbSmartPointer<const KaCTransformationNode> source) {
+void KaCTransformationNodeLeaf::AssumeAttributesIncrementVersion(
+    CbSmartPointer<const KaCTransformationNode> source) {
     AssumeAttributes(source, eAttributesAndModel);
 }
 
@@ -91,7 +95,8 @@ void KaCTransformationNodeLeaf::SerializeStructure(CbStreamReadBinary& stream) {
             break;
         default:
             CB_THROW(CbExceptionWrongFileVersion,
-                     "KaCTransformationNodeLeaf: unknown structure record version " + std::to_string(version));
+                     "KaCTransformationNodeLeaf: unknown structure record version " +
+                         std::to_string(version));
     }
 }
 
@@ -125,7 +130,9 @@ KaCTransformationNode::KaNNodeIterator KaCTransformationNodeLeaf::BeginNode() {
     return it;
 }
 
-KaCTransformationNode::KaNNodeIterator KaCTransformationNodeLeaf::LastNode() { return BeginNode(); }
+KaCTransformationNode::KaNNodeIterator KaCTransformationNodeLeaf::LastNode() {
+    return BeginNode();
+}
 
 KaCTransformationNode::KaNNodeIterator KaCTransformationNodeLeaf::EndNode() {
     KaNNodeIterator it;
@@ -133,7 +140,9 @@ KaCTransformationNode::KaNNodeIterator KaCTransformationNodeLeaf::EndNode() {
     return it;
 }
 
-CbSmartPointer<KaCTransformationNode> KaCTransformationNodeLeaf::BackNode() { return this; }
+CbSmartPointer<KaCTransformationNode> KaCTransformationNodeLeaf::BackNode() {
+    return this;
+}
 
 KaCTransformationNode::KaNLeafNodeIterator KaCTransformationNodeLeaf::BeginLeaf() {
     KaNLeafNodeIterator it;
@@ -141,7 +150,9 @@ KaCTransformationNode::KaNLeafNodeIterator KaCTransformationNodeLeaf::BeginLeaf(
     return it;
 }
 
-KaCTransformationNode::KaNLeafNodeIterator KaCTransformationNodeLeaf::LastLeaf() { return BeginLeaf(); }
+KaCTransformationNode::KaNLeafNodeIterator KaCTransformationNodeLeaf::LastLeaf() {
+    return BeginLeaf();
+}
 
 KaCTransformationNode::KaNLeafNodeIterator KaCTransformationNodeLeaf::EndLeaf() {
     KaNLeafNodeIterator it;
@@ -149,9 +160,13 @@ KaCTransformationNode::KaNLeafNodeIterator KaCTransformationNodeLeaf::EndLeaf() 
     return it;
 }
 
-CbSmartPointer<KaCTransformationNodeLeaf> KaCTransformationNodeLeaf::FrontLeaf() { return this; }
+CbSmartPointer<KaCTransformationNodeLeaf> KaCTransformationNodeLeaf::FrontLeaf() {
+    return this;
+}
 
-CbSmartPointer<KaCTransformationNodeLeaf> KaCTransformationNodeLeaf::BackLeaf() { return this; }
+CbSmartPointer<KaCTransformationNodeLeaf> KaCTransformationNodeLeaf::BackLeaf() {
+    return this;
+}
 
 KaCTransformationNode::KaNKeyFrameNodeIterator KaCTransformationNodeLeaf::BeginKeyframe() {
     KaNKeyFrameNodeIterator it;
@@ -178,9 +193,13 @@ KaCTransformationNode::KaNCachedLeafNodeIterator KaCTransformationNodeLeaf::EndC
     return it;
 }
 
-CbSmartPointer<KaCTransformationNode> KaCTransformationNodeLeaf::FrontCachedLeaf() { return this; }
+CbSmartPointer<KaCTransformationNode> KaCTransformationNodeLeaf::FrontCachedLeaf() {
+    return this;
+}
 
-CbSmartPointer<KaCTransformationNode> KaCTransformationNodeLeaf::BackCachedLeaf() { return this; }
+CbSmartPointer<KaCTransformationNode> KaCTransformationNodeLeaf::BackCachedLeaf() {
+    return this;
+}
 
 KaCTransformationNode::KaNSurfelIterator KaCTransformationNodeLeaf::BeginSurfel() {
     KaNSurfelIterator it(KaNSurfelIterator::containerOf(*this));
@@ -195,7 +214,8 @@ KaCTransformationNode::KaNRandomAccessSurfelIterator KaCTransformationNodeLeaf::
     return ras;
 }
 
-KaCTransformationNode::KaNRandomSamplingSurfelIterator KaCTransformationNodeLeaf::BeginRss(int every) {
+KaCTransformationNode::KaNRandomSamplingSurfelIterator KaCTransformationNodeLeaf::BeginRss(
+    int every) {
     KaNRandomSamplingSurfelIterator rss(GetRas());
     rss.Init(every);
     return rss;

@@ -30,8 +30,11 @@ public:
     CyBoundingBox3D GetBoundingBox(const CbMatrix4Rd& trafo) const override;
     // Takes another leaf's base state (trafo, description, visibility); an inner source
     // changes nothing. Flags, time stamp and model are never taken over.
-    void AssumeAttributes(CbSmartPointer<const KaCTransformationNode> source, EAttributesToCopy what) override;
-    int64_t GetNodeRevisionSubtree(unsigned int mask) const override { return GetNodeRevision(mask); }
+    void AssumeAttributes(CbSmartPointer<const KaCTransformationNode> source,
+                          EAttributesToCopy what) override;
+    int64_t GetNodeRevisionSubtree(unsigned int mask) const override {
+        return GetNodeRevision(mask);
+    }
     void UpdateNodeRevisionSubtree(int64_t* revisions) override;
     void SerializeStructure(CbStreamReadBinary& stream) override;
     void SerializeStructure(CbStreamWriteBinary& stream) const override;

@@ -1,5 +1,6 @@
 #include "transformationtree/KaCTransformationNodeManager.h"
 
+#include "logging/Logger.h"
 #include "platform/harbor/CbCriticalSectionAuto.h"
 #include "platform/harbor/CbException.h"
 #include "platform/harbor/CbExceptionPreconditionViolation.h"
@@ -7,7 +8,6 @@
 #include "platform/harbor/CbStreamWriteASCIIStringT.h"
 #include "platform/harbor/CbStringConversion.h"
 #include "platform/harbor/Debugging.h"
-#include "logging/Logger.h"
 #include "transformationtree/KaCTransformationTreeLoggers.h"
 
 namespace {
@@ -17,7 +17,8 @@ constexpr unsigned int c_exitLockMilliseconds = 1000;
 template <class T>
 void require(const CbSmartPointer<T>& pointer, const char* what) {
     if (!pointer) {
-        CB_THROW(CbExceptionPreconditionViolation, std::string("KaCTransformationNodeManager: ") + what + " is null");
+        CB_THROW(CbExceptionPreconditionViolation,
+                 std::string("KaCTransformationNodeManager: ") + what + " is null");
     }
 }
 }  // namespace
@@ -37,7 +38,8 @@ KaCTransformationNodeManager::~KaCTransformationNodeManager() {
 
 // --- Creation, lookup, deletion
 
-void KaCTransformationNodeManager::initCreatedTransformationNode(const CbSmartPointer<KaCTransformationNode>& node) {
+void KaCTransformationNodeManager::initCreatedTransformationNode(
+    const CbSmartPointer<KaCTransformationNode>& node) {
     CbCriticalSectionAuto lock(m_criticalSection);
     m_idMap[node->GetID()] = node;
 }
@@ -62,12 +64,14 @@ CbSmartPointer<KaCTransformationNodeLeaf> KaCTransformationNodeManager::CreateLe
     return node;
 }
 
-CbSmartPointer<KaCTransformationNodeLeaf> KaCTransformationNodeManager::CreateLeafNodeFromSurfelCollection(
+CbSmartPointer<KaCTransformationNodeLeaf>
+KaCTransformationNodeManager::CreateLeafNodeFromSurfelCollection(
     CbSmartPointer<KaCSurfelCollectionCCT> collection) {
     return CreateLeafNode(KaCModelCCT::Create(std::move(collection), true));
 }
 
-CbSmartPointer<KaCTransformationNode> KaCTransformationNodeManager::GetNodeByID(CyUniqueID id) const {
+CbSmartPointer<KaCTransformationNode> KaCTransformationNodeManager::GetNodeByID(
+    CyUniqueID id) const {
     CbCriticalSectionAuto lock(m_criticalSection);
     const CbSmartPointer<KaCTransformationNode>* node = m_idMap.Find(id);
     return node != nullptr ? *node : nullptr;
@@ -86,7 +90,8 @@ void KaCTransformationNodeManager::DeleteNode(CbSmartPointer<KaCTransformationNo
     m_idMap.RemoveKey(node->GetID());
 }
 
-std::vector<CbSmartPointer<KaCTransformationNode>> KaCTransformationNodeManager::GetRegisteredNodes() const {
+std::vector<CbSmartPointer<KaCTransformationNode>>
+KaCTransformationNodeManager::GetRegisteredNodes() const {
     CbCriticalSectionAuto lock(m_criticalSection);
     std::vector<CbSmartPointer<KaCTransformationNode>> nodes;
     nodes.reserve(m_idMap.GetCount());
@@ -107,7 +112,8 @@ KaCTransformationNodeManager::ChildPosition KaCTransformationNodeManager::requir
     KaCTransformationNodeInner& father, const CbSmartPointer<KaCTransformationNode>& child) {
     ChildPosition position = father.FindChild(child);
     if (position == father.EndChild()) {
-        CB_THROW(CbExceptionPreconditionViolation, "KaCTransformationNodeManager: the node is not a child of the father");
+        CB_THROW(CbExceptionPreconditionViolation,
+                 "KaCTransformationNodeManager: the node is not a child of the father");
     }
     return position;
 }
@@ -119,7 +125,8 @@ void KaCTransformationNodeManager::link(KaCTransformationNodeInner& father, Chil
 }
 
 void KaCTransformationNodeManager::AppendChild(CbSmartPointer<KaCTransformationNodeInner> father,
-                                               CbSmartPointer<KaCTransformationNode> child, bool atEnd) {
+                                               CbSmartPointer<KaCTransformationNode> child,
+                                               bool atEnd) {
     require(father, "father");
     InsertChild(father, atEnd ? father->EndChild() : father->BeginChild(), std::move(child));
 }
@@ -133,7 +140,8 @@ void KaCTransformationNodeManager::InsertChild(CbSmartPointer<KaCTransformationN
 }
 
 void KaCTransformationNodeManager::InsertChild(CbSmartPointer<KaCTransformationNodeInner> father,
-                                               ChildPosition position, CbSmartPointer<KaCTransformationNode> child) {
+                                               ChildPosition position,
+                                               CbSmartPointer<KaCTransformationNode> child) {
     require(father, "father");
     require(child, "child");
     CbSmartPointer<KaCTransformationNodeInner> currentFather = child->GetFather();
@@ -141,7 +149,8 @@ void KaCTransformationNodeManager::InsertChild(CbSmartPointer<KaCTransformationN
         return;
     }
     if (currentFather) {
-        CB_THROW(CbException, "KaCTransformationNodeManager::InsertChild: the child has another father");
+        CB_THROW(CbException,
+                 "KaCTransformationNodeManager::InsertChild: the child has another father");
     }
     link(*father, position, child);
     if (IsNodeInDataManager(father)) {
@@ -267,7 +276,8 @@ void KaCTransformationNodeManager::deleteSubtree(CbSmartPointer<KaCTransformatio
 
 // --- Data manager binding
 
-bool KaCTransformationNodeManager::SetDataManager(CyDataManager& dataManager, CbSmartPointer<CyNode> parent) {
+bool KaCTransformationNodeManager::SetDataManager(CyDataManager& dataManager,
+                                                  CbSmartPointer<CyNode> parent) {
     CbCriticalSectionAuto lock(m_criticalSection);
     if (m_dataManager != nullptr || !parent || parent->GetDataManager() != &dataManager) {
         return false;
@@ -290,23 +300,28 @@ bool KaCTransformationNodeManager::UnsetDataManager() {
 CyDataManager& KaCTransformationNodeManager::GetDataManager() const {
     CbCriticalSectionAuto lock(m_criticalSection);
     if (m_dataManager == nullptr) {
-        CB_THROW(CbExceptionPreconditionViolation, "KaCTransformationNodeManager: no data manager bound");
+        CB_THROW(CbExceptionPreconditionViolation,
+                 "KaCTransformationNodeManager: no data manager bound");
     }
     return *m_dataManager;
 }
 
 void KaCTransformationNodeManager::SetRootNode(CbSmartPointer<KaCTransformationNodeInner> root) {
     CbCriticalSectionAuto lock(m_criticalSection);
-    const bool debug = Logging::IsLogEnabled(KaCTransformationTreeLoggers::TransformationNodeManager(), Logging::eDebug);
+    const bool debug = Logging::IsLogEnabled(
+        KaCTransformationTreeLoggers::TransformationNodeManager(), Logging::eDebug);
     if (debug) {
         logIDMap("SetRootNode enter");
     }
     if (!root || root->GetFather() || IsNodeInDataManager(root) || m_root) {
-        CB_THROW(CbException, "KaCTransformationNodeManager::SetRootNode: the root is null, has a father, is "
-                              "mirrored already, or a root is set");
+        CB_THROW(CbException,
+                 "KaCTransformationNodeManager::SetRootNode: the root is null, has a father, is "
+                 "mirrored already, or a root is set");
     }
-    if (!m_dataParentNode || m_dataManager == nullptr || m_dataParentNode->GetDataManager() != m_dataManager) {
-        CB_THROW(CbException, "KaCTransformationNodeManager::SetRootNode: no data manager or data parent node");
+    if (!m_dataParentNode || m_dataManager == nullptr ||
+        m_dataParentNode->GetDataManager() != m_dataManager) {
+        CB_THROW(CbException,
+                 "KaCTransformationNodeManager::SetRootNode: no data manager or data parent node");
     }
     m_dataManager->InsertNode(m_dataParentNode, root).MarkExamined();
     m_root = root;
@@ -324,7 +339,8 @@ void KaCTransformationNodeManager::UnsetRootNode() {
     if (!m_root) {
         return;
     }
-    const bool debug = Logging::IsLogEnabled(KaCTransformationTreeLoggers::TransformationNodeManager(), Logging::eDebug);
+    const bool debug = Logging::IsLogEnabled(
+        KaCTransformationTreeLoggers::TransformationNodeManager(), Logging::eDebug);
     if (debug) {
         logIDMap("UnsetRootNode enter");
     }
@@ -337,7 +353,8 @@ void KaCTransformationNodeManager::UnsetRootNode() {
     }
     if (!m_root->IsLeaf()) {
         // A snapshot: the mirror steps do not change the child list, but stay safe if they did.
-        KaCTransformationNodeInner::ChildList children = static_cast<KaCTransformationNodeInner&>(*m_root).GetChildren();
+        KaCTransformationNodeInner::ChildList children =
+            static_cast<KaCTransformationNodeInner&>(*m_root).GetChildren();
         for (const CbSmartPointer<KaCTransformationNode>& child : children) {
             removeSubtreeFromDataManager(child, true);
         }
@@ -355,11 +372,13 @@ void KaCTransformationNodeManager::UnsetRootNode() {
 
 // --- Mirror
 
-bool KaCTransformationNodeManager::IsNodeInDataManager(CbSmartPointer<const KaCTransformationNode> node) const {
+bool KaCTransformationNodeManager::IsNodeInDataManager(
+    CbSmartPointer<const KaCTransformationNode> node) const {
     return node && node->GetDataManager() != nullptr;
 }
 
-CbSmartPointer<CyNode> KaCTransformationNodeManager::GetDataNode(CbSmartPointer<KaCTransformationNode> node) const {
+CbSmartPointer<CyNode> KaCTransformationNodeManager::GetDataNode(
+    CbSmartPointer<KaCTransformationNode> node) const {
     return IsNodeInDataManager(node) ? CbSmartPointer<CyNode>(node) : nullptr;
 }
 
@@ -368,11 +387,13 @@ CbSmartPointer<const CyNode> KaCTransformationNodeManager::GetDataNodeConst(
     return IsNodeInDataManager(node) ? CbSmartPointer<const CyNode>(node) : nullptr;
 }
 
-void KaCTransformationNodeManager::AddSubtreeToDataManager(CbSmartPointer<KaCTransformationNode> node) {
+void KaCTransformationNodeManager::AddSubtreeToDataManager(
+    CbSmartPointer<KaCTransformationNode> node) {
     addSubtreeToDataManager(std::move(node), true);
 }
 
-void KaCTransformationNodeManager::addNodeToDataManager(CbSmartPointer<KaCTransformationNode> node, bool registerIds) {
+void KaCTransformationNodeManager::addNodeToDataManager(CbSmartPointer<KaCTransformationNode> node,
+                                                        bool registerIds) {
     // A node whose father is not mirrored has no data father: the data manager refuses it.
     CbSmartPointer<CyNode> dataFather = GetDataNode(node->GetFather());
     if (m_dataManager != nullptr) {
@@ -384,8 +405,8 @@ void KaCTransformationNodeManager::addNodeToDataManager(CbSmartPointer<KaCTransf
     }
 }
 
-void KaCTransformationNodeManager::addSubtreeToDataManager(CbSmartPointer<KaCTransformationNode> node,
-                                                           bool registerIds) {
+void KaCTransformationNodeManager::addSubtreeToDataManager(
+    CbSmartPointer<KaCTransformationNode> node, bool registerIds) {
     addNodeToDataManager(node, registerIds);
     if (!node->IsLeaf()) {
         for (const CbSmartPointer<KaCTransformationNode>& child :
@@ -395,15 +416,16 @@ void KaCTransformationNodeManager::addSubtreeToDataManager(CbSmartPointer<KaCTra
     }
 }
 
-void KaCTransformationNodeManager::removeNodeFromDataManager(CbSmartPointer<KaCTransformationNode> node) {
+void KaCTransformationNodeManager::removeNodeFromDataManager(
+    CbSmartPointer<KaCTransformationNode> node) {
     CyDataHandleLockOnly<1> handle = GetWriteHandle(node);
     if (handle.IsValid()) {
         handle.GetDataManager()->RemoveNode(handle).MarkExamined();
     }
 }
 
-void KaCTransformationNodeManager::removeSubtreeFromDataManager(CbSmartPointer<KaCTransformationNode> node,
-                                                                bool unregisterIds) {
+void KaCTransformationNodeManager::removeSubtreeFromDataManager(
+    CbSmartPointer<KaCTransformationNode> node, bool unregisterIds) {
     if (!node->IsLeaf()) {
         for (const CbSmartPointer<KaCTransformationNode>& child :
              static_cast<KaCTransformationNodeInner&>(*node).GetChildren()) {
@@ -417,8 +439,9 @@ void KaCTransformationNodeManager::removeSubtreeFromDataManager(CbSmartPointer<K
     }
 }
 
-void KaCTransformationNodeManager::moveInDataManager(CbSmartPointer<KaCTransformationNode> node,
-                                                     CbSmartPointer<KaCTransformationNodeInner> newFather) {
+void KaCTransformationNodeManager::moveInDataManager(
+    CbSmartPointer<KaCTransformationNode> node,
+    CbSmartPointer<KaCTransformationNodeInner> newFather) {
     CyDataHandleLockOnly<1> handle = GetWriteHandle(node);
     if (handle.IsValid()) {
         handle.GetDataManager()->MoveNode(handle, newFather).MarkExamined();
@@ -446,12 +469,14 @@ CyDataHandleLockOnly<0> KaCTransformationNodeManager::GetReadHandle(
     CbSmartPointer<const KaCTransformationNode> node) const {
     CyDataHandleLockOnly<0> handle;
     if (IsNodeInDataManager(node)) {
-        handle = CyDataHandleLockOnly<0>(*node->GetDataManager(), CbConstCast<KaCTransformationNode>(node));
+        handle = CyDataHandleLockOnly<0>(*node->GetDataManager(),
+                                         CbConstCast<KaCTransformationNode>(node));
     }
     return handle;
 }
 
-CyDataHandleLockOnly<1> KaCTransformationNodeManager::GetWriteHandle(CbSmartPointer<KaCTransformationNode> node) const {
+CyDataHandleLockOnly<1> KaCTransformationNodeManager::GetWriteHandle(
+    CbSmartPointer<KaCTransformationNode> node) const {
     CyDataHandleLockOnly<1> handle;
     if (IsNodeInDataManager(node)) {
         handle = CyDataHandleLockOnly<1>(*node->GetDataManager(), node);
@@ -461,13 +486,15 @@ CyDataHandleLockOnly<1> KaCTransformationNodeManager::GetWriteHandle(CbSmartPoin
 
 void KaCTransformationNodeManager::GetHandle(CbSmartPointer<const CyNode> dataNode,
                                              CyDataHandleLockOnly<0>& handle) const {
-    CbSmartPointer<const KaCTransformationNode> node = CbDynamicCast<const KaCTransformationNode>(dataNode);
+    CbSmartPointer<const KaCTransformationNode> node =
+        CbDynamicCast<const KaCTransformationNode>(dataNode);
     if (IsNodeInDataManager(node)) {
         handle = GetReadHandle(node);
     }
 }
 
-void KaCTransformationNodeManager::GetHandle(CbSmartPointer<CyNode> dataNode, CyDataHandleLockOnly<1>& handle) const {
+void KaCTransformationNodeManager::GetHandle(CbSmartPointer<CyNode> dataNode,
+                                             CyDataHandleLockOnly<1>& handle) const {
     CbSmartPointer<KaCTransformationNode> node = CbDynamicCast<KaCTransformationNode>(dataNode);
     if (IsNodeInDataManager(node)) {
         handle = GetWriteHandle(node);
@@ -510,25 +537,28 @@ void KaCTransformationNodeManager::Lock() {
     if (Logging::IsLogEnabled(logger, Logging::eWarning)) {
         std::wstring stack;
         Debugging::GetCallStack(stack, 3);
-        Logging::LogWarning(logger, __FILE__, __LINE__, "KaCTransformationNodeManager::Lock", L"%s\n%s",
-                            causeText(status), stack.c_str());
+        Logging::LogWarning(logger, __FILE__, __LINE__, "KaCTransformationNodeManager::Lock",
+                            L"%s\n%s", causeText(status), stack.c_str());
     }
     CB_THROW(CbException, "KaCTransformationNodeManager::Lock");
 }
 
-CbCheckReturn<bool> KaCTransformationNodeManager::TryLock() { return GetDataManager().TryLock(); }
+CbCheckReturn<bool> KaCTransformationNodeManager::TryLock() {
+    return GetDataManager().TryLock();
+}
 
 CbCheckReturn<bool> KaCTransformationNodeManager::TryLockAndWait(unsigned int milliseconds) {
     return GetDataManager().TryLockAndWait(milliseconds);
 }
 
-CbCheckReturn<bool> KaCTransformationNodeManager::TryLockAndWait(unsigned int milliseconds,
-                                                                 CyDataManager::ELockStatus& status) {
+CbCheckReturn<bool> KaCTransformationNodeManager::TryLockAndWait(
+    unsigned int milliseconds, CyDataManager::ELockStatus& status) {
     return GetDataManager().TryLockAndWait(milliseconds, status);
 }
 
 template <int Access, class Node>
-void KaCTransformationNodeManager::getSingleHandleLocked(const Node& node, CyDataHandleLockOnly<Access>& handle,
+void KaCTransformationNodeManager::getSingleHandleLocked(const Node& node,
+                                                         CyDataHandleLockOnly<Access>& handle,
                                                          const wchar_t* kindName) {
     const Logging::CLogger& logger = KaCTransformationTreeLoggers::TransformationNodeManager();
     const char* function = "KaCTransformationNodeManager::getSingleHandleLocked";
@@ -546,15 +576,16 @@ void KaCTransformationNodeManager::getSingleHandleLocked(const Node& node, CyDat
         if (timedOut) {
             waited += static_cast<int>(c_singleHandleAttemptMilliseconds);
             Logging::LogDebug(logger, __FILE__, __LINE__, function,
-                              L"getSingleHandleLocked<%s>(%s) 100ms Timeout, retrying.", kindName, description);
+                              L"getSingleHandleLocked<%s>(%s) 100ms Timeout, retrying.", kindName,
+                              description);
         }
         if (granted) {
             if (waited > static_cast<int>(c_singleHandleAttemptMilliseconds)) {
                 std::wstring stack;
                 Debugging::GetCallStack(stack, 3);
                 Logging::LogWarning(logger, __FILE__, __LINE__, function,
-                                    L"getSingleHandleLocked<%s>(%s) waited for %dms.\n%s", kindName, description,
-                                    waited, stack.c_str());
+                                    L"getSingleHandleLocked<%s>(%s) waited for %dms.\n%s", kindName,
+                                    description, waited, stack.c_str());
             }
             return;
         }
@@ -563,12 +594,16 @@ void KaCTransformationNodeManager::getSingleHandleLocked(const Node& node, CyDat
         }
         std::wstring stack;
         Debugging::GetCallStack(stack, 3);
-        const wchar_t* format = status == CyDataManager::eLockNoRequests   ? L"getSingleHandleLocked<%s>(%s) NoData.\n%s"
-                                : status == CyDataManager::eLockUnreleased ? L"getSingleHandleLocked<%s>(%s) NotAllLocksReleased.\n%s"
-                                : status == CyDataManager::eLockInvalidNode ? L"getSingleHandleLocked<%s>(%s) InvalidNode.\n%s"
-                                                                            : nullptr;
+        const wchar_t* format = status == CyDataManager::eLockNoRequests
+                                    ? L"getSingleHandleLocked<%s>(%s) NoData.\n%s"
+                                : status == CyDataManager::eLockUnreleased
+                                    ? L"getSingleHandleLocked<%s>(%s) NotAllLocksReleased.\n%s"
+                                : status == CyDataManager::eLockInvalidNode
+                                    ? L"getSingleHandleLocked<%s>(%s) InvalidNode.\n%s"
+                                    : nullptr;
         if (format != nullptr) {
-            Logging::LogWarning(logger, __FILE__, __LINE__, function, format, kindName, description, stack.c_str());
+            Logging::LogWarning(logger, __FILE__, __LINE__, function, format, kindName, description,
+                                stack.c_str());
         }
         CB_THROW(CbException, "KaCTransformationNodeManager::getSingleHandleLocked");
     }
@@ -588,7 +623,8 @@ CyDataHandleLockOnly<1> KaCTransformationNodeManager::GetSingleWriteHandleLocked
     return handle;
 }
 
-bool KaCTransformationNodeManager::IsReadLocked(CbSmartPointer<const KaCTransformationNode> node) const {
+bool KaCTransformationNodeManager::IsReadLocked(
+    CbSmartPointer<const KaCTransformationNode> node) const {
     return IsNodeInDataManager(node) && GetReadHandle(node).IsGranted();
 }
 
@@ -596,11 +632,13 @@ bool KaCTransformationNodeManager::IsWriteLocked(CbSmartPointer<KaCTransformatio
     return IsNodeInDataManager(node) && GetWriteHandle(node).IsGranted();
 }
 
-bool KaCTransformationNodeManager::IsNotManagedOrReadLocked(CbSmartPointer<const KaCTransformationNode> node) const {
+bool KaCTransformationNodeManager::IsNotManagedOrReadLocked(
+    CbSmartPointer<const KaCTransformationNode> node) const {
     return !IsNodeInDataManager(node) || IsReadLocked(node);
 }
 
-bool KaCTransformationNodeManager::IsNotManagedOrWriteLocked(CbSmartPointer<KaCTransformationNode> node) const {
+bool KaCTransformationNodeManager::IsNotManagedOrWriteLocked(
+    CbSmartPointer<KaCTransformationNode> node) const {
     return !IsNodeInDataManager(node) || IsWriteLocked(node);
 }
 
@@ -611,8 +649,8 @@ void KaCTransformationNodeManager::logIDMap(const char* title) const {
     CbCriticalSectionAuto lock(m_criticalSection);
     Logging::LogDebug(logger, __FILE__, __LINE__, function, L"Start ID Map: %s", wideTitle.c_str());
     for (const auto& [id, node] : m_idMap) {
-        Logging::LogDebug(logger, __FILE__, __LINE__, function, L"id %s -> description %s", id.ToString().c_str(),
-                          node->GetDescription().c_str());
+        Logging::LogDebug(logger, __FILE__, __LINE__, function, L"id %s -> description %s",
+                          id.ToString().c_str(), node->GetDescription().c_str());
     }
     Logging::LogDebug(logger, __FILE__, __LINE__, function, L"End ID Map: %s", wideTitle.c_str());
 }
@@ -624,8 +662,10 @@ CbCheckReturn<bool, CbCheckReturnPolicyAssert> KaCTransformationNodeManager::che
     return node && IsNotManagedOrReadLocked(node) && GetNodeByID(node->GetID()) == node;
 }
 
-CbCheckReturn<bool, CbCheckReturnPolicyAssert> KaCTransformationNodeManager::checkIsFatherAndChildConsistent(
-    CbSmartPointer<const KaCTransformationNodeInner> father, CbSmartPointer<const KaCTransformationNode> child) const {
+CbCheckReturn<bool, CbCheckReturnPolicyAssert>
+KaCTransformationNodeManager::checkIsFatherAndChildConsistent(
+    CbSmartPointer<const KaCTransformationNodeInner> father,
+    CbSmartPointer<const KaCTransformationNode> child) const {
     if (!checkIsNodeConsistent(child) || !checkIsNodeConsistent(father)) {
         return false;
     }
@@ -645,7 +685,8 @@ CbCheckReturn<bool, CbCheckReturnPolicyAssert> KaCTransformationNodeManager::IsV
         return false;
     }
     if (!node->IsLeaf()) {
-        CbSmartPointer<const KaCTransformationNodeInner> inner = CbStaticCast<const KaCTransformationNodeInner>(node);
+        CbSmartPointer<const KaCTransformationNodeInner> inner =
+            CbStaticCast<const KaCTransformationNodeInner>(node);
         for (const CbSmartPointer<KaCTransformationNode>& child : inner->GetChildren()) {
             if (!checkIsNodeConsistent(child) || !checkIsFatherAndChildConsistent(inner, child)) {
                 return false;

@@ -24,7 +24,8 @@
 // write access to the nodes they change through data-manager handles. Editing operations
 // throw CbException when a child already has another father and
 // CbExceptionPreconditionViolation for missing arguments or a child that is not one.
-class KaCTransformationNodeManager : public CbSingleton<KaCTransformationNodeManager>, public CbIDumpable<1> {
+class KaCTransformationNodeManager : public CbSingleton<KaCTransformationNodeManager>,
+                                     public CbIDumpable<1> {
 public:
     using ChildPosition = KaCTransformationNodeInner::ChildList::iterator;
 
@@ -35,7 +36,8 @@ public:
     CbSmartPointer<KaCTransformationNodeInner> CreateRootNode();
     CbSmartPointer<KaCTransformationNodeInner> CreateInnerNode();
     // A new visible leaf holding `model`.
-    CbSmartPointer<KaCTransformationNodeLeaf> CreateLeafNode(CbSmartPointer<const KaCModelCCT> model);
+    CbSmartPointer<KaCTransformationNodeLeaf> CreateLeafNode(
+        CbSmartPointer<const KaCModelCCT> model);
     CbSmartPointer<KaCTransformationNodeLeaf> CreateLeafNodeFromSurfelCollection(
         CbSmartPointer<KaCSurfelCollectionCCT> collection);
 
@@ -50,26 +52,31 @@ public:
 
     // --- Editing
     // Appends `child` as the last child (atEnd) or makes it the first child.
-    void AppendChild(CbSmartPointer<KaCTransformationNodeInner> father, CbSmartPointer<KaCTransformationNode> child,
-                     bool atEnd);
+    void AppendChild(CbSmartPointer<KaCTransformationNodeInner> father,
+                     CbSmartPointer<KaCTransformationNode> child, bool atEnd);
     // Inserts `child` immediately before `sibling`, or last when `sibling` is not a child.
     void InsertChild(CbSmartPointer<KaCTransformationNodeInner> father,
-                     CbSmartPointer<const KaCTransformationNode> sibling, CbSmartPointer<KaCTransformationNode> child);
+                     CbSmartPointer<const KaCTransformationNode> sibling,
+                     CbSmartPointer<KaCTransformationNode> child);
     // Inserts `child` at `position` of `father`'s child list. Nothing happens when `father`
     // already is its father; another father throws CbException and changes nothing.
     void InsertChild(CbSmartPointer<KaCTransformationNodeInner> father, ChildPosition position,
                      CbSmartPointer<KaCTransformationNode> child);
     // Unlinks `child`; it stays registered. A null father does nothing.
-    void RemoveChild(CbSmartPointer<KaCTransformationNodeInner> father, CbSmartPointer<KaCTransformationNode> child);
+    void RemoveChild(CbSmartPointer<KaCTransformationNodeInner> father,
+                     CbSmartPointer<KaCTransformationNode> child);
     // `newChild` takes `oldChild`'s place; the old subtree is dismantled and unregistered.
-    void ReplaceChild(CbSmartPointer<KaCTransformationNodeInner> father, CbSmartPointer<KaCTransformationNode> oldChild,
+    void ReplaceChild(CbSmartPointer<KaCTransformationNodeInner> father,
+                      CbSmartPointer<KaCTransformationNode> oldChild,
                       CbSmartPointer<KaCTransformationNode> newChild);
     // `newChild` takes `oldChild`'s place; the old subtree survives, detached and registered.
     void ExchangeChild(CbSmartPointer<KaCTransformationNodeInner> father,
-                       CbSmartPointer<KaCTransformationNode> oldChild, CbSmartPointer<KaCTransformationNode> newChild);
+                       CbSmartPointer<KaCTransformationNode> oldChild,
+                       CbSmartPointer<KaCTransformationNode> newChild);
     // Moves `node` with its subtree below `newFather`, before `before` when that is a child
     // of `newFather`, else last. A node already below `newFather` is not reordered.
-    void MoveNode(CbSmartPointer<KaCTransformationNodeInner> newFather, CbSmartPointer<KaCTransformationNode> node,
+    void MoveNode(CbSmartPointer<KaCTransformationNodeInner> newFather,
+                  CbSmartPointer<KaCTransformationNode> node,
                   CbSmartPointer<KaCTransformationNode> before);
 
     // --- Data manager binding and mirror. Calling order: SetDataManager, SetRootNode (or
@@ -93,7 +100,8 @@ public:
     bool IsNodeInDataManager(CbSmartPointer<const KaCTransformationNode> node) const;
     // `node` as its data node when mirrored, else null.
     CbSmartPointer<CyNode> GetDataNode(CbSmartPointer<KaCTransformationNode> node) const;
-    CbSmartPointer<const CyNode> GetDataNodeConst(CbSmartPointer<const KaCTransformationNode> node) const;
+    CbSmartPointer<const CyNode> GetDataNodeConst(
+        CbSmartPointer<const KaCTransformationNode> node) const;
     // Mirrors `node`'s subtree below its father's data node and registers its nodes.
     void AddSubtreeToDataManager(CbSmartPointer<KaCTransformationNode> node);
 
@@ -101,11 +109,13 @@ public:
     // Lock/TryLock/TryLockAndWait grant them together.
     struct ReadHandle : CyDataHandleLockOnly<0> {
         ReadHandle() = default;
-        ReadHandle(const CyDataHandleLockOnly<0>& handle) : CyDataHandleLockOnly<0>(handle) {}  // NOLINT
+        ReadHandle(const CyDataHandleLockOnly<0>& handle)
+            : CyDataHandleLockOnly<0>(handle) {}  // NOLINT
     };
     struct WriteHandle : CyDataHandleLockOnly<1> {
         WriteHandle() = default;
-        WriteHandle(const CyDataHandleLockOnly<1>& handle) : CyDataHandleLockOnly<1>(handle) {}  // NOLINT
+        WriteHandle(const CyDataHandleLockOnly<1>& handle)
+            : CyDataHandleLockOnly<1>(handle) {}  // NOLINT
     };
     // A request for `node`, or an empty handle when `node` is null or not mirrored.
     CyDataHandleLockOnly<0> GetReadHandle(CbSmartPointer<const KaCTransformationNode> node) const;
@@ -116,14 +126,16 @@ public:
     void GetHandle(CbSmartPointer<CyNode> dataNode, CyDataHandleLockOnly<1>& handle) const;
     // Requests and acquires access to one node: 100 ms attempts, retried while they time
     // out; throws CbException for any other failure (after a warning line).
-    CyDataHandleLockOnly<0> GetSingleReadHandleLocked(CbSmartPointer<const KaCTransformationNode> node);
+    CyDataHandleLockOnly<0> GetSingleReadHandleLocked(
+        CbSmartPointer<const KaCTransformationNode> node);
     CyDataHandleLockOnly<1> GetSingleWriteHandleLocked(CbSmartPointer<KaCTransformationNode> node);
     // Grants the calling thread's pending requests, waiting up to 10 s; throws CbException
     // (after a warning line with the cause) when that fails.
     void Lock();
     CbCheckReturn<bool> TryLock();
     CbCheckReturn<bool> TryLockAndWait(unsigned int milliseconds);
-    CbCheckReturn<bool> TryLockAndWait(unsigned int milliseconds, CyDataManager::ELockStatus& status);
+    CbCheckReturn<bool> TryLockAndWait(unsigned int milliseconds,
+                                       CyDataManager::ELockStatus& status);
     // Whether the calling thread holds read (write) access to a mirrored node.
     bool IsReadLocked(CbSmartPointer<const KaCTransformationNode> node) const;
     bool IsWriteLocked(CbSmartPointer<KaCTransformationNode> node) const;
@@ -134,7 +146,8 @@ public:
     // --- Consistency. The checks never throw and never log; for a mirrored tree they
     // depend on the calling thread's access, so a tree may be valid for one thread only.
     CbCheckReturn<bool, CbCheckReturnPolicyAssert> IsValid() const;
-    CbCheckReturn<bool, CbCheckReturnPolicyAssert> IsValid(CbSmartPointer<const KaCTransformationNode> node) const;
+    CbCheckReturn<bool, CbCheckReturnPolicyAssert> IsValid(
+        CbSmartPointer<const KaCTransformationNode> node) const;
 
     // The tree as indented text: one line per node, one space per ancestor, "[leaf]" marks.
     void dump(CbStreamWriteASCII& stream) const override;
@@ -152,7 +165,8 @@ private:
     void removeChild(CbSmartPointer<KaCTransformationNodeInner> father, ChildPosition position);
     void deleteSubtree(CbSmartPointer<KaCTransformationNode> node);
     // The position of `child` in `father`'s child list; throws when it is not there.
-    static ChildPosition requireChild(KaCTransformationNodeInner& father, const CbSmartPointer<KaCTransformationNode>& child);
+    static ChildPosition requireChild(KaCTransformationNodeInner& father,
+                                      const CbSmartPointer<KaCTransformationNode>& child);
     static void renewRevisions(KaCTransformationNode& node) { node.NewNodeRevision(0xFFFFFFFFu); }
     static void link(KaCTransformationNodeInner& father, ChildPosition position,
                      const CbSmartPointer<KaCTransformationNode>& child);
@@ -161,17 +175,21 @@ private:
     void addNodeToDataManager(CbSmartPointer<KaCTransformationNode> node, bool registerIds);
     void addSubtreeToDataManager(CbSmartPointer<KaCTransformationNode> node, bool registerIds);
     void removeNodeFromDataManager(CbSmartPointer<KaCTransformationNode> node);
-    void removeSubtreeFromDataManager(CbSmartPointer<KaCTransformationNode> node, bool unregisterIds);
-    void moveInDataManager(CbSmartPointer<KaCTransformationNode> node, CbSmartPointer<KaCTransformationNodeInner> newFather);
+    void removeSubtreeFromDataManager(CbSmartPointer<KaCTransformationNode> node,
+                                      bool unregisterIds);
+    void moveInDataManager(CbSmartPointer<KaCTransformationNode> node,
+                           CbSmartPointer<KaCTransformationNodeInner> newFather);
     void destroySubtree(CbSmartPointer<KaCTransformationNode> node);
 
     template <int Access, class Node>
-    void getSingleHandleLocked(const Node& node, CyDataHandleLockOnly<Access>& handle, const wchar_t* kindName);
+    void getSingleHandleLocked(const Node& node, CyDataHandleLockOnly<Access>& handle,
+                               const wchar_t* kindName);
 
     CbCheckReturn<bool, CbCheckReturnPolicyAssert> checkIsNodeConsistent(
         CbSmartPointer<const KaCTransformationNode> node) const;
     CbCheckReturn<bool, CbCheckReturnPolicyAssert> checkIsFatherAndChildConsistent(
-        CbSmartPointer<const KaCTransformationNodeInner> father, CbSmartPointer<const KaCTransformationNode> child) const;
+        CbSmartPointer<const KaCTransformationNodeInner> father,
+        CbSmartPointer<const KaCTransformationNode> child) const;
 
     mutable CbCriticalSection m_criticalSection;
     CbMap<CyUniqueID, CbSmartPointer<KaCTransformationNode>> m_idMap;

@@ -15,8 +15,8 @@
 #include "platform/tidewell/KaCWinLog.h"
 #include "transformationtree/KaCTransformationNodeManager.h"
 
-CB_DEFINE_RTTI(KaCTransformationNodeManager_UnitTest, nullptr, &KaCTransformationNodeManager_UnitTest::CreateByFactory,
-               nullptr)
+CB_DEFINE_RTTI(KaCTransformationNodeManager_UnitTest, nullptr,
+               &KaCTransformationNodeManager_UnitTest::CreateByFactory, nullptr)
 
 namespace {
 
@@ -44,7 +44,10 @@ class Thread1 : public CbThread<Thread1> {
 public:
     Thread1(Test& test, CbSmartPointer<KaCTransformationNodeInner> father1,
             CbSmartPointer<KaCTransformationNodeInner> father2)
-        : CbThread<Thread1>("TestThread1"), m_test(test), m_father1(std::move(father1)), m_father2(std::move(father2)) {}
+        : CbThread<Thread1>("TestThread1")
+        , m_test(test)
+        , m_father1(std::move(father1))
+        , m_father2(std::move(father2)) {}
 
     void Run() {
         Manager& manager = Manager::GetInstance();
@@ -68,8 +71,9 @@ public:
                      m_father1->GetDescription().c_str(), m_father2->GetDescription().c_str());
         CbSmartPointer<KaCTransformationNode> father = child ? child->GetFather() : nullptr;
         if (father != m_father2) {
-            m_test.Write(Test::eMessageError, "Node %s has wrong father. Should be %s but is %s", descriptionOf(child),
-                         m_father2->GetDescription().c_str(), descriptionOf(father));
+            m_test.Write(Test::eMessageError, "Node %s has wrong father. Should be %s but is %s",
+                         descriptionOf(child), m_father2->GetDescription().c_str(),
+                         descriptionOf(father));
             m_test.SetError();
         }
     }
@@ -100,8 +104,8 @@ public:
             m_test.Write(Test::eMessageProgress, "Lock() attemt failed with an exception.");
             m_test.SetError();
         }
-        m_test.Write(Test::eMessageProgress, "ReadLock granted for %s(father=%s)", m_child->GetDescription().c_str(),
-                     descriptionOf(m_child->GetFather()));
+        m_test.Write(Test::eMessageProgress, "ReadLock granted for %s(father=%s)",
+                     m_child->GetDescription().c_str(), descriptionOf(m_child->GetFather()));
         if (!handle.IsGranted()) {
             m_test.SetError();
         }
@@ -114,9 +118,13 @@ private:
 
 }  // namespace
 
-const char* Test::getSubtestName(unsigned int /*subtest*/) const { return "AirNodeLockTest"; }
+const char* Test::getSubtestName(unsigned int /*subtest*/) const {
+    return "AirNodeLockTest";
+}
 
-Test::EResult Test::runUnitTest(unsigned int /*subtest*/, bool /*interactive*/) { return runAirNodeTest(); }
+Test::EResult Test::runUnitTest(unsigned int /*subtest*/, bool /*interactive*/) {
+    return runAirNodeTest();
+}
 
 void Test::Write(EMessageType type, const char* format, ...) const {
     std::wstring wideFormat = CbFromUtf8(format ? format : "");
@@ -143,8 +151,10 @@ Test::EResult Test::runAirNodeTest() {
     manager.SetRootNode(root);
     CbSmartPointer<KaCTransformationNodeInner> father1 = manager.CreateInnerNode();
     CbSmartPointer<KaCTransformationNodeInner> father2 = manager.CreateInnerNode();
-    auto emptyCollection = CbMakeShared<KaCSurfelCollectionCCT>(static_cast<KaCSurfelContainer::ESurfelAttributeSet>(0));
-    CbSmartPointer<KaCTransformationNodeLeaf> child = manager.CreateLeafNode(CCT_DepthImage::Create(emptyCollection, true));
+    auto emptyCollection = CbMakeShared<KaCSurfelCollectionCCT>(
+        static_cast<KaCSurfelContainer::ESurfelAttributeSet>(0));
+    CbSmartPointer<KaCTransformationNodeLeaf> child =
+        manager.CreateLeafNode(CCT_DepthImage::Create(emptyCollection, true));
     father1->SetDescription(L"Father1");
     father2->SetDescription(L"Father2");
     child->SetDescription(L"Child");

@@ -17,13 +17,14 @@ void KaCTransformationNodeSerializationIDMapper::ClearMapping() {
     m_referenceMap.RemoveAll();
 }
 
-void KaCTransformationNodeSerializationIDMapper::SetNode(const CyUniqueID& id,
-                                                         CbSmartPointer<const KaCTransformationNode> node) {
+void KaCTransformationNodeSerializationIDMapper::SetNode(
+    const CyUniqueID& id, CbSmartPointer<const KaCTransformationNode> node) {
     CbCriticalSectionAuto lock(m_lock);
     m_referenceMap[id] = CbConstCast<KaCTransformationNode>(node);
 }
 
-CbSmartPointer<KaCTransformationNode> KaCTransformationNodeSerializationIDMapper::GetNode(const CyUniqueID& id) {
+CbSmartPointer<KaCTransformationNode> KaCTransformationNodeSerializationIDMapper::GetNode(
+    const CyUniqueID& id) {
     const CbSmartPointer<KaCTransformationNode>* node = m_referenceMap.Find(id);
     return node != nullptr ? *node : nullptr;
 }
@@ -41,8 +42,8 @@ void KaCTransformationNodeSerializationIDMapper::WriteNodeByReference(
     KaCTransformationNode::GetID(node).Serialize(stream);
 }
 
-CbSmartPointer<KaCTransformationNode> KaCTransformationNodeSerializationIDMapper::ReadNodeByReference(
-    CbStreamReadBinary& stream) {
+CbSmartPointer<KaCTransformationNode>
+KaCTransformationNodeSerializationIDMapper::ReadNodeByReference(CbStreamReadBinary& stream) {
     CyUniqueID id = CyUniqueID::GetInvalidID();
     id.Serialize(stream);
     return GetNode(id);
@@ -56,8 +57,8 @@ void KaCTransformationNodeSerializationIDMapper::WriteNodeForInstantiation(
     m_referenceMap[id] = CbConstCast<KaCTransformationNode>(node);
 }
 
-CbSmartPointer<KaCTransformationNode> KaCTransformationNodeSerializationIDMapper::ReadNodeAndInstantiate(
-    CbStreamReadBinary& stream) {
+CbSmartPointer<KaCTransformationNode>
+KaCTransformationNodeSerializationIDMapper::ReadNodeAndInstantiate(CbStreamReadBinary& stream) {
     std::wstring className = stream.ReadWideString();
     CyUniqueID id = CyUniqueID::GetInvalidID();
     id.Serialize(stream);

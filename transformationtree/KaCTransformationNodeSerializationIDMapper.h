@@ -17,7 +17,8 @@
 // Thread safety: SetNode, ClearMapping and ListMappedModelIDs take the mapper's lock; the
 // other operations do not, so a caller that shares the mapper between threads holds
 // GetCriticalSection() (recursive) around its whole sequence of calls.
-class KaCTransformationNodeSerializationIDMapper : public CbSingleton<KaCTransformationNodeSerializationIDMapper> {
+class KaCTransformationNodeSerializationIDMapper
+    : public CbSingleton<KaCTransformationNodeSerializationIDMapper> {
 public:
     CbCriticalSection& GetCriticalSection() { return m_lock; }
 
@@ -32,10 +33,12 @@ public:
     void ListMappedModelIDs(CbArray<CyUniqueID, 0, CbArrayPolicyConstructDefault>& ids) const;
 
     // A node reference: the node's ID, or the invalid ID for null. The map is not used.
-    void WriteNodeByReference(CbStreamWriteBinary& stream, CbSmartPointer<const KaCTransformationNode> node);
+    void WriteNodeByReference(CbStreamWriteBinary& stream,
+                              CbSmartPointer<const KaCTransformationNode> node);
     CbSmartPointer<KaCTransformationNode> ReadNodeByReference(CbStreamReadBinary& stream);
     // The node's class name and ID; maps the ID to the node. `node` must not be null.
-    void WriteNodeForInstantiation(CbStreamWriteBinary& stream, CbSmartPointer<const KaCTransformationNode> node);
+    void WriteNodeForInstantiation(CbStreamWriteBinary& stream,
+                                   CbSmartPointer<const KaCTransformationNode> node);
     // Creates the node named by the record through its class's factory, gives it the stored
     // ID and maps it. A class without usable factory maps the ID to no node and returns null.
     CbSmartPointer<KaCTransformationNode> ReadNodeAndInstantiate(CbStreamReadBinary& stream);

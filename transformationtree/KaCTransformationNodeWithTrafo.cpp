@@ -5,9 +5,9 @@
 #include "transformationtree/KaCTransformationNodeInner.h"
 #include "transformationtree/KaCTransformationNodeLeaf.h"
 
-KaCTransformationNodeWithTrafo::KaCTransformationNodeWithTrafo(CbSmartPointer<KaCTransformationNode> node,
-                                                               const CbMatrix4Rd& trafo,
-                                                               const CbMatrix4Rd& fatherTrafo)
+KaCTransformationNodeWithTrafo::KaCTransformationNodeWithTrafo(
+    CbSmartPointer<KaCTransformationNode> node, const CbMatrix4Rd& trafo,
+    const CbMatrix4Rd& fatherTrafo)
     : m_node(std::move(node)), m_trafoToTraversalRoot(trafo), m_inverseFatherTrafo(fatherTrafo) {
     // The identity is its own inverse; most values of a walk start below the root.
     if (m_inverseFatherTrafo == c_matIdentityD) {
@@ -16,22 +16,28 @@ KaCTransformationNodeWithTrafo::KaCTransformationNodeWithTrafo(CbSmartPointer<Ka
     double determinant = 0.0;
     CbMatrixInternal::Invert(m_inverseFatherTrafo, determinant);
     if (determinant == 0.0) {
-        CB_THROW(CyExceptionNotInvertible, "KaCTransformationNodeWithTrafo: father transformation is singular");
+        CB_THROW(CyExceptionNotInvertible,
+                 "KaCTransformationNodeWithTrafo: father transformation is singular");
     }
 }
 
-KaCTransformationNodeWithTrafo::KaCTransformationNodeWithTrafo(const KaCTransformationNodeWithTrafo&) = default;
-KaCTransformationNodeWithTrafo& KaCTransformationNodeWithTrafo::operator=(const KaCTransformationNodeWithTrafo&) =
-    default;
+KaCTransformationNodeWithTrafo::KaCTransformationNodeWithTrafo(
+    const KaCTransformationNodeWithTrafo&) = default;
+KaCTransformationNodeWithTrafo& KaCTransformationNodeWithTrafo::operator=(
+    const KaCTransformationNodeWithTrafo&) = default;
 KaCTransformationNodeWithTrafo::~KaCTransformationNodeWithTrafo() = default;
 
 bool KaCTransformationNodeWithTrafo::operator==(const KaCTransformationNodeWithTrafo& other) const {
     return m_node == other.m_node;
 }
 
-CbSmartPointer<KaCTransformationNode> KaCTransformationNodeWithTrafo::GetNode() { return m_node; }
+CbSmartPointer<KaCTransformationNode> KaCTransformationNodeWithTrafo::GetNode() {
+    return m_node;
+}
 
-CbSmartPointer<const KaCTransformationNode> KaCTransformationNodeWithTrafo::GetNode() const { return m_node; }
+CbSmartPointer<const KaCTransformationNode> KaCTransformationNodeWithTrafo::GetNode() const {
+    return m_node;
+}
 
 CbSmartPointer<KaCTransformationNodeInner> KaCTransformationNodeWithTrafo::GetInnerNode() {
     if (!m_node || m_node->IsLeaf()) {

@@ -16,8 +16,8 @@ class KaCTransformationNodeLeaf;
 // father's transformation is singular.
 class KaCTransformationNodeWithTrafo {
 public:
-    KaCTransformationNodeWithTrafo(CbSmartPointer<KaCTransformationNode> node, const CbMatrix4Rd& trafo,
-                                   const CbMatrix4Rd& fatherTrafo);
+    KaCTransformationNodeWithTrafo(CbSmartPointer<KaCTransformationNode> node,
+                                   const CbMatrix4Rd& trafo, const CbMatrix4Rd& fatherTrafo);
     KaCTransformationNodeWithTrafo(const KaCTransformationNodeWithTrafo&);
     KaCTransformationNodeWithTrafo& operator=(const KaCTransformationNodeWithTrafo&);
     virtual ~KaCTransformationNodeWithTrafo();

@@ -1,7 +1,8 @@
 #include "transformationtree/KaCTransformationTreeLoggers.h"
 
 namespace {
-const Logging::CLogger g_transformationNodeManager(L"Diagnostics.Registration.TransformationNodeManager");
+const Logging::CLogger g_transformationNodeManager(
+    L"Diagnostics.Registration.TransformationNodeManager");
 const Logging::CLogger g_transformationNode(L"Diagnostics.Registration.TransformationNode");
 }  // namespace
 
@@ -9,4 +10,6 @@ const Logging::CLogger& KaCTransformationTreeLoggers::TransformationNodeManager(
     return g_transformationNodeManager;
 }
 
-const Logging::CLogger& KaCTransformationTreeLoggers::TransformationNode() { return g_transformationNode; }
+const Logging::CLogger& KaCTransformationTreeLoggers::TransformationNode() {
+    return g_transformationNode;
+}

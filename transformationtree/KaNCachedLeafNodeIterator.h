@@ -5,7 +5,8 @@
 // Walks the cached leaves of a subtree: leaves, and inner nodes that hold a model, whose
 // subtrees the walk does not enter (their model stands for them). The traversal root
 // itself is never one of them. Value type, not synchronised.
-class KaCTransformationNode::KaNCachedLeafNodeIterator : public KaCTransformationNode::KaNLeafNodeIterator {
+class KaCTransformationNode::KaNCachedLeafNodeIterator
+    : public KaCTransformationNode::KaNLeafNodeIterator {
 public:
     KaNCachedLeafNodeIterator() = default;
     KaNCachedLeafNodeIterator(const KaNCachedLeafNodeIterator& other) = default;

@@ -13,4 +13,6 @@ FatherIterator& FatherIterator::operator++() {
     return *this;
 }
 
-FatherIterator& FatherIterator::operator--() { return *this; }
+FatherIterator& FatherIterator::operator--() {
+    return *this;
+}

@@ -2,7 +2,9 @@
 
 using KeyframeIterator = KaCTransformationNode::KaNKeyFrameNodeIterator;
 
-bool KeyframeIterator::isKeyframeLeaf(const KaCTransformationNode& node) { return node.IsLeaf() && node.IsKeyframe(); }
+bool KeyframeIterator::isKeyframeLeaf(const KaCTransformationNode& node) {
+    return node.IsLeaf() && node.IsKeyframe();
+}
 
 KeyframeIterator& KeyframeIterator::operator++() {
     forwardUntil(&descendsInto, &isKeyframeLeaf);

@@ -5,7 +5,8 @@
 // Walks the keyframe leaves of a subtree. There is no End operation: the walk ends when
 // the iterator tests false. `--` is the leaf walk's: it moves to the previous leaf whether
 // or not that is a keyframe. Value type, not synchronised.
-class KaCTransformationNode::KaNKeyFrameNodeIterator : public KaCTransformationNode::KaNLeafNodeIterator {
+class KaCTransformationNode::KaNKeyFrameNodeIterator
+    : public KaCTransformationNode::KaNLeafNodeIterator {
 public:
     KaNKeyFrameNodeIterator() = default;
     KaNKeyFrameNodeIterator(const KaNKeyFrameNodeIterator& other) = default;

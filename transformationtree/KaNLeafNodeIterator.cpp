@@ -3,11 +3,17 @@
 
 using LeafIterator = KaCTransformationNode::KaNLeafNodeIterator;
 
-LeafIterator::KaNLeafNodeIterator() { m_atRoot = false; }
+LeafIterator::KaNLeafNodeIterator() {
+    m_atRoot = false;
+}
 
-bool LeafIterator::descendsInto(const KaCTransformationNode& node) { return hasChildren(node); }
+bool LeafIterator::descendsInto(const KaCTransformationNode& node) {
+    return hasChildren(node);
+}
 
-bool LeafIterator::isLeaf(const KaCTransformationNode& node) { return node.IsLeaf(); }
+bool LeafIterator::isLeaf(const KaCTransformationNode& node) {
+    return node.IsLeaf();
+}
 
 void LeafIterator::forwardUntil(DescentRule rule, bool (*rests)(const KaCTransformationNode&)) {
     if (m_singleLeafMode) {

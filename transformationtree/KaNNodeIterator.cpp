@@ -6,7 +6,9 @@ namespace {
 // Path depth for which a walk reserves room at its first step; deeper trees grow it.
 constexpr size_t c_initialPathCapacity = 16;
 
-KaCTransformationNodeInner& asInner(KaCTransformationNode& node) { return static_cast<KaCTransformationNodeInner&>(node); }
+KaCTransformationNodeInner& asInner(KaCTransformationNode& node) {
+    return static_cast<KaCTransformationNodeInner&>(node);
+}
 
 }  // namespace
 
@@ -36,7 +38,8 @@ void Iterator::startSingleLeaf(KaCTransformationNode* leaf, bool atRoot) {
 }
 
 bool Iterator::hasChildren(const KaCTransformationNode& node) {
-    return !node.IsLeaf() && static_cast<const KaCTransformationNodeInner&>(node).GetNrChildren() != 0;
+    return !node.IsLeaf() &&
+           static_cast<const KaCTransformationNodeInner&>(node).GetNrChildren() != 0;
 }
 
 void Iterator::append(ChildPosition position) {
@@ -73,13 +76,15 @@ const CbMatrix4Rd& Iterator::GetCurrentTrafo() const {
 }
 
 void Iterator::descendFirst(DescentRule rule) {
-    for (KaCTransformationNode* node = GetCurrentNode(); node != nullptr && rule(*node); node = GetCurrentNode()) {
+    for (KaCTransformationNode* node = GetCurrentNode(); node != nullptr && rule(*node);
+         node = GetCurrentNode()) {
         append(asInner(*node).BeginChild());
     }
 }
 
 void Iterator::descendLast(DescentRule rule) {
-    for (KaCTransformationNode* node = GetCurrentNode(); node != nullptr && rule(*node); node = GetCurrentNode()) {
+    for (KaCTransformationNode* node = GetCurrentNode(); node != nullptr && rule(*node);
+         node = GetCurrentNode()) {
         append(asInner(*node).LastChild());
     }
 }
@@ -190,16 +195,19 @@ KaCTransformationNodeWithTrafo Iterator::operator*() const {
     // The walk's own validity: filtered walks dereference nodes they only pass.
     CB_CHECK_CONDITION(Iterator::operator bool());
     if (m_path.empty()) {
-        CbSmartPointer<KaCTransformationNode> node = m_singleLeafMode ? m_singleLeaf : m_traversalRoot;
+        CbSmartPointer<KaCTransformationNode> node =
+            m_singleLeafMode ? m_singleLeaf : m_traversalRoot;
         return KaCTransformationNodeWithTrafo(node, c_matIdentityD, c_matIdentityD);
     }
     const CbMatrix4Rd& fatherTrafo =
         m_path.size() >= 2 ? m_path[m_path.size() - 2].trafoToTraversalRoot : c_matIdentityD;
-    return KaCTransformationNodeWithTrafo(*m_path.back().childPosition, m_path.back().trafoToTraversalRoot,
-                                          fatherTrafo);
+    return KaCTransformationNodeWithTrafo(*m_path.back().childPosition,
+                                          m_path.back().trafoToTraversalRoot, fatherTrafo);
 }
 
-Iterator::operator bool() const { return !m_path.empty() || m_atRoot; }
+Iterator::operator bool() const {
+    return !m_path.empty() || m_atRoot;
+}
 
 bool Iterator::operator==(const KaNNodeIterator& other) const {
     if (m_singleLeafMode) {
@@ -218,10 +226,13 @@ bool Iterator::operator==(const KaNNodeIterator& other) const {
     return true;
 }
 
-bool Iterator::operator!=(const KaNNodeIterator& other) const { return !(*this == other); }
+bool Iterator::operator!=(const KaNNodeIterator& other) const {
+    return !(*this == other);
+}
 
 bool Iterator::HasSameTraversalRoot(const KaNNodeIterator& other) const {
-    return m_singleLeafMode ? m_singleLeaf == other.m_singleLeaf : m_traversalRoot == other.m_traversalRoot;
+    return m_singleLeafMode ? m_singleLeaf == other.m_singleLeaf
+                            : m_traversalRoot == other.m_traversalRoot;
 }
 
 CbSmartPointer<KaCTransformationNode> Iterator::GetFather() const {

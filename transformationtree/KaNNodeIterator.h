@@ -60,7 +60,9 @@ public:
     KaCTransformationNode* GetCurrentNode() const;
     const CbMatrix4Rd& GetCurrentTrafo() const;
     const std::vector<PathEntry>& GetPath() const { return m_path; }
-    const CbSmartPointer<KaCTransformationNode>& GetTraversalRoot() const { return m_traversalRoot; }
+    const CbSmartPointer<KaCTransformationNode>& GetTraversalRoot() const {
+        return m_traversalRoot;
+    }
 
 protected:
     friend class KaCTransformationNodeInner;

@@ -17,7 +17,8 @@ void RandomAccess::addImage(CbSmartPointer<const KaCModelCCT> model, const CbMat
     // A leaf without model contributes an image without surfels, which no number maps to.
     uint64_t surfels = 0;
     if (model) {
-        if (auto collection = model->GetSurfelCollection(KaCModelCCT::eSurfelCollectionTypeStandard)) {
+        if (auto collection =
+                model->GetSurfelCollection(KaCModelCCT::eSurfelCollectionTypeStandard)) {
             surfels = collection->GetNrSurfels();
         }
     }
@@ -29,7 +30,9 @@ void RandomAccess::addImage(CbSmartPointer<const KaCModelCCT> model, const CbMat
     m_nrOfOverallSurfels += static_cast<unsigned int>(surfels);
 }
 
-void RandomAccess::finish() { m_firstSurfelIndices.push_back(m_nrOfOverallSurfels); }
+void RandomAccess::finish() {
+    m_firstSurfelIndices.push_back(m_nrOfOverallSurfels);
+}
 
 unsigned int RandomAccess::surfelBelongsToImageIndex(unsigned int i) const {
     const std::vector<unsigned int>& first = m_firstSurfelIndices;
@@ -68,16 +71,18 @@ unsigned int RandomAccess::surfelBelongsToImageIndex(unsigned int i) const {
     return answer;
 }
 
-void RandomAccess::getSurfelCollectionAndIndex(unsigned int i,
-                                               CbSmartPointer<const KaCSurfelCollectionCCT>* collection,
-                                               unsigned int* localIndex) const {
+void RandomAccess::getSurfelCollectionAndIndex(
+    unsigned int i, CbSmartPointer<const KaCSurfelCollectionCCT>* collection,
+    unsigned int* localIndex) const {
     if (i >= m_nrOfOverallSurfels) {
-        CB_THROW(CbExceptionPreconditionViolation,
-                 "surfel number " + std::to_string(i) + " not below " + std::to_string(m_nrOfOverallSurfels));
+        CB_THROW(CbExceptionPreconditionViolation, "surfel number " + std::to_string(i) +
+                                                       " not below " +
+                                                       std::to_string(m_nrOfOverallSurfels));
     }
     unsigned int image = surfelBelongsToImageIndex(i);
     if (collection != nullptr) {
-        *collection = m_images[image].model->GetSurfelCollection(KaCModelCCT::eSurfelCollectionTypeStandard);
+        *collection =
+            m_images[image].model->GetSurfelCollection(KaCModelCCT::eSurfelCollectionTypeStandard);
     }
     if (localIndex != nullptr) {
         *localIndex = i - m_firstSurfelIndices[image];

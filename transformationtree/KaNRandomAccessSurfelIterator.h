@@ -14,7 +14,8 @@
 // instance is not to be queried by two threads at once; copies may be.
 class KaCTransformationNode::KaNRandomAccessSurfelIterator {
 public:
-    using Normal = KaTQuantizedNormalMultiLevel<CbVector3f, 7, KaTQuantizedNormalMultiLevelTraitsFast>;
+    using Normal =
+        KaTQuantizedNormalMultiLevel<CbVector3f, 7, KaTQuantizedNormalMultiLevelTraitsFast>;
 
     KaNRandomAccessSurfelIterator() = default;
     KaNRandomAccessSurfelIterator(const KaNRandomAccessSurfelIterator& other) = default;
@@ -48,7 +49,8 @@ private:
     void addImage(CbSmartPointer<const KaCModelCCT> model, const CbMatrix4Rd& trafo);
     void finish();
     unsigned int surfelBelongsToImageIndex(unsigned int i) const;
-    void getSurfelCollectionAndIndex(unsigned int i, CbSmartPointer<const KaCSurfelCollectionCCT>* collection,
+    void getSurfelCollectionAndIndex(unsigned int i,
+                                     CbSmartPointer<const KaCSurfelCollectionCCT>* collection,
                                      unsigned int* localIndex) const;
 
     std::vector<Image> m_images;

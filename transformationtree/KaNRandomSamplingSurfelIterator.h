@@ -16,7 +16,8 @@ public:
 
     KaNRandomSamplingSurfelIterator() = default;
     KaNRandomSamplingSurfelIterator(const KaNRandomSamplingSurfelIterator& other) = default;
-    KaNRandomSamplingSurfelIterator& operator=(const KaNRandomSamplingSurfelIterator& other) = default;
+    KaNRandomSamplingSurfelIterator& operator=(const KaNRandomSamplingSurfelIterator& other) =
+        default;
     ~KaNRandomSamplingSurfelIterator() = default;
 
     explicit operator bool() const { return m_sampleIndex < m_nrSamples; }
@@ -40,7 +41,8 @@ private:
     friend class KaCTransformationNodeInner;
     friend class KaCTransformationNodeLeaf;
 
-    explicit KaNRandomSamplingSurfelIterator(KaNRandomAccessSurfelIterator ras) : m_ras(std::move(ras)) {}
+    explicit KaNRandomSamplingSurfelIterator(KaNRandomAccessSurfelIterator ras)
+        : m_ras(std::move(ras)) {}
     void Init(int every);
 
     KaNRandomAccessSurfelIterator m_ras;

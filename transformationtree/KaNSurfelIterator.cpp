@@ -5,7 +5,8 @@ using SurfelIterator = KaCTransformationNode::KaNSurfelIterator;
 SurfelIterator::KaNSurfelIterator(CbWeakPointer<const KaCSurfelContainer> container)
     : m_container(std::move(container)) {}
 
-CbWeakPointer<const KaCSurfelContainer> SurfelIterator::containerOf(const KaCTransformationNode& node) {
+CbWeakPointer<const KaCSurfelContainer> SurfelIterator::containerOf(
+    const KaCTransformationNode& node) {
     CbSmartPointer<const KaCModelCCT> model = node.GetModel();
     if (!model) {
         return nullptr;

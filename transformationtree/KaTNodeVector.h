@@ -29,16 +29,16 @@ public:
     };
 
     // Removes all elements, then AppendInnerNode.
-    void SetInnerNode(CbSmartPointer<const KaCTransformationNode> node, IteratorType type, const CbMatrix4Rd& trafo,
-                      unsigned int flags) {
+    void SetInnerNode(CbSmartPointer<const KaCTransformationNode> node, IteratorType type,
+                      const CbMatrix4Rd& trafo, unsigned int flags) {
         clear();
         AppendInnerNode(std::move(node), type, trafo, flags);
     }
     // Appends the nodes of `node`'s subtree in walk order, each with (its accumulated
     // transformation) × `trafo`; for each set bit i (0 or 1) of `flags` caches the subtree
     // revision of kind i. A null node or an unknown type appends nothing.
-    void AppendInnerNode(CbSmartPointer<const KaCTransformationNode> node, IteratorType type, const CbMatrix4Rd& trafo,
-                         unsigned int flags) {
+    void AppendInnerNode(CbSmartPointer<const KaCTransformationNode> node, IteratorType type,
+                         const CbMatrix4Rd& trafo, unsigned int flags) {
         KaCNodeVectorOperations::AppendInnerNode(*this, std::move(node), type, trafo, flags);
     }
     // Appends one element with `trafo` as given; its cached revisions stay -1.
@@ -58,7 +58,9 @@ public:
         return images;
     }
 
-    virtual void Serialize(CbStreamWriteBinary& stream) const { KaCNodeVectorOperations::Write(*this, stream); }
+    virtual void Serialize(CbStreamWriteBinary& stream) const {
+        KaCNodeVectorOperations::Write(*this, stream);
+    }
     virtual void Serialize(CbStreamReadBinary& stream) {
         KaCNodeVectorOperations::Read(*this, stream, Derived::ms_sourceFile, __LINE__);
     }

@@ -20,19 +20,20 @@ Eigen::Map<RowMajor4<T>> view(T* values) {
     return Eigen::Map<RowMajor4<T>>(values);
 }
 
-void writeValue(CbStreamWriteBinary& stream, double value) { stream.WriteDouble(value); }
-void writeValue(CbStreamWriteBinary& stream, float value) { stream.WriteFloat(value); }
-void readValue(CbStreamReadBinary& stream, double& value) { value = stream.ReadDouble(); }
-void readValue(CbStreamReadBinary& stream, float& value) { value = stream.ReadFloat(); }
+void writeValue(CbStreamWriteBinary& stream, double value) {
+    stream.WriteDouble(value);
+}
+void writeValue(CbStreamWriteBinary& stream, float value) {
+    stream.WriteFloat(value);
+}
+void readValue(CbStreamReadBinary& stream, double& value) {
+    value = stream.ReadDouble();
+}
+void readValue(CbStreamReadBinary& stream, float& value) {
+    value = stream.ReadFloat();
+}
 
 }  // namespace
-
-template <class T>
-CbMatrix4R<T> CbMatrix4R<T>::operator*(const CbMatrix4R& other) const {
-    CbMatrix4R result;
-    view<T>(result.Data()).noalias() = view<T>(Data()).lazyProduct(view<T>(other.Data()));
-    return result;
-}
 
 template <class T>
 CbMatrix4R<T> CbMatrix4R<T>::Transposed() const {

@@ -46,7 +46,9 @@ public:
     }
 
     constexpr T& operator()(size_t row, size_t column) { return m_values[4 * row + column]; }
-    constexpr const T& operator()(size_t row, size_t column) const { return m_values[4 * row + column]; }
+    constexpr const T& operator()(size_t row, size_t column) const {
+        return m_values[4 * row + column];
+    }
     constexpr T& operator[](size_t index) { return m_values[index]; }
     constexpr const T& operator[](size_t index) const { return m_values[index]; }
     T* Data() { return m_values.data(); }
@@ -55,7 +57,22 @@ public:
     // Exact comparison of all 16 values.
     constexpr bool operator==(const CbMatrix4R& other) const = default;
 
-    CbMatrix4R operator*(const CbMatrix4R& other) const;
+    // C(r,c) = A(r,0)·B(0,c) + A(r,1)·B(1,c) + A(r,2)·B(2,c) + A(r,3)·B(3,c), summed in
+    // that order. Inline and written out: it is the innermost step of every tree walk, and
+    // the compiler vectorises the rows.
+    CbMatrix4R operator*(const CbMatrix4R& other) const {
+        CbMatrix4R result(std::array<T, 16>{});
+        const T* b = other.m_values.data();
+        for (size_t r = 0; r < 4; ++r) {
+            const T a0 = m_values[4 * r], a1 = m_values[4 * r + 1], a2 = m_values[4 * r + 2],
+                    a3 = m_values[4 * r + 3];
+            for (size_t c = 0; c < 4; ++c) {
+                result.m_values[4 * r + c] =
+                    a0 * b[c] + a1 * b[4 + c] + a2 * b[8 + c] + a3 * b[12 + c];
+            }
+        }
+        return result;
+    }
     CbMatrix4R& operator*=(const CbMatrix4R& other) { return *this = *this * other; }
     CbMatrix4R Transposed() const;
 

@@ -14,8 +14,12 @@ struct CbVector3f {
     constexpr float operator[](int i) const { return i == 0 ? x : i == 1 ? y : z; }
     float& operator[](int i) { return i == 0 ? x : i == 1 ? y : z; }
 
-    constexpr CbVector3f operator+(const CbVector3f& o) const { return {x + o.x, y + o.y, z + o.z}; }
-    constexpr CbVector3f operator-(const CbVector3f& o) const { return {x - o.x, y - o.y, z - o.z}; }
+    constexpr CbVector3f operator+(const CbVector3f& o) const {
+        return {x + o.x, y + o.y, z + o.z};
+    }
+    constexpr CbVector3f operator-(const CbVector3f& o) const {
+        return {x - o.x, y - o.y, z - o.z};
+    }
     constexpr CbVector3f operator-() const { return {-x, -y, -z}; }
     constexpr CbVector3f operator*(float s) const { return {x * s, y * s, z * s}; }
     CbVector3f& operator+=(const CbVector3f& o) {

@@ -17,7 +17,8 @@ public:
         eSurfelCollectionChanged = 3,           // not posted by the library
     };
 
-    KaCMessageSurfelCollectionModified(CbSmartPointer<CyNode> node, const CyUniqueID& id, EModificationType type)
+    KaCMessageSurfelCollectionModified(CbSmartPointer<CyNode> node, const CyUniqueID& id,
+                                       EModificationType type)
         : m_node(std::move(node)), m_id(id), m_type(type) {}
 
     const CbSmartPointer<CyNode>& GetNode() const { return m_node; }

@@ -20,7 +20,8 @@ public:
         eActiveClusterChanged = 6,  // the new cluster became the active one
     };
 
-    KaCMessageTreeStructureModified(CbSmartPointer<CyNode> node, CbSmartPointer<CyNode> father, EModificationType type)
+    KaCMessageTreeStructureModified(CbSmartPointer<CyNode> node, CbSmartPointer<CyNode> father,
+                                    EModificationType type)
         : m_node(std::move(node)), m_father(std::move(father)), m_type(type) {}
 
     const CbSmartPointer<CyNode>& GetNode() const { return m_node; }

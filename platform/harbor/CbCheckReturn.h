@@ -8,8 +8,8 @@
 // a failed condition with eAssert handling.
 struct CbCheckReturnPolicyAssert {
     static void OnUnexamined() {
-        Condition::HandleUnfulfilledCondition(__FILE__, __LINE__, "CbCheckReturn dropped without being examined",
-                                              Condition::eAssert);
+        Condition::HandleUnfulfilledCondition(
+            __FILE__, __LINE__, "CbCheckReturn dropped without being examined", Condition::eAssert);
     }
 };
 
@@ -22,7 +22,9 @@ template <class T, class Policy = CbCheckReturnPolicyAssert>
 class [[nodiscard]] CbCheckReturn {
 public:
     CbCheckReturn(T value) : m_value(std::move(value)) {}  // NOLINT: implicit by design
-    CbCheckReturn(const CbCheckReturn& other) : m_value(other.m_value), m_examined(false) { other.m_examined = true; }
+    CbCheckReturn(const CbCheckReturn& other) : m_value(other.m_value), m_examined(false) {
+        other.m_examined = true;
+    }
     CbCheckReturn& operator=(const CbCheckReturn& other) {
         if (this != &other) {
             checkExamined();

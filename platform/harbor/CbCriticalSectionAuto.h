@@ -5,7 +5,9 @@
 // Holds a critical section for its scope; Leave() releases it early.
 class CbCriticalSectionAuto {
 public:
-    explicit CbCriticalSectionAuto(CbCriticalSection& section) : m_section(&section) { m_section->Enter(); }
+    explicit CbCriticalSectionAuto(CbCriticalSection& section) : m_section(&section) {
+        m_section->Enter();
+    }
     ~CbCriticalSectionAuto() { Leave(); }
     CbCriticalSectionAuto(const CbCriticalSectionAuto&) = delete;
     CbCriticalSectionAuto& operator=(const CbCriticalSectionAuto&) = delete;

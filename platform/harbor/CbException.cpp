@@ -14,4 +14,6 @@ CbException::CbException(const char* file, int line, std::string message)
 CbException::CbException(const char* file, int line, const std::wstring& message)
     : CbException(file, line, CbToUtf8(message)) {}
 
-std::wstring CbException::GetMessageW() const { return CbFromUtf8(m_message); }
+std::wstring CbException::GetMessageW() const {
+    return CbFromUtf8(m_message);
+}

@@ -8,7 +8,9 @@
 
 namespace {
 
-bool isFlag(wchar_t c) { return c == L'-' || c == L'+' || c == L' ' || c == L'#' || c == L'0'; }
+bool isFlag(wchar_t c) {
+    return c == L'-' || c == L'+' || c == L' ' || c == L'#' || c == L'0';
+}
 bool isLengthModifier(wchar_t c) {
     return c == L'h' || c == L'l' || c == L'L' || c == L'z' || c == L'j' || c == L't' || c == L'q';
 }
@@ -54,7 +56,8 @@ std::wstring CbTranslateWideFormat(const wchar_t* format) {
             continue;
         }
         // Copy flags, width, precision and length modifiers unchanged.
-        while (*p != L'\0' && (isFlag(*p) || std::iswdigit(static_cast<wint_t>(*p)) || *p == L'*' || *p == L'.')) {
+        while (*p != L'\0' &&
+               (isFlag(*p) || std::iswdigit(static_cast<wint_t>(*p)) || *p == L'*' || *p == L'.')) {
             out.push_back(*p++);
         }
         bool hasLength = false;

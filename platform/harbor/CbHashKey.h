@@ -17,5 +17,7 @@ struct CbHashKey {
 
 template <class T>
 struct CbHashKey<CbSmartPointer<T>> {
-    static size_t Compute(const CbSmartPointer<T>& key) { return std::hash<const void*>()(key.Get()); }
+    static size_t Compute(const CbSmartPointer<T>& key) {
+        return std::hash<const void*>()(key.Get());
+    }
 };

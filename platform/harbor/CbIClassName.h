@@ -13,7 +13,9 @@ public:
 
     const String& GetName() const { return m_name; }
     void SetName(String name) { m_name = std::move(name); }
-    virtual size_t GetMemoryUsage() const { return sizeof(*this) + m_name.capacity() * sizeof(typename String::value_type); }
+    virtual size_t GetMemoryUsage() const {
+        return sizeof(*this) + m_name.capacity() * sizeof(typename String::value_type);
+    }
 
 private:
     String m_name;

@@ -30,7 +30,9 @@ public:
     CbMap() = default;
     explicit CbMap(size_t bucketCount) { InitHashTable(bucketCount); }
 
-    void InitHashTable(size_t bucketCount) { guard([&] { m_map.rehash(bucketCount); }); }
+    void InitHashTable(size_t bucketCount) {
+        guard([&] { m_map.rehash(bucketCount); });
+    }
 
     // True and the value when `key` is present.
     bool Lookup(const K& key, V& value) const {

@@ -31,7 +31,8 @@ std::mutex& CbReferenceCounter::StripeFor(const void* counterAddress) {
 bool CbReferenceCounter::TryIncrement() {
     int32_t count = m_count.load(std::memory_order_relaxed);
     while (count > 0) {
-        if (m_count.compare_exchange_weak(count, count + 1, std::memory_order_acq_rel, std::memory_order_relaxed)) {
+        if (m_count.compare_exchange_weak(count, count + 1, std::memory_order_acq_rel,
+                                          std::memory_order_relaxed)) {
             return true;
         }
     }

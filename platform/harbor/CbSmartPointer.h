@@ -24,13 +24,15 @@ public:
     using element_type = T;
 
     CbSmartPointer() noexcept = default;
-    CbSmartPointer(std::nullptr_t) noexcept {}  // NOLINT: implicit by design
+    CbSmartPointer(std::nullptr_t) noexcept {}                     // NOLINT: implicit by design
     CbSmartPointer(T* object) : m_object(object) { increment(); }  // NOLINT: implicit by design
     CbSmartPointer(T* object, CbAdoptReference) noexcept : m_object(object) {}
     CbSmartPointer(const CbSmartPointer& other) : m_object(other.m_object) { increment(); }
-    CbSmartPointer(CbSmartPointer&& other) noexcept : m_object(std::exchange(other.m_object, nullptr)) {}
+    CbSmartPointer(CbSmartPointer&& other) noexcept
+        : m_object(std::exchange(other.m_object, nullptr)) {}
     template <class U, class = std::enable_if_t<std::is_convertible_v<U*, T*>>>
-    CbSmartPointer(const CbSmartPointer<U>& other) : m_object(other.Get()) {  // NOLINT: implicit by design
+    CbSmartPointer(const CbSmartPointer<U>& other)
+        : m_object(other.Get()) {  // NOLINT: implicit by design
         increment();
     }
     template <class U, class = std::enable_if_t<std::is_convertible_v<U*, T*>>>
@@ -116,5 +118,7 @@ CbSmartPointer<T> CbMakeShared(Args&&... args) {
 
 template <class T>
 struct std::hash<CbSmartPointer<T>> {
-    size_t operator()(const CbSmartPointer<T>& pointer) const noexcept { return std::hash<const void*>()(pointer.Get()); }
+    size_t operator()(const CbSmartPointer<T>& pointer) const noexcept {
+        return std::hash<const void*>()(pointer.Get());
+    }
 };

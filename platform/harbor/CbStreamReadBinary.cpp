@@ -14,16 +14,36 @@ T CbStreamReadBinary::readLittleEndian() {
     return CbByteOrder::load<T>(bytes);
 }
 
-uint32_t CbStreamReadBinary::ReadVersion(uint32_t /*newestKnown*/) { return readLittleEndian<uint32_t>(); }
-bool CbStreamReadBinary::ReadBool() { return readLittleEndian<uint8_t>() != 0; }
-uint8_t CbStreamReadBinary::ReadUInt8() { return readLittleEndian<uint8_t>(); }
-uint16_t CbStreamReadBinary::ReadUInt16() { return readLittleEndian<uint16_t>(); }
-int32_t CbStreamReadBinary::ReadInt32() { return readLittleEndian<int32_t>(); }
-uint32_t CbStreamReadBinary::ReadUInt32() { return readLittleEndian<uint32_t>(); }
-int64_t CbStreamReadBinary::ReadInt64() { return readLittleEndian<int64_t>(); }
-uint64_t CbStreamReadBinary::ReadUInt64() { return readLittleEndian<uint64_t>(); }
-float CbStreamReadBinary::ReadFloat() { return readLittleEndian<float>(); }
-double CbStreamReadBinary::ReadDouble() { return readLittleEndian<double>(); }
+uint32_t CbStreamReadBinary::ReadVersion(uint32_t /*newestKnown*/) {
+    return readLittleEndian<uint32_t>();
+}
+bool CbStreamReadBinary::ReadBool() {
+    return readLittleEndian<uint8_t>() != 0;
+}
+uint8_t CbStreamReadBinary::ReadUInt8() {
+    return readLittleEndian<uint8_t>();
+}
+uint16_t CbStreamReadBinary::ReadUInt16() {
+    return readLittleEndian<uint16_t>();
+}
+int32_t CbStreamReadBinary::ReadInt32() {
+    return readLittleEndian<int32_t>();
+}
+uint32_t CbStreamReadBinary::ReadUInt32() {
+    return readLittleEndian<uint32_t>();
+}
+int64_t CbStreamReadBinary::ReadInt64() {
+    return readLittleEndian<int64_t>();
+}
+uint64_t CbStreamReadBinary::ReadUInt64() {
+    return readLittleEndian<uint64_t>();
+}
+float CbStreamReadBinary::ReadFloat() {
+    return readLittleEndian<float>();
+}
+double CbStreamReadBinary::ReadDouble() {
+    return readLittleEndian<double>();
+}
 
 std::wstring CbStreamReadBinary::ReadWideString() {
     uint32_t count = ReadCount(sizeof(uint16_t), "wide string");
@@ -66,13 +86,15 @@ uint32_t CbStreamReadBinary::ReadCount(uint64_t minimumBytesPerElement, const ch
     return count;
 }
 
-void CbStreamReadBinary::RequireRemaining(uint64_t count, uint64_t minimumBytesPerElement, const char* what) const {
+void CbStreamReadBinary::RequireRemaining(uint64_t count, uint64_t minimumBytesPerElement,
+                                          const char* what) const {
     uint64_t remaining = GetRemaining();
     // count * size may overflow only for absurd counts; compare by division instead.
     if (minimumBytesPerElement != 0 && count > remaining / minimumBytesPerElement) {
-        CB_THROW(CbException, std::string("corrupt stream: ") + (what ? what : "element") + " count " +
-                                  std::to_string(count) + " at byte " + std::to_string(GetPosition()) +
-                                  " cannot fit in the " + std::to_string(remaining) + " bytes left");
+        CB_THROW(CbException, std::string("corrupt stream: ") + (what ? what : "element") +
+                                  " count " + std::to_string(count) + " at byte " +
+                                  std::to_string(GetPosition()) + " cannot fit in the " +
+                                  std::to_string(remaining) + " bytes left");
     }
 }
 

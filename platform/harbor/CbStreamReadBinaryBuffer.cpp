@@ -13,8 +13,9 @@ CbStreamReadBinaryBuffer::CbStreamReadBinaryBuffer(std::vector<uint8_t> bytes)
 
 void CbStreamReadBinaryBuffer::ReadBytes(void* data, uint64_t count) {
     if (count > GetRemaining()) {
-        CB_THROW(CbException, "truncated stream: " + std::to_string(count) + " bytes needed at byte " +
-                                  std::to_string(m_position) + ", " + std::to_string(GetRemaining()) + " left");
+        CB_THROW(CbException, "truncated stream: " + std::to_string(count) +
+                                  " bytes needed at byte " + std::to_string(m_position) + ", " +
+                                  std::to_string(GetRemaining()) + " left");
     }
     if (count != 0) {
         std::memcpy(data, m_data + m_position, count);

@@ -1,9 +1,9 @@
 #include "platform/harbor/CbStreamReadBinaryFile.h"
 
+#include <sys/stat.h>
 #include <cerrno>
 #include <cstring>
 #include <string>
-#include <sys/stat.h>
 
 #include "platform/harbor/CbException.h"
 
@@ -35,7 +35,8 @@ void CbStreamReadBinaryFile::ReadBytes(void* data, uint64_t count) {
                                   std::to_string(GetRemaining()) + " left");
     }
     if (count != 0 && std::fread(data, 1, count, m_file) != count) {
-        CB_THROW(CbException, "cannot read file '" + m_path.string() + "' at byte " + std::to_string(m_position));
+        CB_THROW(CbException, "cannot read file '" + m_path.string() + "' at byte " +
+                                  std::to_string(m_position));
     }
     m_position += count;
 }

@@ -22,8 +22,12 @@ CbStreamWriteASCII& CbStreamWriteASCII::operator<<(const wchar_t* text) {
     return *this << std::wstring_view(text ? text : L"");
 }
 
-CbStreamWriteASCII& CbStreamWriteASCII::operator<<(int64_t value) { return *this << std::to_string(value); }
-CbStreamWriteASCII& CbStreamWriteASCII::operator<<(uint64_t value) { return *this << std::to_string(value); }
+CbStreamWriteASCII& CbStreamWriteASCII::operator<<(int64_t value) {
+    return *this << std::to_string(value);
+}
+CbStreamWriteASCII& CbStreamWriteASCII::operator<<(uint64_t value) {
+    return *this << std::to_string(value);
+}
 
 CbStreamWriteASCII& CbStreamWriteASCII::operator<<(double value) {
     char buffer[64];

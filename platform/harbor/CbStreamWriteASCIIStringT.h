@@ -30,7 +30,9 @@ public:
     }
 
     const std::basic_string<CharT>& GetString() const { return m_text; }
-    void WriteTo(CbStreamWriteASCII& stream) const { stream << std::basic_string_view<CharT>(m_text); }
+    void WriteTo(CbStreamWriteASCII& stream) const {
+        stream << std::basic_string_view<CharT>(m_text);
+    }
 
 private:
     std::basic_string<CharT> m_text;

@@ -13,22 +13,43 @@ void CbStreamWriteBinary::writeLittleEndian(T value) {
     WriteBytes(bytes, sizeof(T));
 }
 
-void CbStreamWriteBinary::WriteVersion(uint32_t version) { writeLittleEndian(version); }
-void CbStreamWriteBinary::WriteBool(bool value) { writeLittleEndian<uint8_t>(value ? 1 : 0); }
-void CbStreamWriteBinary::WriteUInt8(uint8_t value) { writeLittleEndian(value); }
-void CbStreamWriteBinary::WriteUInt16(uint16_t value) { writeLittleEndian(value); }
-void CbStreamWriteBinary::WriteInt32(int32_t value) { writeLittleEndian(value); }
-void CbStreamWriteBinary::WriteUInt32(uint32_t value) { writeLittleEndian(value); }
-void CbStreamWriteBinary::WriteInt64(int64_t value) { writeLittleEndian(value); }
-void CbStreamWriteBinary::WriteUInt64(uint64_t value) { writeLittleEndian(value); }
-void CbStreamWriteBinary::WriteFloat(float value) { writeLittleEndian(value); }
-void CbStreamWriteBinary::WriteDouble(double value) { writeLittleEndian(value); }
+void CbStreamWriteBinary::WriteVersion(uint32_t version) {
+    writeLittleEndian(version);
+}
+void CbStreamWriteBinary::WriteBool(bool value) {
+    writeLittleEndian<uint8_t>(value ? 1 : 0);
+}
+void CbStreamWriteBinary::WriteUInt8(uint8_t value) {
+    writeLittleEndian(value);
+}
+void CbStreamWriteBinary::WriteUInt16(uint16_t value) {
+    writeLittleEndian(value);
+}
+void CbStreamWriteBinary::WriteInt32(int32_t value) {
+    writeLittleEndian(value);
+}
+void CbStreamWriteBinary::WriteUInt32(uint32_t value) {
+    writeLittleEndian(value);
+}
+void CbStreamWriteBinary::WriteInt64(int64_t value) {
+    writeLittleEndian(value);
+}
+void CbStreamWriteBinary::WriteUInt64(uint64_t value) {
+    writeLittleEndian(value);
+}
+void CbStreamWriteBinary::WriteFloat(float value) {
+    writeLittleEndian(value);
+}
+void CbStreamWriteBinary::WriteDouble(double value) {
+    writeLittleEndian(value);
+}
 
 void CbStreamWriteBinary::WriteWideString(const std::wstring& value) {
     std::vector<uint16_t> units;
     CbAppendUtf16(value, units);
     if (units.size() > UINT32_MAX) {
-        CB_THROW(CbException, "CbStreamWriteBinary::WriteWideString: string too long for the stream");
+        CB_THROW(CbException,
+                 "CbStreamWriteBinary::WriteWideString: string too long for the stream");
     }
     WriteUInt32(static_cast<uint32_t>(units.size()));
     WriteUInt16Array(units.data(), units.size());

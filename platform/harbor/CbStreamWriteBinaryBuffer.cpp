@@ -5,7 +5,9 @@
 
 #include "platform/harbor/CbExceptionOutOfMemory.h"
 
-CbStreamWriteBinaryBuffer::CbStreamWriteBinaryBuffer(uint64_t reserveBytes) { m_data.reserve(reserveBytes); }
+CbStreamWriteBinaryBuffer::CbStreamWriteBinaryBuffer(uint64_t reserveBytes) {
+    m_data.reserve(reserveBytes);
+}
 
 void CbStreamWriteBinaryBuffer::WriteBytes(const void* data, uint64_t count) {
     if (count == 0) {

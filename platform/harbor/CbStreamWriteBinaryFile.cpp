@@ -1,9 +1,9 @@
 #include "platform/harbor/CbStreamWriteBinaryFile.h"
 
+#include <unistd.h>
 #include <cerrno>
 #include <cstring>
 #include <string>
-#include <unistd.h>
 
 #include "platform/harbor/CbException.h"
 

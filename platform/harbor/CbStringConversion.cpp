@@ -4,14 +4,19 @@ namespace {
 
 constexpr char32_t c_replacement = 0xFFFD;
 
-bool isHighSurrogate(char32_t c) { return c >= 0xD800 && c <= 0xDBFF; }
-bool isLowSurrogate(char32_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+bool isHighSurrogate(char32_t c) {
+    return c >= 0xD800 && c <= 0xDBFF;
+}
+bool isLowSurrogate(char32_t c) {
+    return c >= 0xDC00 && c <= 0xDFFF;
+}
 
 // wchar_t may be 16 bits on some platforms; there the wide string already holds UTF-16.
 char32_t nextCodePoint(std::wstring_view text, size_t& i) {
     char32_t c = static_cast<char32_t>(text[i++]);
     if constexpr (sizeof(wchar_t) == 2) {
-        if (isHighSurrogate(c) && i < text.size() && isLowSurrogate(static_cast<char32_t>(text[i]))) {
+        if (isHighSurrogate(c) && i < text.size() &&
+            isLowSurrogate(static_cast<char32_t>(text[i]))) {
             char32_t low = static_cast<char32_t>(text[i++]);
             return 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
         }
@@ -68,7 +73,10 @@ std::wstring CbFromUtf8(std::string_view text) {
             ++i;
             continue;
         }
-        size_t extra = (lead & 0xE0) == 0xC0 ? 1 : (lead & 0xF0) == 0xE0 ? 2 : (lead & 0xF8) == 0xF0 ? 3 : 0;
+        size_t extra = (lead & 0xE0) == 0xC0   ? 1
+                       : (lead & 0xF0) == 0xE0 ? 2
+                       : (lead & 0xF8) == 0xF0 ? 3
+                                               : 0;
         char32_t c = lead & (0x3F >> extra);
         bool valid = extra != 0 && text.size() - i > extra;
         for (size_t k = 1; valid && k <= extra; ++k) {

@@ -19,7 +19,7 @@ template <class T>
 class CbWeakPointer : private CbWeakPointerBase {
 public:
     CbWeakPointer() = default;
-    CbWeakPointer(std::nullptr_t) {}  // NOLINT: implicit by design
+    CbWeakPointer(std::nullptr_t) {}              // NOLINT: implicit by design
     CbWeakPointer(T* object) { assign(object); }  // NOLINT: implicit by design
     CbWeakPointer(const CbSmartPointer<T>& object) { assign(object.Get()); }  // NOLINT
     template <class U, class = std::enable_if_t<std::is_convertible_v<U*, T*>>>

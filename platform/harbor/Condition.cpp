@@ -26,7 +26,8 @@ void defaultHandler(const char* file, int line, const char* expression, EHandlin
 
 }  // namespace
 
-void HandleUnfulfilledCondition(const char* file, int line, const char* expression, EHandling handling) {
+void HandleUnfulfilledCondition(const char* file, int line, const char* expression,
+                                EHandling handling) {
     Handler handler;
     {
         std::lock_guard<std::mutex> lock(handlerMutex());

@@ -13,20 +13,23 @@ enum EHandling {
     eReport = 1,  // report only
 };
 
-using Handler = std::function<void(const char* file, int line, const char* expression, EHandling handling)>;
+using Handler =
+    std::function<void(const char* file, int line, const char* expression, EHandling handling)>;
 
 // Reports the failed condition to the installed handler. The default handler writes one
 // line to standard error and aborts for eAssert.
-void HandleUnfulfilledCondition(const char* file, int line, const char* expression, EHandling handling);
+void HandleUnfulfilledCondition(const char* file, int line, const char* expression,
+                                EHandling handling);
 
 // Installs a handler and returns the previous one; an empty handler restores the default.
 Handler SetHandler(Handler handler);
 
 }  // namespace Condition
 
-#define CB_CHECK_CONDITION(expression)                                                           \
-    do {                                                                                         \
-        if (!(expression)) {                                                                     \
-            Condition::HandleUnfulfilledCondition(__FILE__, __LINE__, #expression, Condition::eAssert); \
-        }                                                                                        \
+#define CB_CHECK_CONDITION(expression)                                             \
+    do {                                                                           \
+        if (!(expression)) {                                                       \
+            Condition::HandleUnfulfilledCondition(__FILE__, __LINE__, #expression, \
+                                                  Condition::eAssert);             \
+        }                                                                          \
     } while (false)

@@ -8,6 +8,7 @@
 class IExtendable : public IExtensionInterface, public virtual IReferenceCounted {
 public:
     ~IExtendable() override = default;
-    virtual const IExtensionInterface* GetExtension(const char* name, bool throwIfUnknown) const = 0;
+    virtual const IExtensionInterface* GetExtension(const char* name,
+                                                    bool throwIfUnknown) const = 0;
     virtual IExtensionInterface* GetExtension(const char* name, bool throwIfUnknown) = 0;
 };

@@ -23,6 +23,8 @@ private:
 
 // Defines them; `base` is the address of the base class's record or nullptr, `create`
 // and `clone` the factory functions or nullptr.
-#define CB_DEFINE_RTTI(Class, base, create, clone)                \
+#define CB_DEFINE_RTTI(Class, base, create, clone)             \
     const CbRTTI Class::RTTI(L"" #Class, base, create, clone); \
-    const CbRTTI& Class::GetRTTI() const { return RTTI; }
+    const CbRTTI& Class::GetRTTI() const {                     \
+        return RTTI;                                           \
+    }

@@ -15,9 +15,13 @@ CbCriticalSection& GetCriticalSectionSingleton() {
     return *section;
 }
 
-void IncrementSingletonCounter(const char* /*typeName*/) { g_count.fetch_add(1); }
+void IncrementSingletonCounter(const char* /*typeName*/) {
+    g_count.fetch_add(1);
+}
 
-void DecrementSingletonCounter(const char* /*typeName*/) { g_count.fetch_sub(1); }
+void DecrementSingletonCounter(const char* /*typeName*/) {
+    g_count.fetch_sub(1);
+}
 
 void Log(const char* text) {
     if (std::getenv("CB_SINGLETON_LOG") != nullptr) {
@@ -25,6 +29,8 @@ void Log(const char* text) {
     }
 }
 
-int GetSingletonCount() { return g_count.load(); }
+int GetSingletonCount() {
+    return g_count.load();
+}
 
 }  // namespace Singleton

@@ -36,7 +36,8 @@ void CyDataManager::detachSubtreeLocked(CyNode& node) {
     node.m_dataManager.store(nullptr);
 }
 
-CbCheckReturn<bool> CyDataManager::InsertNode(CbSmartPointer<CyNode> parent, CbSmartPointer<CyNode> node) {
+CbCheckReturn<bool> CyDataManager::InsertNode(CbSmartPointer<CyNode> parent,
+                                              CbSmartPointer<CyNode> node) {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!parent || !node || !containsLocked(*parent) || node->GetDataManager() != nullptr) {
         return false;
@@ -51,7 +52,8 @@ CbCheckReturn<bool> CyDataManager::RemoveNode(CyDataHandleBase& handle) {
     std::lock_guard<std::mutex> lock(m_mutex);
     CyDataLockRequest* request = handle.m_request.get();
     if (request == nullptr || request->manager != this || !request->granted ||
-        request->access != CyDataHandleBase::eWrite || !containsLocked(*request->node) || request->node == m_root) {
+        request->access != CyDataHandleBase::eWrite || !containsLocked(*request->node) ||
+        request->node == m_root) {
         return false;
     }
     CyNode& node = *request->node;
@@ -67,12 +69,14 @@ CbCheckReturn<bool> CyDataManager::RemoveNode(CyDataHandleBase& handle) {
     return true;
 }
 
-CbCheckReturn<bool> CyDataManager::MoveNode(CyDataHandleBase& handle, CbSmartPointer<CyNode> newParent) {
+CbCheckReturn<bool> CyDataManager::MoveNode(CyDataHandleBase& handle,
+                                            CbSmartPointer<CyNode> newParent) {
     std::lock_guard<std::mutex> lock(m_mutex);
     CyDataLockRequest* request = handle.m_request.get();
     if (request == nullptr || request->manager != this || !request->granted ||
-        request->access != CyDataHandleBase::eWrite || !newParent || !containsLocked(*request->node) ||
-        !containsLocked(*newParent) || request->node == m_root || isAncestorOrSelf(*request->node, *newParent)) {
+        request->access != CyDataHandleBase::eWrite || !newParent ||
+        !containsLocked(*request->node) || !containsLocked(*newParent) || request->node == m_root ||
+        isAncestorOrSelf(*request->node, *newParent)) {
         return false;
     }
     if (!coveredLocked(probe(*newParent, CyDataHandleBase::eWrite))) {
@@ -140,7 +144,8 @@ void CyDataManager::release(CyDataLockRequest* request) {
 bool CyDataManager::coveredLocked(const CyDataLockRequest& request) const {
     return std::any_of(m_granted.begin(), m_granted.end(), [&](const CyDataLockRequest* granted) {
         return granted->thread == request.thread &&
-               (granted->access == CyDataHandleBase::eWrite || request.access == CyDataHandleBase::eRead) &&
+               (granted->access == CyDataHandleBase::eWrite ||
+                request.access == CyDataHandleBase::eRead) &&
                isAncestorOrSelf(*granted->node, *request.node);
     });
 }
@@ -148,7 +153,8 @@ bool CyDataManager::coveredLocked(const CyDataLockRequest& request) const {
 bool CyDataManager::conflictsLocked(const CyDataLockRequest& request) const {
     return std::any_of(m_granted.begin(), m_granted.end(), [&](const CyDataLockRequest* granted) {
         return granted->thread != request.thread &&
-               (granted->access == CyDataHandleBase::eWrite || request.access == CyDataHandleBase::eWrite) &&
+               (granted->access == CyDataHandleBase::eWrite ||
+                request.access == CyDataHandleBase::eWrite) &&
                related(*granted->node, *request.node);
     });
 }
@@ -179,10 +185,12 @@ CyDataManager::ELockStatus CyDataManager::tryGrantLocked(std::unique_lock<std::m
     if (requests.empty()) {
         return eLockNoRequests;
     }
-    if (std::any_of(m_granted.begin(), m_granted.end(), [&](const CyDataLockRequest* g) { return g->thread == self; })) {
+    if (std::any_of(m_granted.begin(), m_granted.end(),
+                    [&](const CyDataLockRequest* g) { return g->thread == self; })) {
         return eLockUnreleased;
     }
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
     for (;;) {
         if (std::any_of(requests.begin(), requests.end(), [&](const CyDataLockRequest* r) {
                 return !r->node || !containsLocked(*r->node);
@@ -204,8 +212,9 @@ CyDataManager::ELockStatus CyDataManager::tryGrantLocked(std::unique_lock<std::m
         if (m_released.wait_until(lock, deadline) == std::cv_status::timeout) {
             // One last look: the release may have come with the time-out.
             requests = mine();
-            bool free = std::none_of(requests.begin(), requests.end(),
-                                     [&](const CyDataLockRequest* r) { return conflictsLocked(*r); });
+            bool free =
+                std::none_of(requests.begin(), requests.end(),
+                             [&](const CyDataLockRequest* r) { return conflictsLocked(*r); });
             if (!free) {
                 return eLockTimeout;
             }
@@ -214,7 +223,9 @@ CyDataManager::ELockStatus CyDataManager::tryGrantLocked(std::unique_lock<std::m
     }
 }
 
-CbCheckReturn<bool> CyDataManager::TryLock() { return TryLockAndWait(0); }
+CbCheckReturn<bool> CyDataManager::TryLock() {
+    return TryLockAndWait(0);
+}
 
 CbCheckReturn<bool> CyDataManager::TryLockAndWait(unsigned int milliseconds) {
     ELockStatus status = eLockGeneralError;

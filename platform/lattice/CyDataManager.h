@@ -30,11 +30,11 @@ public:
     enum ELockStatus {
         eLockGranted = 0,
         eLockGeneralError = 1,
-        eLockNoRequests = 2,     // the thread has no pending request
-        eLockUnreleased = 3,     // the thread still holds access and asks for more
-        eLockInvalidNode = 4,    // a requested node is not (any more) in this manager
-        eLockNodesLocked = 5,    // conflicting access of another thread, with a wait time of 0
-        eLockTimeout = 6,        // the conflicting access was not released in time
+        eLockNoRequests = 2,   // the thread has no pending request
+        eLockUnreleased = 3,   // the thread still holds access and asks for more
+        eLockInvalidNode = 4,  // a requested node is not (any more) in this manager
+        eLockNodesLocked = 5,  // conflicting access of another thread, with a wait time of 0
+        eLockTimeout = 6,      // the conflicting access was not released in time
     };
 
     CyDataManager();
@@ -70,13 +70,16 @@ private:
     friend class CyDataHandleBase;
     friend struct CyDataLockRequest;
 
-    std::shared_ptr<CyDataLockRequest> makeRequest(CbSmartPointer<CyNode> node, CyDataHandleBase::EAccess access);
+    std::shared_ptr<CyDataLockRequest> makeRequest(CbSmartPointer<CyNode> node,
+                                                   CyDataHandleBase::EAccess access);
     void release(CyDataLockRequest* request);
 
     // The helpers below expect m_mutex to be held.
     bool containsLocked(const CyNode& node) const { return node.m_dataManager.load() == this; }
     static bool isAncestorOrSelf(const CyNode& ancestor, const CyNode& node);
-    static bool related(const CyNode& a, const CyNode& b) { return isAncestorOrSelf(a, b) || isAncestorOrSelf(b, a); }
+    static bool related(const CyNode& a, const CyNode& b) {
+        return isAncestorOrSelf(a, b) || isAncestorOrSelf(b, a);
+    }
     // An unregistered request of the calling thread, for coverage tests.
     CyDataLockRequest probe(const CyNode& node, CyDataHandleBase::EAccess access) const;
     bool coveredLocked(const CyDataLockRequest& request) const;

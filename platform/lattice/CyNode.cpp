@@ -27,10 +27,13 @@ CbSmartPointer<const CyNode> CyNode::GetParent() const {
 
 std::vector<CbSmartPointer<CyNode>> CyNode::GetChildren() const {
     CyDataManager* manager = GetDataManager();
-    return manager != nullptr ? manager->GetChildrenOf(*this) : std::vector<CbSmartPointer<CyNode>>();
+    return manager != nullptr ? manager->GetChildrenOf(*this)
+                              : std::vector<CbSmartPointer<CyNode>>();
 }
 
-bool CyNode::CreateData(const std::wstring& /*name*/) { return false; }
+bool CyNode::CreateData(const std::wstring& /*name*/) {
+    return false;
+}
 
 void CyNode::setModified(bool modified, bool recursive) {
     m_modified = modified;

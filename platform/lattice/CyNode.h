@@ -64,7 +64,7 @@ private:
 
     std::atomic<CyDataManager*> m_dataManager{nullptr};
     // Guarded by the lock of the data manager that holds the node.
-    CyNode* m_parent = nullptr;                     // the parent holds this node strongly
+    CyNode* m_parent = nullptr;                      // the parent holds this node strongly
     std::vector<CbSmartPointer<CyNode>> m_children;  // strong
     bool m_modified = false;
 };

@@ -10,9 +10,9 @@ class CbStreamWriteBinary;
 class CbStreamReadBinary;
 
 // A 128-bit unique identifier (a UUID). Default construction yields a fresh random
-// identifier, different from every other; the invalid ID is the all-zero one, whose text
-// form is "00000000-0000-0000-0000-000000000000". The text form is the lowercase
-// 8-4-4-4-12 hexadecimal form; parsing accepts either case.
+// (version 4) identifier, different from every other; the invalid ID is the all-zero one, whose
+// text form is "00000000-0000-0000-0000-000000000000". The text form is the lowercase 8-4-4-4-12
+// hexadecimal form; parsing accepts either case.
 //
 // A plain value; thread-safe as values are.
 class CyUniqueID {

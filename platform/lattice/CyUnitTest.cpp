@@ -2,7 +2,8 @@
 
 #include "platform/harbor/CbExceptionUnknownExtension.h"
 
-const IExtensionInterface* CyUnitTest::GetExtension(const char* /*name*/, bool throwIfUnknown) const {
+const IExtensionInterface* CyUnitTest::GetExtension(const char* /*name*/,
+                                                    bool throwIfUnknown) const {
     if (throwIfUnknown) {
         CB_THROW(CbExceptionUnknownExtension);
     }
@@ -10,7 +11,8 @@ const IExtensionInterface* CyUnitTest::GetExtension(const char* /*name*/, bool t
 }
 
 IExtensionInterface* CyUnitTest::GetExtension(const char* name, bool throwIfUnknown) {
-    return const_cast<IExtensionInterface*>(static_cast<const CyUnitTest*>(this)->GetExtension(name, throwIfUnknown));
+    return const_cast<IExtensionInterface*>(
+        static_cast<const CyUnitTest*>(this)->GetExtension(name, throwIfUnknown));
 }
 
 void CyUnitTest::WriteMessage(EMessageType type, const std::wstring& text) {

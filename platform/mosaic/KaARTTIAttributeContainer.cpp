@@ -18,9 +18,11 @@ constexpr uint32_t c_version = 1;
 constexpr uint64_t c_minimumEntryBytes = 8;
 }  // namespace
 
-std::vector<CbSmartPointer<KaARTTIAttribute>>::iterator KaARTTIAttributeContainer::find(const CbRTTI& record) {
-    return std::find_if(m_attributes.begin(), m_attributes.end(),
-                        [&](const CbSmartPointer<KaARTTIAttribute>& a) { return a->GetRTTI().Is(record); });
+std::vector<CbSmartPointer<KaARTTIAttribute>>::iterator KaARTTIAttributeContainer::find(
+    const CbRTTI& record) {
+    return std::find_if(
+        m_attributes.begin(), m_attributes.end(),
+        [&](const CbSmartPointer<KaARTTIAttribute>& a) { return a->GetRTTI().Is(record); });
 }
 
 void KaARTTIAttributeContainer::SetAttribute(CbSmartPointer<KaARTTIAttribute> attribute) {
@@ -74,11 +76,15 @@ void KaARTTIAttributeContainer::ResetAttributes() {
     }
 }
 
-void KaARTTIAttributeContainer::ClearAttributeContainer() { m_attributes.clear(); }
+void KaARTTIAttributeContainer::ClearAttributeContainer() {
+    m_attributes.clear();
+}
 
-CbSmartPointer<KaARTTIAttribute> KaARTTIAttributeContainer::GetAttribute(const CbRTTI& record) const {
-    auto it = std::find_if(m_attributes.begin(), m_attributes.end(),
-                           [&](const CbSmartPointer<KaARTTIAttribute>& a) { return a->GetRTTI().Is(record); });
+CbSmartPointer<KaARTTIAttribute> KaARTTIAttributeContainer::GetAttribute(
+    const CbRTTI& record) const {
+    auto it = std::find_if(
+        m_attributes.begin(), m_attributes.end(),
+        [&](const CbSmartPointer<KaARTTIAttribute>& a) { return a->GetRTTI().Is(record); });
     return it == m_attributes.end() ? nullptr : *it;
 }
 
@@ -100,7 +106,8 @@ void KaARTTIAttributeContainer::Serialize(CbStreamWriteBinary& stream) const {
 void KaARTTIAttributeContainer::Serialize(CbStreamReadBinary& stream) {
     uint32_t version = stream.ReadVersion(c_version);
     if (version != c_version) {
-        CB_THROW(CbExceptionWrongFileVersion, "KaARTTIAttributeContainer: unknown version " + std::to_string(version));
+        CB_THROW(CbExceptionWrongFileVersion,
+                 "KaARTTIAttributeContainer: unknown version " + std::to_string(version));
     }
     uint32_t count = stream.ReadCount(c_minimumEntryBytes, "attribute");
     KaARTTIAttributeContainer read;

@@ -47,7 +47,9 @@ public:
         return CbStaticCast<T>(GetAttribute(T::RTTI));
     }
     size_t GetCount() const { return m_attributes.size(); }
-    const std::vector<CbSmartPointer<KaARTTIAttribute>>& GetAttributes() const { return m_attributes; }
+    const std::vector<CbSmartPointer<KaARTTIAttribute>>& GetAttributes() const {
+        return m_attributes;
+    }
 
     void Serialize(CbStreamWriteBinary& stream) const;
     void Serialize(CbStreamReadBinary& stream);

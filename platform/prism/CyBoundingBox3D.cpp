@@ -24,8 +24,10 @@ void CyBoundingBox3D::Extend(const CyBoundingBox3D& box) {
         *this = box;
         return;
     }
-    m_min = {std::min(m_min.x, box.m_min.x), std::min(m_min.y, box.m_min.y), std::min(m_min.z, box.m_min.z)};
-    m_max = {std::max(m_max.x, box.m_max.x), std::max(m_max.y, box.m_max.y), std::max(m_max.z, box.m_max.z)};
+    m_min = {std::min(m_min.x, box.m_min.x), std::min(m_min.y, box.m_min.y),
+             std::min(m_min.z, box.m_min.z)};
+    m_max = {std::max(m_max.x, box.m_max.x), std::max(m_max.y, box.m_max.y),
+             std::max(m_max.z, box.m_max.z)};
 }
 
 void CyBoundingBox3D::Transform(const CbMatrix4Rf& trafo) {

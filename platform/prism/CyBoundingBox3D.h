@@ -10,7 +10,8 @@
 class CyBoundingBox3D {
 public:
     CyBoundingBox3D() = default;
-    CyBoundingBox3D(const CbVector3f& minimum, const CbVector3f& maximum) : m_min(minimum), m_max(maximum) {}
+    CyBoundingBox3D(const CbVector3f& minimum, const CbVector3f& maximum)
+        : m_min(minimum), m_max(maximum) {}
 
     bool IsEmpty() const { return m_min.x > m_max.x || m_min.y > m_max.y || m_min.z > m_max.z; }
     const CbVector3f& GetMin() const { return m_min; }
@@ -31,6 +32,7 @@ public:
 private:
     CbVector3f m_min{std::numeric_limits<float>::infinity(), std::numeric_limits<float>::infinity(),
                      std::numeric_limits<float>::infinity()};
-    CbVector3f m_max{-std::numeric_limits<float>::infinity(), -std::numeric_limits<float>::infinity(),
+    CbVector3f m_max{-std::numeric_limits<float>::infinity(),
+                     -std::numeric_limits<float>::infinity(),
                      -std::numeric_limits<float>::infinity()};
 };

@@ -27,7 +27,8 @@ Registry& registry() {
 
 }  // namespace
 
-void KaCMessageDispatcher::PostMessageW(const wchar_t* file, unsigned int line, const wchar_t* function,
+void KaCMessageDispatcher::PostMessageW(const wchar_t* file, unsigned int line,
+                                        const wchar_t* function,
                                         CbSmartPointer<const CyMessage> message) {
     if (!message) {
         return;

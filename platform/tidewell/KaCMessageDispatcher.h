@@ -15,8 +15,9 @@
 // a subscriber runs, so subscribers may post, subscribe and unsubscribe. Thread-safe.
 class KaCMessageDispatcher {
 public:
-    using Subscriber = std::function<void(const wchar_t* file, unsigned int line, const wchar_t* function,
-                                          const CbSmartPointer<const CyMessage>& message)>;
+    using Subscriber =
+        std::function<void(const wchar_t* file, unsigned int line, const wchar_t* function,
+                           const CbSmartPointer<const CyMessage>& message)>;
     using SubscriptionId = uint64_t;
 
     // Posts `message` (a null message is ignored). `file`, `line` and `function` name the

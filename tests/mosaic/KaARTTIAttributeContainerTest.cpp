@@ -36,7 +36,9 @@ public:
 
 private:
     static IObject* create() { return new CountAttribute(); }
-    static IObject* clone(const IObject& other) { return new CountAttribute(dynamic_cast<const CountAttribute&>(other)); }
+    static IObject* clone(const IObject& other) {
+        return new CountAttribute(dynamic_cast<const CountAttribute&>(other));
+    }
 };
 CB_DEFINE_RTTI(CountAttribute, nullptr, &CountAttribute::create, &CountAttribute::clone)
 
@@ -54,7 +56,9 @@ private:
 };
 CB_DEFINE_RTTI(NoteAttribute, nullptr, &NoteAttribute::create, nullptr)
 
-CbSmartPointer<KaARTTIAttribute> count(int32_t value) { return CbMakeShared<CountAttribute>(value); }
+CbSmartPointer<KaARTTIAttribute> count(int32_t value) {
+    return CbMakeShared<CountAttribute>(value);
+}
 
 CbSmartPointer<NoteAttribute> note(const std::wstring& text) {
     auto attribute = CbMakeShared<NoteAttribute>();
@@ -83,13 +87,16 @@ TEST(KaARTTIAttributeContainer, HoldsOneAttributePerTypeAndCopiesByClone) {
     copy.CopyAttributesFrom(container);
     ASSERT_EQ(copy.GetCount(), 2u);
     // A cloneable attribute is copied, one without clone function is shared.
-    EXPECT_NE(copy.GetAttribute<CountAttribute>().Get(), container.GetAttribute<CountAttribute>().Get());
+    EXPECT_NE(copy.GetAttribute<CountAttribute>().Get(),
+              container.GetAttribute<CountAttribute>().Get());
     EXPECT_EQ(copy.GetAttribute<CountAttribute>()->m_value, 2);
-    EXPECT_EQ(copy.GetAttribute<NoteAttribute>().Get(), container.GetAttribute<NoteAttribute>().Get());
+    EXPECT_EQ(copy.GetAttribute<NoteAttribute>().Get(),
+              container.GetAttribute<NoteAttribute>().Get());
 
     KaARTTIAttributeContainer shared;
     shared.SetAttributes(container);
-    EXPECT_EQ(shared.GetAttribute<CountAttribute>().Get(), container.GetAttribute<CountAttribute>().Get());
+    EXPECT_EQ(shared.GetAttribute<CountAttribute>().Get(),
+              container.GetAttribute<CountAttribute>().Get());
 
     container.ResetAttributes();
     EXPECT_EQ(container.GetAttribute<CountAttribute>()->m_value, 0);

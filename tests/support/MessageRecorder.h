@@ -17,11 +17,12 @@ public:
     };
 
     MessageRecorder()
-        : m_id(KaCMessageDispatcher::Subscribe([this](const wchar_t*, unsigned int, const wchar_t* function,
-                                                      const CbSmartPointer<const CyMessage>& message) {
-              std::lock_guard<std::mutex> lock(m_mutex);
-              m_entries.push_back({function ? function : L"", message});
-          })) {}
+        : m_id(KaCMessageDispatcher::Subscribe(
+              [this](const wchar_t*, unsigned int, const wchar_t* function,
+                     const CbSmartPointer<const CyMessage>& message) {
+                  std::lock_guard<std::mutex> lock(m_mutex);
+                  m_entries.push_back({function ? function : L"", message});
+              })) {}
     ~MessageRecorder() { KaCMessageDispatcher::Unsubscribe(m_id); }
     MessageRecorder(const MessageRecorder&) = delete;
     MessageRecorder& operator=(const MessageRecorder&) = delete;

@@ -10,12 +10,15 @@
 
 namespace TreeTestSupport {
 
-KaCTransformationNodeManager& Manager() { return KaCTransformationNodeManager::GetInstance(); }
+KaCTransformationNodeManager& Manager() {
+    return KaCTransformationNodeManager::GetInstance();
+}
 
 CbSmartPointer<KaCModelCCT> MakeModel(uint32_t count, uint32_t seed, uint64_t sequenceNumber) {
     std::mt19937 random(seed);
     std::uniform_real_distribution<float> coordinate(-10.0f, 10.0f);
-    auto collection = CbMakeShared<KaCSurfelCollectionCCT>(KaCSurfelContainer::eSurfelAttributeSetFull);
+    auto collection =
+        CbMakeShared<KaCSurfelCollectionCCT>(KaCSurfelContainer::eSurfelAttributeSetFull);
     for (uint32_t i = 0; i < count; ++i) {
         KaCSurfel surfel;
         surfel.position = {coordinate(random), coordinate(random), coordinate(random)};
@@ -46,10 +49,11 @@ CbMatrix4Rd RandomRigid(std::mt19937& random) {
     double angle = unit(random) * 3.0;
     double c = std::cos(angle), s = std::sin(angle), t = 1.0 - c;
     // Rotation about (x, y, z) for row vectors (the transpose of the column-vector form).
-    CbMatrix4Rd m(std::array<double, 16>{t * x * x + c, t * x * y + s * z, t * x * z - s * y, 0,      //
-                                         t * x * y - s * z, t * y * y + c, t * y * z + s * x, 0,      //
-                                         t * x * z + s * y, t * y * z - s * x, t * z * z + c, 0,      //
-                                         10 * unit(random), 10 * unit(random), 10 * unit(random), 1});
+    CbMatrix4Rd m(std::array<double, 16>{t * x * x + c, t * x * y + s * z, t * x * z - s * y, 0,  //
+                                         t * x * y - s * z, t * y * y + c, t * y * z + s * x, 0,  //
+                                         t * x * z + s * y, t * y * z - s * x, t * z * z + c, 0,  //
+                                         10 * unit(random), 10 * unit(random), 10 * unit(random),
+                                         1});
     return m;
 }
 
@@ -64,38 +68,50 @@ CbMatrix4Rd RandomAffine(std::mt19937& random) {
     return m;
 }
 
-::testing::AssertionResult Near(const CbMatrix4Rd& expected, const CbMatrix4Rd& actual, double tolerance) {
+::testing::AssertionResult Near(const CbMatrix4Rd& expected, const CbMatrix4Rd& actual,
+                                double tolerance) {
     for (size_t i = 0; i < 16; ++i) {
         if (!(std::fabs(expected[i] - actual[i]) <= tolerance)) {
-            return ::testing::AssertionFailure() << "value " << i << ": expected " << expected[i] << ", got "
-                                                 << actual[i];
+            return ::testing::AssertionFailure()
+                   << "value " << i << ": expected " << expected[i] << ", got " << actual[i];
         }
     }
     return ::testing::AssertionSuccess();
 }
 
-Inner NamedTree::inner(const std::wstring& name) const { return CbDynamicCast<KaCTransformationNodeInner>(nodes.at(name)); }
+Inner NamedTree::inner(const std::wstring& name) const {
+    return CbDynamicCast<KaCTransformationNodeInner>(nodes.at(name));
+}
 
-Leaf NamedTree::leaf(const std::wstring& name) const { return CbDynamicCast<KaCTransformationNodeLeaf>(nodes.at(name)); }
+Leaf NamedTree::leaf(const std::wstring& name) const {
+    return CbDynamicCast<KaCTransformationNodeLeaf>(nodes.at(name));
+}
 
 namespace {
 
 class ShapeParser {
 public:
-    ShapeParser(const std::string& shape, std::mt19937& random, bool withModels, const std::vector<std::string>& empty,
-                NamedTree& tree)
-        : m_shape(shape), m_random(random), m_withModels(withModels), m_empty(empty), m_tree(tree) {}
+    ShapeParser(const std::string& shape, std::mt19937& random, bool withModels,
+                const std::vector<std::string>& empty, NamedTree& tree)
+        : m_shape(shape)
+        , m_random(random)
+        , m_withModels(withModels)
+        , m_empty(empty)
+        , m_tree(tree) {}
 
     Node parseNode() {
         std::string name;
-        while (m_position < m_shape.size() && std::isalnum(static_cast<unsigned char>(m_shape[m_position]))) {
+        while (m_position < m_shape.size() &&
+               std::isalnum(static_cast<unsigned char>(m_shape[m_position]))) {
             name.push_back(m_shape[m_position++]);
         }
         if (name.empty()) {
-            throw std::invalid_argument("tree shape: name expected at " + std::to_string(m_position));
+            throw std::invalid_argument("tree shape: name expected at " +
+                                        std::to_string(m_position));
         }
         Node node;
-        bool isInner = peek('(') || std::find(m_empty.begin(), m_empty.end(), name) != m_empty.end();
+        bool isInner =
+            peek('(') || std::find(m_empty.begin(), m_empty.end(), name) != m_empty.end();
         if (isInner) {
             Inner inner = Manager().CreateInnerNode();
             if (peek('(')) {
@@ -175,11 +191,14 @@ Inner BuildRandomTree(std::mt19937& random, int nodes) {
     return root;
 }
 
-void ManagerTest::SetUp() { m_registeredAtStart = m_manager.GetNrRegisteredNodes(); }
+void ManagerTest::SetUp() {
+    m_registeredAtStart = m_manager.GetNrRegisteredNodes();
+}
 
 void ManagerTest::TearDown() {
     if (Node root = m_manager.GetRootNode()) {
-        KaCTransformationNodeManager::WriteHandle handle = m_manager.GetSingleWriteHandleLocked(root);
+        KaCTransformationNodeManager::WriteHandle handle =
+            m_manager.GetSingleWriteHandleLocked(root);
         m_manager.UnsetRootNode();
     }
     m_manager.UnsetDataManager();

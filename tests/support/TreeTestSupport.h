@@ -26,7 +26,8 @@ KaCTransformationNodeManager& Manager();
 
 // A model of `count` surfels at deterministic positions derived from `seed`, in the full
 // attribute set (colour, curvature, quality), with the given acquisition sequence number.
-CbSmartPointer<KaCModelCCT> MakeModel(uint32_t count, uint32_t seed = 1, uint64_t sequenceNumber = 0);
+CbSmartPointer<KaCModelCCT> MakeModel(uint32_t count, uint32_t seed = 1,
+                                      uint64_t sequenceNumber = 0);
 
 // A rigid transformation (rotation about an axis through the origin, then a translation)
 // drawn from `random`.
@@ -35,14 +36,17 @@ CbMatrix4Rd RandomRigid(std::mt19937& random);
 CbMatrix4Rd RandomAffine(std::mt19937& random);
 
 // True when all 16 values differ by at most `tolerance`.
-::testing::AssertionResult Near(const CbMatrix4Rd& expected, const CbMatrix4Rd& actual, double tolerance = 1e-9);
+::testing::AssertionResult Near(const CbMatrix4Rd& expected, const CbMatrix4Rd& actual,
+                                double tolerance = 1e-9);
 
 // A named tree, every node described by its name and given a distinct random trafo.
 struct NamedTree {
     Inner root;
     std::map<std::wstring, Node> nodes;
     Node operator[](const std::wstring& name) const { return nodes.at(name); }
-    Node operator[](const char* name) const { return nodes.at(std::wstring(name, name + std::char_traits<char>::length(name))); }
+    Node operator[](const char* name) const {
+        return nodes.at(std::wstring(name, name + std::char_traits<char>::length(name)));
+    }
     Inner inner(const std::wstring& name) const;
     Leaf leaf(const std::wstring& name) const;
 };

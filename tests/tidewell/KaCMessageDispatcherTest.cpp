@@ -21,11 +21,14 @@ CbSmartPointer<const CyMessage> structureMessage(const CbSmartPointer<CyNode>& n
 TEST(KaCMessageDispatcher, DeliversInOrderToCurrentSubscribersWithTheLocation) {
     auto node = CbMakeShared<CyNode>();
     std::vector<std::wstring> seen;
-    auto id = KaCMessageDispatcher::Subscribe(
-        [&](const wchar_t* file, unsigned int line, const wchar_t* function, const CbSmartPointer<const CyMessage>& m) {
-            seen.push_back(std::wstring(file) + L":" + std::to_wstring(line) + L":" + function + L":" +
-                           std::to_wstring(CbDynamicCast<const KaCMessageTreeStructureModified>(m)->GetModificationType()));
-        });
+    auto id = KaCMessageDispatcher::Subscribe([&](const wchar_t* file, unsigned int line,
+                                                  const wchar_t* function,
+                                                  const CbSmartPointer<const CyMessage>& m) {
+        seen.push_back(
+            std::wstring(file) + L":" + std::to_wstring(line) + L":" + function + L":" +
+            std::to_wstring(
+                CbDynamicCast<const KaCMessageTreeStructureModified>(m)->GetModificationType()));
+    });
     {
         MessageRecorder recorder;
         KaCMessageDispatcher::PostMessageW(L"a.cpp", 7, L"A::f", structureMessage(node, 1));
@@ -35,7 +38,9 @@ TEST(KaCMessageDispatcher, DeliversInOrderToCurrentSubscribersWithTheLocation) {
         ASSERT_EQ(entries.size(), 2u);
         EXPECT_EQ(entries[0].function, L"A::f");
         EXPECT_EQ(entries[1].function, L"A::g");
-        EXPECT_EQ(CbDynamicCast<const KaCMessageTreeStructureModified>(entries[1].message)->GetNode(), node);
+        EXPECT_EQ(
+            CbDynamicCast<const KaCMessageTreeStructureModified>(entries[1].message)->GetNode(),
+            node);
     }
     EXPECT_TRUE(KaCMessageDispatcher::Unsubscribe(id));
     EXPECT_FALSE(KaCMessageDispatcher::Unsubscribe(id));
@@ -78,8 +83,9 @@ TEST(KaCMessageDispatcher, ConcurrentPostersKeepTheirOwnOrder) {
             for (int i = 0; i < c_messages; ++i) {
                 CbMatrix4Rf trafo;
                 trafo[0] = static_cast<float>(i);
-                KaCMessageDispatcher::PostMessageW(L"c.cpp", 1, L"post",
-                                                   CbMakeShared<KaCMessageTransformationChanged>(nodes[t], trafo));
+                KaCMessageDispatcher::PostMessageW(
+                    L"c.cpp", 1, L"post",
+                    CbMakeShared<KaCMessageTransformationChanged>(nodes[t], trafo));
             }
         });
     }

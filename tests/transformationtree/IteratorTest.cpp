@@ -22,9 +22,11 @@ Names walk(Iterator it, const Inner& root, int step = +1) {
         Node node = value.GetNode();
         names.push_back(node->GetDescription());
         if (root) {
-            EXPECT_TRUE(Near(node->GetRelativeTrafo(root), value.GetTrafo(), 1e-9)) << node->GetDescription();
+            EXPECT_TRUE(Near(node->GetRelativeTrafo(root), value.GetTrafo(), 1e-9))
+                << node->GetDescription();
             Node father = node.Get() == root.Get() ? nullptr : Node(node->GetFather());
-            CbMatrix4Rd fatherTrafo = father && father != root ? father->GetRelativeTrafo(root) : c_matIdentityD;
+            CbMatrix4Rd fatherTrafo =
+                father && father != root ? father->GetRelativeTrafo(root) : c_matIdentityD;
             EXPECT_TRUE(Near(c_matIdentityD, fatherTrafo * value.GetInverseFatherTrafo(), 1e-9));
         }
         if (step > 0) {
@@ -90,7 +92,7 @@ TEST_F(ManagerTest, NodeWalkOfTheSmallTree) {
 
     // Find equals the walk; outside the subtree it is End.
     NodeIterator third = R->BeginNode();
-    ++++++third;
+    ++ ++ ++third;
     EXPECT_EQ(R->Find(tree["A2"]), third);
     EXPECT_EQ(R->Find(R), R->BeginNode());
     EXPECT_EQ(R->Find(Node(m_manager.CreateLeafNode(MakeModel(1)))), R->EndNode());
@@ -245,7 +247,8 @@ TEST_F(ManagerTest, RandomAccessAndSamplingOverSurfels) {
     for (unsigned int i : {4u, 0u, 3u, 2u}) {
         const Leaf& leaf = leaves[i < 3 ? 0 : 2];
         unsigned int local = i < 3 ? i : i - 3;
-        auto collection = leaf->GetModel()->GetSurfelCollection(KaCModelCCT::eSurfelCollectionTypeStandard);
+        auto collection =
+            leaf->GetModel()->GetSurfelCollection(KaCModelCCT::eSurfelCollectionTypeStandard);
         EXPECT_EQ(ras.GetTransformation(i), leaf->GetRelativeTrafo());
         EXPECT_EQ(ras.GetPosition(i), collection->GetSurfel(local).position);
         EXPECT_EQ(ras.GetColor(i).r, collection->GetSurfel(local).color.r);

@@ -20,7 +20,8 @@ TEST_F(ManagerTest, ConcurrentRevisionsAreDistinctAndIncreasing) {
             // Each thread draws on its own node and on a node all threads share.
             Inner own = m_manager.CreateInnerNode();
             for (int i = 0; i < c_draws; ++i) {
-                KaCTransformationNode& node = (i % 2 == 0) ? static_cast<KaCTransformationNode&>(*own) : *shared;
+                KaCTransformationNode& node =
+                    (i % 2 == 0) ? static_cast<KaCTransformationNode&>(*own) : *shared;
                 node.NewNodeRevision(3);
                 drawn[t].push_back(node.GetNodeRevision(3));
             }
@@ -36,7 +37,8 @@ TEST_F(ManagerTest, ConcurrentRevisionsAreDistinctAndIncreasing) {
             EXPECT_LT(drawn[t][i - 2], drawn[t][i]);
         }
         for (size_t i = 0; i < drawn[t].size(); i += 2) {
-            EXPECT_TRUE(own.insert(drawn[t][i]).second) << "revision " << drawn[t][i] << " handed out twice";
+            EXPECT_TRUE(own.insert(drawn[t][i]).second)
+                << "revision " << drawn[t][i] << " handed out twice";
         }
     }
     // Both kinds of the shared node carry distinct numbers.

@@ -40,7 +40,8 @@ TEST_F(ManagerTest, RevisionMasksSelectKinds) {
 TEST_F(ManagerTest, RelativeTrafoChainsAndInverts) {
     NamedTree tree = BuildTree("R(a(b))", m_random);
     // Non-rigid matrices make every wrong product order visible.
-    const CbMatrix4Rd R = RandomAffine(m_random), A = RandomAffine(m_random), B = RandomAffine(m_random);
+    const CbMatrix4Rd R = RandomAffine(m_random), A = RandomAffine(m_random),
+                      B = RandomAffine(m_random);
     tree.root->SetRelativeTrafo(R);
     tree["a"]->SetRelativeTrafo(A);
     tree["b"]->SetRelativeTrafo(B);
@@ -118,7 +119,8 @@ TEST_F(ManagerTest, DescriptionsAttributesAndCopies) {
     EXPECT_TRUE(leaf->IsVisible());
     EXPECT_FALSE(CbCreateByName<KaCTransformationNode>(L"KaCTransformationNode"));
 
-    EXPECT_EQ(KaCTransformationNode::GetID(nullptr).ToString(), L"00000000-0000-0000-0000-000000000000");
+    EXPECT_EQ(KaCTransformationNode::GetID(nullptr).ToString(),
+              L"00000000-0000-0000-0000-000000000000");
     EXPECT_EQ(KaCTransformationNode::GetID(leaf), leaf->GetID());
 }
 
@@ -191,8 +193,8 @@ TEST_F(ManagerTest, LeafModelsAndSubtreeRevisions) {
 
     Inner A = tree.inner(L"A");
     EXPECT_EQ(A->GetDataNodeRevisionSubtree(), a1->GetModelRevision());
-    EXPECT_EQ(A->GetNodeRevisionSubtree(1),
-              std::max({A->GetNodeRevision(1), a1->GetNodeRevision(1), tree["a2"]->GetNodeRevision(1)}));
+    EXPECT_EQ(A->GetNodeRevisionSubtree(1), std::max({A->GetNodeRevision(1), a1->GetNodeRevision(1),
+                                                      tree["a2"]->GetNodeRevision(1)}));
     EXPECT_EQ(A->GetNodeRevisionSubtree(0), -1);
 
     // The update raises every inner node to its subtree's maxima and changes no leaf.

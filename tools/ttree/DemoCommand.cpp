@@ -17,7 +17,9 @@ class Phase {
 public:
     explicit Phase(const char* name) : m_name(name), m_start(std::chrono::steady_clock::now()) {}
     ~Phase() {
-        double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - m_start).count();
+        double ms =
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - m_start)
+                .count();
         std::printf("  %-28s %8.1f ms\n", m_name, ms);
     }
 
@@ -48,7 +50,8 @@ int DemoCommand::Run(const Options& options) {
                 manager.AppendChild(root, clusters.back(), true);
             }
             SyntheticScanner::Scan scan = scanner.TakeScan(i);
-            surfels += scan.model->GetSurfelCollection(KaCModelCCT::eSurfelCollectionTypeStandard)->GetNrSurfels();
+            surfels += scan.model->GetSurfelCollection(KaCModelCCT::eSurfelCollectionTypeStandard)
+                           ->GetNrSurfels();
             CbSmartPointer<KaCTransformationNodeLeaf> leaf = manager.CreateLeafNode(scan.model);
             leaf->SetDescription(scan.model->GetFilename());
             leaf->SetRelativeTrafo(scan.pose);
@@ -65,13 +68,16 @@ int DemoCommand::Run(const Options& options) {
     {
         Phase phase("merged session model");
         root->CreateModel(false, 0.0f, 0.0f);
-        merged = root->GetModel()->GetSurfelCollection(KaCModelCCT::eSurfelCollectionTypeStandard)->GetNrSurfels();
+        merged = root->GetModel()
+                     ->GetSurfelCollection(KaCModelCCT::eSurfelCollectionTypeStandard)
+                     ->GetNrSurfels();
     }
     CyBoundingBox3D box = root->GetBoundingBox(c_matIdentityD);
-    std::printf("scans %u, surfels %llu, clusters %zu, leaves %llu, merged model %u surfels\n", options.scans,
-                static_cast<unsigned long long>(surfels), clusters.size(),
+    std::printf("scans %u, surfels %llu, clusters %zu, leaves %llu, merged model %u surfels\n",
+                options.scans, static_cast<unsigned long long>(surfels), clusters.size(),
                 static_cast<unsigned long long>(root->GetNrLeafNodes()), merged);
-    std::printf("extent %.1f x %.1f x %.1f mm\n", box.GetExtent().x, box.GetExtent().y, box.GetExtent().z);
+    std::printf("extent %.1f x %.1f x %.1f mm\n", box.GetExtent().x, box.GetExtent().y,
+                box.GetExtent().z);
     if (!manager.IsValid()) {
         std::fprintf(stderr, "ttree demo: the tree failed its consistency check\n");
         return 1;

@@ -68,14 +68,15 @@ float SyntheticScanner::Height(float x, float y) {
     float position = t * static_cast<float>(c_teeth);
     float tooth = std::floor(position);
     float local = (position - tooth - 0.5f) * 2.0f;  // -1 .. 1 within the tooth
-    float fromMiddle = std::fabs(t - 0.5f) * 2.0f;    // 0 at the incisors, 1 at the molars
+    float fromMiddle = std::fabs(t - 0.5f) * 2.0f;   // 0 at the incisors, 1 at the molars
     float width = 0.8f + 0.2f * fromMiddle;
     float crownHeight = 7.0f - 2.0f * fromMiddle;
     float across = distance / (3.0f + 2.5f * fromMiddle);
     float r2 = (local / width) * (local / width) + across * across;
     float crown = r2 < 1.0f ? crownHeight * std::pow(1.0f - r2, 0.35f) : 0.0f;
     // Cusps: small waves on the molars' chewing surface.
-    float cusps = crown > 0.0f ? 0.4f * fromMiddle * std::cos(6.0f * local) * std::cos(4.0f * across) : 0.0f;
+    float cusps =
+        crown > 0.0f ? 0.4f * fromMiddle * std::cos(6.0f * local) * std::cos(4.0f * across) : 0.0f;
     return std::max(gingiva, 2.0f + crown + cusps);
 }
 
@@ -87,15 +88,17 @@ CbMatrix4Rd SyntheticScanner::poseAt(float t) {
     // down its -z axis); rows of a row-vector rotation are the images of the axes.
     double angle = std::atan2(dy, dx) + 0.05 * jitter(m_random);
     double c = std::cos(angle), s = std::sin(angle);
-    CbMatrix4Rd pose(std::array<double, 16>{c, s, 0, 0,     //
-                                            -s, c, 0, 0,    //
-                                            0, 0, 1, 0,     //
-                                            x + jitter(m_random), y + jitter(m_random), 18.0 + jitter(m_random), 1});
+    CbMatrix4Rd pose(std::array<double, 16>{c, s, 0, 0,   //
+                                            -s, c, 0, 0,  //
+                                            0, 0, 1, 0,   //
+                                            x + jitter(m_random), y + jitter(m_random),
+                                            18.0 + jitter(m_random), 1});
     return pose;
 }
 
 SyntheticScanner::Scan SyntheticScanner::TakeScan(uint32_t index) {
-    const float t = m_scans == 1 ? 0.5f : static_cast<float>(index) / static_cast<float>(m_scans - 1);
+    const float t =
+        m_scans == 1 ? 0.5f : static_cast<float>(index) / static_cast<float>(m_scans - 1);
     Scan scan;
     scan.pose = poseAt(t);
     CbMatrix4Rd toScanner = scan.pose;
@@ -104,7 +107,8 @@ SyntheticScanner::Scan SyntheticScanner::TakeScan(uint32_t index) {
 
     const int columns = static_cast<int>(c_fieldWidth / m_spacing);
     const int rows = static_cast<int>(c_fieldHeight / m_spacing);
-    auto collection = CbMakeShared<KaCSurfelCollectionCCT>(KaCSurfelContainer::eSurfelAttributeSetFull);
+    auto collection =
+        CbMakeShared<KaCSurfelCollectionCCT>(KaCSurfelContainer::eSurfelAttributeSetFull);
     collection->Reserve(static_cast<uint32_t>(columns * rows));
     std::normal_distribution<float> noise(0.0f, 0.01f);
     const CbVector3f up = scan.pose.TransformVector({0.0f, 0.0f, 1.0f});
@@ -112,7 +116,8 @@ SyntheticScanner::Scan SyntheticScanner::TakeScan(uint32_t index) {
         for (int column = 0; column < columns; ++column) {
             // A ray straight down the scanner's -z axis through this pixel.
             CbVector3f pixel{(static_cast<float>(column) + 0.5f) * m_spacing - c_fieldWidth / 2,
-                             (static_cast<float>(row) + 0.5f) * m_spacing - c_fieldHeight / 2, 0.0f};
+                             (static_cast<float>(row) + 0.5f) * m_spacing - c_fieldHeight / 2,
+                             0.0f};
             CbVector3f world = scan.pose.TransformPoint(pixel);
             float z = Height(world.x, world.y);
             const float h = 0.05f;
@@ -123,9 +128,11 @@ SyntheticScanner::Scan SyntheticScanner::TakeScan(uint32_t index) {
             surfel.position = toScanner.TransformPoint({world.x, world.y, z + noise(m_random)});
             surfel.normal = toScanner.TransformVector(normal).Normalized();
             bool isTooth = z > 4.2f;
-            surfel.color = isTooth ? KaCCompressedColor{236, 230, 214} : KaCCompressedColor{205, 110, 120};
+            surfel.color =
+                isTooth ? KaCCompressedColor{236, 230, 214} : KaCCompressedColor{205, 110, 120};
             surfel.tissueType = isTooth ? 1 : 2;
-            surfel.curvature = static_cast<uint8_t>(std::min(255.0f, 40.0f * std::sqrt(gx * gx + gy * gy)));
+            surfel.curvature =
+                static_cast<uint8_t>(std::min(255.0f, 40.0f * std::sqrt(gx * gx + gy * gy)));
             surfel.quality = std::max(0.05f, normal.Dot(up));
             surfel.boundary = row == 0 || column == 0 || row == rows - 1 || column == columns - 1;
             collection->AddSurfel(surfel);

@@ -17,7 +17,7 @@ class SyntheticScanner {
 public:
     struct Scan {
         CbSmartPointer<CCT_DepthImage> model;  // surfels in the scanner's frame
-        CbMatrix4Rd pose;                       // scanner frame -> session frame
+        CbMatrix4Rd pose;                      // scanner frame -> session frame
     };
 
     // `scans` scans spread evenly along the arch, `spacing` millimetres between samples.

@@ -10,7 +10,8 @@ int main(int argc, char** argv) {
     app.require_subcommand(1);
 
     DemoCommand::Options demo;
-    CLI::App* demoCommand = app.add_subcommand("demo", "Simulate a scan session on a built-in dental arch");
+    CLI::App* demoCommand =
+        app.add_subcommand("demo", "Simulate a scan session on a built-in dental arch");
     demoCommand->add_option("--scans", demo.scans, "Number of scans")->check(CLI::Range(1, 100000));
     demoCommand->add_option("--out", demo.outputDirectory, "Folder for the files the demo writes");
 

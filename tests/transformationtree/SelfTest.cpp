@@ -1,0 +1,30 @@
+#include <gtest/gtest.h>
+
+#include "platform/harbor/CbFactory.h"
+#include "platform/harbor/CbStringConversion.h"
+#include "transformationtree/KaCTransformationNodeManager.h"
+#include "transformationtree/KaCTransformationNodeManager_UnitTest.h"
+
+TEST(KaCTransformationNodeManager_UnitTest, MovesANodeWhileReadersWaitAndRunsAgain) {
+    auto test = CbCreateByName<CyUnitTest>(L"KaCTransformationNodeManager_UnitTest");
+    ASSERT_TRUE(test);
+    EXPECT_EQ(test->GetNrOfSubtests(), 1u);
+    EXPECT_STREQ(test->getSubtestName(0), "AirNodeLockTest");
+    for (int run = 0; run < 2; ++run) {
+        EXPECT_EQ(test->runUnitTest(0, false), CyUnitTest::eResultSucceeded);
+    }
+    int moved = 0;
+    int granted = 0;
+    for (const CyUnitTest::Message& message : test->GetMessages()) {
+        EXPECT_EQ(message.type, CyUnitTest::eMessageProgress) << CbToUtf8(message.text);
+        moved += message.text == L"Node Child moved from Father1 to Father2";
+        // A reader usually gets in after the move, but may get in before the writer does.
+        granted += message.text == L"ReadLock granted for Child(father=Father2)" ||
+                   message.text == L"ReadLock granted for Child(father=Father1)";
+    }
+    EXPECT_EQ(moved, 2);
+    EXPECT_EQ(granted, 4);
+    // The test leaves the manager as it found it.
+    EXPECT_FALSE(KaCTransformationNodeManager::GetInstance().GetRootNode());
+    EXPECT_EQ(KaCTransformationNodeManager::GetInstance().GetNrRegisteredNodes(), 0u);
+}
