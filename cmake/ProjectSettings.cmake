@@ -23,6 +23,11 @@ if(TT_SANITIZE)
     add_link_options(-fsanitize=${TT_SANITIZE})
 endif()
 
+# The fuzz build instruments every library for libFuzzer's coverage feedback.
+if(TT_BUILD_FUZZ)
+    add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
+
 # Include paths are rooted at the repository: #include "platform/harbor/CbSmartPointer.h".
 set(TT_SOURCE_ROOT ${CMAKE_SOURCE_DIR})
 

@@ -98,6 +98,7 @@ public:
 
 private:
     friend class KaCTransformationNodeManager;
+    friend class KaCTransformationTreeSerializer;
 
     KaCTransformationNodeInner();
     // Copies the base state (new ID, no father, model or attributes), the child list (the

@@ -90,6 +90,25 @@ void KaCTransformationNodeManager::DeleteNode(CbSmartPointer<KaCTransformationNo
     m_idMap.RemoveKey(node->GetID());
 }
 
+void KaCTransformationNodeManager::RegisterSubtree(CbSmartPointer<KaCTransformationNode> node) {
+    require(node, "node");
+    std::vector<CbSmartPointer<KaCTransformationNode>> nodes;
+    for (KaCTransformationNode::KaNNodeIterator it = node->BeginNode(); it; ++it) {
+        nodes.push_back(it.GetCurrentNode());
+    }
+    CbCriticalSectionAuto lock(m_criticalSection);
+    for (const CbSmartPointer<KaCTransformationNode>& entry : nodes) {
+        const CbSmartPointer<KaCTransformationNode>* registered = m_idMap.Find(entry->GetID());
+        if (registered != nullptr && *registered != entry) {
+            CB_THROW(CbException, "KaCTransformationNodeManager::RegisterSubtree: the ID " +
+                                      CbToUtf8(entry->GetID().ToString()) + " names another node");
+        }
+    }
+    for (const CbSmartPointer<KaCTransformationNode>& entry : nodes) {
+        m_idMap[entry->GetID()] = entry;
+    }
+}
+
 std::vector<CbSmartPointer<KaCTransformationNode>>
 KaCTransformationNodeManager::GetRegisteredNodes() const {
     CbCriticalSectionAuto lock(m_criticalSection);

@@ -46,6 +46,9 @@ public:
     CbSmartPointer<KaCTransformationNode> GetRootNode();
     // Removes the node's entry from the ID map; links, mirror and the node stay as they are.
     void DeleteNode(CbSmartPointer<KaCTransformationNode> node);
+    // Registers every node of `node`'s subtree (nodes read from a stream, for instance).
+    // Throws CbException, registering nothing, when an ID already names another node.
+    void RegisterSubtree(CbSmartPointer<KaCTransformationNode> node);
     // The registered nodes, in the map's order (a snapshot).
     std::vector<CbSmartPointer<KaCTransformationNode>> GetRegisteredNodes() const;
     size_t GetNrRegisteredNodes() const;

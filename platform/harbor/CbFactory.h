@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "platform/harbor/CbRTTI.h"
@@ -14,6 +15,18 @@ inline void dispose(IObject* object) {
     } else {
         delete object;
     }
+}
+
+template <class T>
+std::unique_ptr<T> own(IObject* object) {
+    if (object == nullptr) {
+        return nullptr;
+    }
+    if (T* typed = dynamic_cast<T*>(object)) {
+        return std::unique_ptr<T>(typed);
+    }
+    dispose(object);
+    return nullptr;
 }
 
 template <class T>
@@ -42,4 +55,16 @@ CbSmartPointer<T> CbCreateByName(const std::wstring& name) noexcept {
 template <class T>
 CbSmartPointer<T> CbCloneByName(const IObject& object) noexcept {
     return CbFactoryDetail::adopt<T>(CbRTTI::CloneByName(object));
+}
+
+// The same for run-time typed objects that are not reference counted (node vectors, for
+// instance): the caller owns the new object.
+template <class T>
+std::unique_ptr<T> CbCreateOwnedByName(const std::wstring& name) noexcept {
+    return CbFactoryDetail::own<T>(CbRTTI::CreateByName(name));
+}
+
+template <class T>
+std::unique_ptr<T> CbCloneOwnedByName(const IObject& object) noexcept {
+    return CbFactoryDetail::own<T>(CbRTTI::CloneByName(object));
 }
