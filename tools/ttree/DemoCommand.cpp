@@ -1,88 +1,99 @@
 #include "tools/ttree/DemoCommand.h"
 
-#include <chrono>
-#include <cstdio>
-#include <vector>
+#include <unistd.h>
 
-#include "platform/tidewell/KaCDataManager.h"
+#include <cstdio>
+#include <filesystem>
+
+#include "platform/harbor/CbStringConversion.h"
+#include "tools/ttree/CommandSupport.h"
+#include "tools/ttree/PlyFile.h"
+#include "tools/ttree/PreviewRenderer.h"
+#include "tools/ttree/SessionBuilder.h"
 #include "tools/ttree/SyntheticScanner.h"
-#include "transformationtree/KaCTransformationNodeManager.h"
+#include "transformationtree/KaCSessionFile.h"
+#include "transformationtree/KaCTransformationTreeComparator.h"
 
 namespace {
-
-constexpr uint32_t c_scansPerCluster = 10;
-constexpr float c_cellSize = 0.3f;
-
-class Phase {
-public:
-    explicit Phase(const char* name) : m_name(name), m_start(std::chrono::steady_clock::now()) {}
-    ~Phase() {
-        double ms =
-            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - m_start)
-                .count();
-        std::printf("  %-28s %8.1f ms\n", m_name, ms);
-    }
-
-private:
-    const char* m_name;
-    std::chrono::steady_clock::time_point m_start;
-};
-
+constexpr uint32_t c_previewWidth = 800;
+constexpr uint32_t c_previewHeight = 600;
 }  // namespace
 
 int DemoCommand::Run(const Options& options) {
-    KaCTransformationNodeManager& manager = KaCTransformationNodeManager::GetInstance();
-    KaCDataManager& dataManager = KaCDataManager::GetInstance();
-    manager.SetDataManager(dataManager, dataManager.GetRootNode());
-    CbSmartPointer<KaCTransformationNodeInner> root = manager.CreateRootNode();
-    KaCTransformationNodeManager::WriteHandle access = manager.GetSingleWriteHandleLocked(root);
+    using Phase = CommandSupport::Phase;
+    std::filesystem::path folder(options.outputDirectory);
+    std::filesystem::create_directories(folder);
+    std::printf("ttree demo: %u scans of a synthetic dental arch, output in %s/\n", options.scans,
+                folder.string().c_str());
 
-    std::printf("ttree demo: %u scans of a synthetic dental arch\n", options.scans);
+    // Progress goes to a terminal only; logs and pipes get the phase lines.
+    const bool interactive = ::isatty(STDOUT_FILENO) != 0;
+    SessionBuilder session(SessionBuilder::Options{});
     SyntheticScanner scanner(options.scans);
-    std::vector<CbSmartPointer<KaCTransformationNodeInner>> clusters;
     uint64_t surfels = 0;
     {
-        Phase phase("scan and build tree");
+        Phase phase("scan and add to the tree");
         for (uint32_t i = 0; i < options.scans; ++i) {
-            if (i % c_scansPerCluster == 0) {
-                clusters.push_back(manager.CreateInnerNode());
-                clusters.back()->SetDescription(L"Cluster " + std::to_wstring(clusters.size() - 1));
-                manager.AppendChild(root, clusters.back(), true);
-            }
             SyntheticScanner::Scan scan = scanner.TakeScan(i);
             surfels += scan.model->GetSurfelCollection(KaCModelCCT::eSurfelCollectionTypeStandard)
                            ->GetNrSurfels();
-            CbSmartPointer<KaCTransformationNodeLeaf> leaf = manager.CreateLeafNode(scan.model);
-            leaf->SetDescription(scan.model->GetFilename());
-            leaf->SetRelativeTrafo(scan.pose);
-            manager.AppendChild(clusters.back(), leaf, true);
+            session.AddScan(scan.model, scan.pose,
+                            options.scansPerTracking != 0 && i % options.scansPerTracking == 0);
+            if (interactive && ((i + 1) % 5 == 0 || i + 1 == options.scans)) {
+                std::printf("    scan %u of %u\r", i + 1, options.scans);
+                std::fflush(stdout);
+            }
+        }
+        if (interactive) {
+            std::printf("\n");
         }
     }
     {
-        Phase phase("subsampled cluster models");
-        for (const auto& cluster : clusters) {
-            cluster->CreateModel(false, c_cellSize, 0.0f);
+        Phase phase("balance clusters");
+        session.FinishCluster();
+    }
+    {
+        Phase phase("subsampled models");
+        session.BuildModels();
+    }
+    std::filesystem::path sessionPath = folder / "session.ttree";
+    uint64_t fileSize = 0;
+    KaCSessionFile::Properties properties{{L"created by", L"ttree demo"},
+                                          {L"scans", std::to_wstring(options.scans)}};
+    {
+        Phase phase("write session file");
+        fileSize = KaCSessionFile::Write(sessionPath, session.GetRoot(), properties);
+    }
+    {
+        Phase phase("read back and compare");
+        KaCSessionFile::Contents read = KaCSessionFile::Read(sessionPath, false);
+        std::wstring difference =
+            KaCTransformationTreeComparator::FirstDifference(session.GetRoot(), read.root);
+        if (!difference.empty() || read.properties != properties) {
+            std::fprintf(stderr, "ttree demo: the session read back differs: %s\n",
+                         difference.empty() ? "properties" : CbToUtf8(difference).c_str());
+            return 1;
         }
     }
-    uint32_t merged = 0;
+    CbSmartPointer<KaCSurfelCollectionCCT> merged;
     {
-        Phase phase("merged session model");
-        root->CreateModel(false, 0.0f, 0.0f);
-        merged = root->GetModel()
-                     ->GetSurfelCollection(KaCModelCCT::eSurfelCollectionTypeStandard)
-                     ->GetNrSurfels();
+        Phase phase("export merged model (PLY)");
+        merged = CommandSupport::SurfelsOf(session.GetRoot(), 0.0f);
+        PlyFile::Write(folder / "merged.ply", *merged);
     }
-    CyBoundingBox3D box = root->GetBoundingBox(c_matIdentityD);
-    std::printf("scans %u, surfels %llu, clusters %zu, leaves %llu, merged model %u surfels\n",
-                options.scans, static_cast<unsigned long long>(surfels), clusters.size(),
-                static_cast<unsigned long long>(root->GetNrLeafNodes()), merged);
-    std::printf("extent %.1f x %.1f x %.1f mm\n", box.GetExtent().x, box.GetExtent().y,
-                box.GetExtent().z);
-    if (!manager.IsValid()) {
-        std::fprintf(stderr, "ttree demo: the tree failed its consistency check\n");
-        return 1;
+    {
+        Phase phase("render preview (PNG)");
+        PreviewRenderer::WritePng(folder / "preview.png",
+                                  PreviewRenderer::Render(*merged, c_previewWidth, c_previewHeight),
+                                  c_previewWidth, c_previewHeight);
     }
-    manager.UnsetRootNode();
-    manager.UnsetDataManager();
+    CyBoundingBox3D box = session.GetRoot()->GetBoundingBox(c_matIdentityD);
+    std::printf("scans %u, surfels %llu, clusters %llu, depth %zu, session file %.1f MB\n",
+                options.scans, static_cast<unsigned long long>(surfels),
+                static_cast<unsigned long long>(session.GetClusterCount()), session.GetDepth(),
+                static_cast<double>(fileSize) / 1e6);
+    std::printf("extent %.1f x %.1f x %.1f mm; wrote %s, merged.ply, preview.png\n",
+                box.GetExtent().x, box.GetExtent().y, box.GetExtent().z,
+                sessionPath.filename().string().c_str());
     return 0;
 }

@@ -1,0 +1,43 @@
+#include "tools/ttree/CommandSupport.h"
+
+#include <cstdio>
+
+#include "platform/harbor/CbException.h"
+#include "transformationtree/KaCNodeVector.h"
+
+CbSmartPointer<KaCTransformationNode> CommandSupport::FindNode(
+    const CbSmartPointer<KaCTransformationNodeInner>& root, const std::string& id) {
+    if (id.empty()) {
+        return root;
+    }
+    CyUniqueID wanted = CyUniqueID::GetInvalidID();
+    if (!CyUniqueID::TryParse(std::wstring(id.begin(), id.end()), wanted)) {
+        CB_THROW(CbException, "'" + id + "' is not a node ID");
+    }
+    for (auto it = root->BeginNode(); it; ++it) {
+        if (it.GetCurrentNode()->GetID() == wanted) {
+            return it.GetCurrentNode();
+        }
+    }
+    CB_THROW(CbException, "the session has no node " + id);
+}
+
+CbSmartPointer<KaCSurfelCollectionCCT> CommandSupport::SurfelsOf(
+    const CbSmartPointer<KaCTransformationNode>& node, float cellSize) {
+    KaCNodeVector leaves(node, KaCNodeVector::eLeafNodes, c_matIdentityD, 0);
+    // Leaves without a model have nothing to show.
+    std::erase_if(leaves,
+                  [](const KaCNodeAccelerated& element) { return !element.surfelCollection; });
+    return KaCTransformationNode::ComputeSubsampling(
+        leaves, KaCModelCCT::eSurfelCollectionTypeStandard, cellSize, 0.0f, nullptr);
+}
+
+CommandSupport::Phase::Phase(const char* name)
+    : m_name(name), m_start(std::chrono::steady_clock::now()) {}
+
+CommandSupport::Phase::~Phase() {
+    double ms =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - m_start)
+            .count();
+    std::printf("  %-30s %9.1f ms\n", m_name, ms);
+}

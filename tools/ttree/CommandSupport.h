@@ -1,0 +1,35 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+#include "platform/granary/KaCSurfelCollectionCCT.h"
+#include "transformationtree/KaCTransformationNodeInner.h"
+
+// What the ttree commands share: finding a node of a read tree, the surfels of a subtree
+// in its frame, and timing the phases of a command. Throws CbException with a message for
+// the user.
+class CommandSupport {
+public:
+    // `root` itself for an empty ID, else the node of its subtree with that ID (as text).
+    static CbSmartPointer<KaCTransformationNode> FindNode(
+        const CbSmartPointer<KaCTransformationNodeInner>& root, const std::string& id);
+    // Every surfel of the scans below `node`, in `node`'s frame: merged for a cell size of
+    // 0, else thinned out on a grid of that cell size.
+    static CbSmartPointer<KaCSurfelCollectionCCT> SurfelsOf(
+        const CbSmartPointer<KaCTransformationNode>& node, float cellSize);
+
+    // Measures one phase of a command and prints its time when it ends.
+    class Phase {
+    public:
+        explicit Phase(const char* name);
+        ~Phase();
+        Phase(const Phase&) = delete;
+        Phase& operator=(const Phase&) = delete;
+
+    private:
+        const char* m_name;
+        std::chrono::steady_clock::time_point m_start;
+    };
+};

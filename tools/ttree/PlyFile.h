@@ -1,0 +1,31 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/granary/KaCSurfelCollectionCCT.h"
+
+// Point clouds in the PLY format. Reading takes ASCII, binary little-endian and binary
+// big-endian files whose vertex element has x, y, z and optionally nx, ny, nz, red, green,
+// blue (bytes, or floats from 0 to 1) and quality (or confidence); other scalar properties
+// are skipped. Other elements (faces, for instance) that hold items, and list properties
+// of vertices, are refused. Writing produces binary little-endian files with position, normal,
+// colour and quality.
+//
+// Every fault (malformed header, unsupported element or property, short file, bad number)
+// throws CbException naming the file and what is wrong; counts are checked against the
+// file's size before anything is allocated for them. Stateless and thread-safe.
+class PlyFile {
+public:
+    enum EEncoding { eAscii, eBinaryLittleEndian, eBinaryBigEndian };
+
+    static CbSmartPointer<KaCSurfelCollectionCCT> Read(const std::filesystem::path& path);
+    // `name` names the source in error messages.
+    static CbSmartPointer<KaCSurfelCollectionCCT> ReadFromMemory(const std::vector<uint8_t>& bytes,
+                                                                 const std::string& name);
+
+    static void Write(const std::filesystem::path& path, const KaCSurfelContainer& surfels);
+    static std::vector<uint8_t> Encode(const KaCSurfelContainer& surfels, EEncoding encoding);
+};

@@ -1,0 +1,67 @@
+#include "tools/ttree/SessionBuilder.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "platform/tidewell/KaCDataManager.h"
+#include "transformationtree/KaCTransformationTreeUtility.h"
+
+SessionBuilder::SessionBuilder(const Options& options)
+    : m_options(options), m_manager(KaCTransformationNodeManager::GetInstance()) {
+    KaCDataManager& data = KaCDataManager::GetInstance();
+    m_manager.SetDataManager(data, data.GetRootNode());
+    m_root = m_manager.CreateRootNode();
+    m_access = m_manager.GetSingleWriteHandleLocked(m_root);
+    m_tree = CbMakeShared<KaCSessionTransformationTree>(m_root);
+}
+
+SessionBuilder::~SessionBuilder() {
+    m_tree = nullptr;
+    m_manager.UnsetRootNode();
+    m_access = KaCTransformationNodeManager::WriteHandle();
+    m_manager.UnsetDataManager();
+}
+
+void SessionBuilder::AddScan(CbSmartPointer<const KaCModelCCT> model, const CbMatrix4Rd& pose,
+                             bool trackingLost) {
+    if (trackingLost || m_tree->GetClusterCount() == 0) {
+        FinishCluster();
+        m_tree->NewCluster(true);
+        m_clusterOpen = true;
+    }
+    CbMatrix4Rd trafo = pose;
+    KaCTransformationTreeUtility::GetInstance().CreateLeaf(
+        KaCTransformationTree::GetCollectorNode(m_tree->GetActiveCluster()), std::move(model),
+        &trafo);
+}
+
+void SessionBuilder::FinishCluster() {
+    if (!m_clusterOpen) {
+        return;
+    }
+    KaCTransformationTreeUtility::GetInstance().NormalizeTreeStructure(
+        KaCTransformationTree::GetCollectorNode(m_tree->GetActiveCluster()),
+        static_cast<int>(m_options.maxChildren), true);
+    m_clusterOpen = false;
+}
+
+void SessionBuilder::BuildModels() {
+    FinishCluster();
+    // In reverse walk order every node comes after its descendants.
+    std::vector<KaCTransformationNodeInner*> inners;
+    for (auto it = m_root->BeginInner(); it; ++it) {
+        inners.push_back(static_cast<KaCTransformationNodeInner*>(it.GetCurrentNode()));
+    }
+    std::reverse(inners.begin(), inners.end());
+    for (KaCTransformationNodeInner* inner : inners) {
+        inner->CreateModel(false, m_options.cellSize, 0.0f);
+    }
+}
+
+size_t SessionBuilder::GetDepth() const {
+    size_t depth = 0;
+    for (auto it = m_root->BeginNode(); it; ++it) {
+        depth = std::max(depth, it.GetPath().size());
+    }
+    return depth;
+}

@@ -1,0 +1,152 @@
+#include "tools/ttree/SessionCommands.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "platform/harbor/CbStreamWriteASCII.h"
+#include "platform/harbor/CbStringConversion.h"
+#include "platform/tidewell/KaCDataManager.h"
+#include "tools/ttree/CommandSupport.h"
+#include "tools/ttree/PlyFile.h"
+#include "tools/ttree/PreviewRenderer.h"
+#include "transformationtree/KaCSessionFile.h"
+#include "transformationtree/KaCSessionTransformationTree.h"
+#include "transformationtree/KaCTransformationNodeManager.h"
+
+namespace {
+
+// Text to standard output.
+class StandardOutput : public CbStreamWriteASCII {
+public:
+    void WriteText(std::string_view text) override {
+        std::fwrite(text.data(), 1, text.size(), stdout);
+    }
+};
+
+// A session's tree mirrored into the application's data manager, held for writing while
+// it lives, as an application holds the tree it works on.
+class MirroredSession {
+public:
+    explicit MirroredSession(const std::string& file)
+        : m_manager(KaCTransformationNodeManager::GetInstance())
+        , m_contents(KaCSessionFile::Read(file, true)) {
+        KaCDataManager& data = KaCDataManager::GetInstance();
+        m_manager.SetDataManager(data, data.GetRootNode());
+        m_manager.SetRootNode(m_contents.root);
+        m_access = m_manager.GetSingleWriteHandleLocked(m_contents.root);
+    }
+    ~MirroredSession() {
+        m_manager.UnsetRootNode();
+        m_access = KaCTransformationNodeManager::WriteHandle();
+        m_manager.UnsetDataManager();
+    }
+    MirroredSession(const MirroredSession&) = delete;
+    MirroredSession& operator=(const MirroredSession&) = delete;
+
+    KaCTransformationNodeManager& Manager() { return m_manager; }
+    const KaCSessionFile::Contents& Contents() const { return m_contents; }
+
+private:
+    KaCTransformationNodeManager& m_manager;
+    KaCSessionFile::Contents m_contents;
+    KaCTransformationNodeManager::WriteHandle m_access;
+};
+
+}  // namespace
+
+int SessionCommands::Info(const std::string& file) {
+    KaCSessionFile::Contents session = KaCSessionFile::Read(file, false);
+    uint64_t inner = 0, leaves = 0, surfels = 0, innerModels = 0, keyframes = 0;
+    int64_t modelRevision = -1, trafoRevision = -1;
+    size_t depth = 0;
+    for (auto it = session.root->BeginNode(); it; ++it) {
+        const KaCTransformationNode& node = *it.GetCurrentNode();
+        depth = std::max(depth, it.GetPath().size());
+        modelRevision = std::max(modelRevision, node.GetNodeRevision(1));
+        trafoRevision = std::max(trafoRevision, node.GetNodeRevision(2));
+        if (node.IsLeaf()) {
+            ++leaves;
+            keyframes += node.IsKeyframe() ? 1 : 0;
+            if (auto model = node.GetModel()) {
+                surfels += model->GetSurfelCollection(KaCModelCCT::eSurfelCollectionTypeStandard)
+                               ->GetNrSurfels();
+            }
+        } else {
+            ++inner;
+            innerModels += node.GetModel() ? 1 : 0;
+        }
+    }
+    CbList<CbSmartPointer<KaCTransformationNodeInner>> clusters;
+    CbMakeShared<KaCSessionTransformationTree>(session.root)
+        ->GetClusterNodes(session.root, clusters);
+    CyBoundingBox3D box = session.root->GetBoundingBox(c_matIdentityD);
+    std::printf("session %s\n", file.c_str());
+    for (const auto& [key, value] : session.properties) {
+        std::printf("  %-22s %s\n", CbToUtf8(key).c_str(), CbToUtf8(value).c_str());
+    }
+    std::printf("  %-22s %llu (%llu inner, %llu leaves, %llu keyframes)\n", "nodes",
+                static_cast<unsigned long long>(inner + leaves),
+                static_cast<unsigned long long>(inner), static_cast<unsigned long long>(leaves),
+                static_cast<unsigned long long>(keyframes));
+    std::printf("  %-22s %llu\n", "surfels in scans", static_cast<unsigned long long>(surfels));
+    std::printf("  %-22s %llu\n", "inner nodes with model",
+                static_cast<unsigned long long>(innerModels));
+    std::printf("  %-22s %zu\n", "clusters", clusters.GetCount());
+    std::printf("  %-22s %zu\n", "depth", depth);
+    std::printf("  %-22s model %lld, transformation %lld\n", "latest revisions",
+                static_cast<long long>(modelRevision), static_cast<long long>(trafoRevision));
+    if (!box.IsEmpty()) {
+        std::printf("  %-22s (%.2f, %.2f, %.2f) to (%.2f, %.2f, %.2f) mm\n", "bounding box",
+                    box.GetMin().x, box.GetMin().y, box.GetMin().z, box.GetMax().x, box.GetMax().y,
+                    box.GetMax().z);
+    }
+    return 0;
+}
+
+int SessionCommands::Dump(const std::string& file) {
+    MirroredSession session(file);
+    StandardOutput output;
+    session.Manager().dump(output);
+    return 0;
+}
+
+int SessionCommands::Verify(const std::string& file) {
+    MirroredSession session(file);
+    if (!session.Manager().IsValid()) {
+        std::fprintf(stderr, "ttree verify: %s: the tree is not consistent\n", file.c_str());
+        return 1;
+    }
+    uint64_t nodes = 0;
+    for (auto it = session.Contents().root->BeginNode(); it; ++it, ++nodes) {
+        const KaCTransformationNode& node = *it.GetCurrentNode();
+        if (node.IsLeaf() && !node.GetModel()) {
+            std::fprintf(stderr, "ttree verify: %s: the scan '%s' has no model\n", file.c_str(),
+                         CbToUtf8(node.GetDescription()).c_str());
+            return 1;
+        }
+    }
+    std::printf("%s: OK (%llu nodes, checksums and tree consistent)\n", file.c_str(),
+                static_cast<unsigned long long>(nodes));
+    return 0;
+}
+
+int SessionCommands::Export(const std::string& file, const std::string& output,
+                            const std::string& node, float cellSize) {
+    KaCSessionFile::Contents session = KaCSessionFile::Read(file, false);
+    auto surfels =
+        CommandSupport::SurfelsOf(CommandSupport::FindNode(session.root, node), cellSize);
+    PlyFile::Write(output, *surfels);
+    std::printf("wrote %u surfels to %s\n", surfels->GetNrSurfels(), output.c_str());
+    return 0;
+}
+
+int SessionCommands::Render(const std::string& file, const std::string& output,
+                            const std::string& node, uint32_t width, uint32_t height) {
+    KaCSessionFile::Contents session = KaCSessionFile::Read(file, false);
+    auto surfels = CommandSupport::SurfelsOf(CommandSupport::FindNode(session.root, node), 0.0f);
+    PreviewRenderer::WritePng(output, PreviewRenderer::Render(*surfels, width, height), width,
+                              height);
+    std::printf("wrote a %ux%u preview of %u surfels to %s\n", width, height,
+                surfels->GetNrSurfels(), output.c_str());
+    return 0;
+}
