@@ -1,5 +1,6 @@
 #include "transformationtree/KaCTransformationTreeComparator.h"
 
+#include <cstring>
 #include <vector>
 
 #include "platform/harbor/CbStreamWriteBinaryBuffer.h"
@@ -33,7 +34,8 @@ std::wstring compareNodes(const KaCTransformationNode& a, const KaCTransformatio
     if (a.GetDescription() != b.GetDescription()) {
         return L"description";
     }
-    if (!(a.GetRelativeTrafo() == b.GetRelativeTrafo())) {
+    // Bit for bit, so that a stored NaN equals itself.
+    if (std::memcmp(a.GetRelativeTrafo().Data(), b.GetRelativeTrafo().Data(), 16 * sizeof(double)) != 0) {
         return L"relative trafo";
     }
     if (a.GetNodeRevision(1) != b.GetNodeRevision(1) ||

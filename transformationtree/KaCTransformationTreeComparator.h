@@ -6,7 +6,7 @@
 #include "transformationtree/KaCTransformationNode.h"
 
 // Compares two trees node by node in walk order, in everything the tree record keeps:
-// kind, ID, description, relative trafo (exactly), both revisions, visibility, child
+// kind, ID, description, relative trafo (bit for bit), both revisions, visibility, child
 // count, the leaf flags that travel, the inner node's model revision stamp, the models
 // (their records, byte for byte) and the attributes (their records, byte for byte). The
 // cleaned-up flag, the model renewed flag and leaf time stamps do not travel and are not
