@@ -6,11 +6,11 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 
 #include "platform/harbor/CbException.h"
 #include "platform/harbor/CbExceptionWrongFileVersion.h"
 #include "platform/harbor/CbStreamReadBinaryBuffer.h"
+#include "platform/harbor/CbStreamReadBinaryFile.h"
 #include "platform/harbor/CbStreamWriteBinaryBuffer.h"
 #include "platform/harbor/CbStreamWriteBinaryFile.h"
 #include "platform/harbor/CbStringConversion.h"
@@ -118,17 +118,7 @@ uint64_t KaCSessionFile::Write(const std::filesystem::path& path,
 
 KaCSessionFile::Contents KaCSessionFile::Read(const std::filesystem::path& path,
                                               bool registerNodes) {
-    std::error_code error;
-    uint64_t size = std::filesystem::file_size(path, error);
-    if (error) {
-        fail(path.string(), "cannot open: " + error.message());
-    }
-    std::vector<uint8_t> bytes(size);
-    std::ifstream file(path, std::ios::binary);
-    if (!file.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(size))) {
-        fail(path.string(), "cannot read");
-    }
-    return ReadFromMemory(bytes, path.string(), registerNodes);
+    return ReadFromMemory(CbStreamReadBinaryFile::ReadAll(path), path.string(), registerNodes);
 }
 
 KaCSessionFile::Contents KaCSessionFile::ReadFromMemory(const std::vector<uint8_t>& bytes,

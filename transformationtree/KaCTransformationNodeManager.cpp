@@ -198,26 +198,37 @@ void KaCTransformationNodeManager::removeChild(CbSmartPointer<KaCTransformationN
     renewRevisions(*father);
 }
 
+size_t KaCTransformationNodeManager::detachInPlace(
+    KaCTransformationNodeInner& father, const CbSmartPointer<KaCTransformationNode>& oldChild) {
+    size_t index = static_cast<size_t>(requireChild(father, oldChild) - father.BeginChild());
+    if (IsNodeInDataManager(oldChild)) {
+        removeSubtreeFromDataManager(oldChild, false);
+    }
+    oldChild->setFather(nullptr);
+    return index;
+}
+
+void KaCTransformationNodeManager::attachInPlace(
+    const CbSmartPointer<KaCTransformationNodeInner>& father, size_t index,
+    const CbSmartPointer<KaCTransformationNode>& newChild, bool registerIds) {
+    father->m_children[index] = newChild;
+    newChild->setFather(father);
+    if (IsNodeInDataManager(father)) {
+        addSubtreeToDataManager(newChild, registerIds);
+    }
+    renewRevisions(*father);
+}
+
 void KaCTransformationNodeManager::ReplaceChild(CbSmartPointer<KaCTransformationNodeInner> father,
                                                 CbSmartPointer<KaCTransformationNode> oldChild,
                                                 CbSmartPointer<KaCTransformationNode> newChild) {
     require(father, "father");
     require(oldChild, "old child");
     require(newChild, "new child");
-    ChildPosition position = requireChild(*father, oldChild);
-    size_t index = static_cast<size_t>(position - father->BeginChild());
-    if (IsNodeInDataManager(oldChild)) {
-        removeSubtreeFromDataManager(oldChild, false);
-    }
-    oldChild->setFather(nullptr);
+    size_t index = detachInPlace(*father, oldChild);
+    // The old subtree is unlinked now, so dismantling it leaves the slot where it was.
     deleteSubtree(oldChild);
-    // The old child is unlinked now, so its slot is still the one found above.
-    father->m_children[index] = newChild;
-    newChild->setFather(father);
-    if (IsNodeInDataManager(father)) {
-        addSubtreeToDataManager(newChild, true);
-    }
-    renewRevisions(*father);
+    attachInPlace(father, index, newChild, true);
 }
 
 void KaCTransformationNodeManager::ExchangeChild(CbSmartPointer<KaCTransformationNodeInner> father,
@@ -226,17 +237,7 @@ void KaCTransformationNodeManager::ExchangeChild(CbSmartPointer<KaCTransformatio
     require(father, "father");
     require(oldChild, "old child");
     require(newChild, "new child");
-    ChildPosition position = requireChild(*father, oldChild);
-    if (IsNodeInDataManager(oldChild)) {
-        removeSubtreeFromDataManager(oldChild, false);
-    }
-    oldChild->setFather(nullptr);
-    *position = newChild;
-    newChild->setFather(father);
-    if (IsNodeInDataManager(father)) {
-        addSubtreeToDataManager(newChild, false);
-    }
-    renewRevisions(*father);
+    attachInPlace(father, detachInPlace(*father, oldChild), newChild, false);
 }
 
 void KaCTransformationNodeManager::MoveNode(CbSmartPointer<KaCTransformationNodeInner> newFather,

@@ -171,6 +171,12 @@ private:
     static ChildPosition requireChild(KaCTransformationNodeInner& father,
                                       const CbSmartPointer<KaCTransformationNode>& child);
     static void renewRevisions(KaCTransformationNode& node) { node.NewNodeRevision(0xFFFFFFFFu); }
+    // The first half of a replacement: `oldChild` leaves the mirror and its father link;
+    // returns its slot, which the second half fills with the new child.
+    size_t detachInPlace(KaCTransformationNodeInner& father,
+                         const CbSmartPointer<KaCTransformationNode>& oldChild);
+    void attachInPlace(const CbSmartPointer<KaCTransformationNodeInner>& father, size_t index,
+                       const CbSmartPointer<KaCTransformationNode>& newChild, bool registerIds);
     static void link(KaCTransformationNodeInner& father, ChildPosition position,
                      const CbSmartPointer<KaCTransformationNode>& child);
 

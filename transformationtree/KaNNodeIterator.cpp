@@ -146,16 +146,8 @@ Iterator& Iterator::operator++() {
         append(asInner(current).BeginChild());
         return *this;
     }
-    while (!m_path.empty()) {
-        ChildPosition position = m_path.back().childPosition;
-        KaCTransformationNodeInner& father = fatherOfLast();
-        removeLast();
-        if (position + 1 != father.EndChild()) {
-            append(position + 1);
-            break;
-        }
-    }
-    return *this;
+    // A finished subtree: on to the next sibling, or that of the nearest ancestor.
+    return Iterator::IncrementToNextSibling();
 }
 
 Iterator& Iterator::operator--() {

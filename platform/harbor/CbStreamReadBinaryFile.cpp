@@ -40,3 +40,10 @@ void CbStreamReadBinaryFile::ReadBytes(void* data, uint64_t count) {
     }
     m_position += count;
 }
+
+std::vector<uint8_t> CbStreamReadBinaryFile::ReadAll(const std::filesystem::path& path) {
+    CbStreamReadBinaryFile file(path);
+    std::vector<uint8_t> bytes(file.GetRemaining());
+    file.ReadBuffer(bytes.data(), bytes.size());
+    return bytes;
+}

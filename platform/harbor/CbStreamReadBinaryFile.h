@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <vector>
 
 #include "platform/harbor/CbStreamReadBinary.h"
 
@@ -13,6 +14,9 @@ public:
     ~CbStreamReadBinaryFile() override;
     CbStreamReadBinaryFile(const CbStreamReadBinaryFile&) = delete;
     CbStreamReadBinaryFile& operator=(const CbStreamReadBinaryFile&) = delete;
+
+    // The whole content of a file; throws CbException naming the file when it cannot be read.
+    static std::vector<uint8_t> ReadAll(const std::filesystem::path& path);
 
     void ReadBytes(void* data, uint64_t count) override;
     uint64_t GetRemaining() const override { return m_size - m_position; }

@@ -5,13 +5,13 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
-#include <fstream>
 #include <optional>
 #include <sstream>
 
 #include "platform/granary/KaCSurfel.h"
 #include "platform/harbor/CbByteOrder.h"
 #include "platform/harbor/CbException.h"
+#include "platform/harbor/CbStreamReadBinaryFile.h"
 #include "platform/harbor/CbStreamWriteBinaryFile.h"
 
 namespace {
@@ -344,17 +344,7 @@ void put(std::vector<uint8_t>& out, T value, bool bigEndian) {
 }  // namespace
 
 CbSmartPointer<KaCSurfelCollectionCCT> PlyFile::Read(const std::filesystem::path& path) {
-    std::error_code error;
-    uint64_t size = std::filesystem::file_size(path, error);
-    if (error) {
-        fail(path.string(), "cannot open: " + error.message());
-    }
-    std::vector<uint8_t> bytes(size);
-    std::ifstream file(path, std::ios::binary);
-    if (!file.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(size))) {
-        fail(path.string(), "cannot read");
-    }
-    return ReadFromMemory(bytes, path.string());
+    return ReadFromMemory(CbStreamReadBinaryFile::ReadAll(path), path.string());
 }
 
 CbSmartPointer<KaCSurfelCollectionCCT> PlyFile::ReadFromMemory(const std::vector<uint8_t>& bytes,
