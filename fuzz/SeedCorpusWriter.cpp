@@ -3,13 +3,25 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "fuzz/FuzzSupport.h"
 #include "platform/granary/KaCSurfel.h"
 #include "platform/harbor/CbStreamWriteBinaryBuffer.h"
+#include "platform/mosaic/KaARTTIAttributeContainer.h"
+#include "tools/ttree/PlyFile.h"
+#include "transformationtree/KaCAreaPropertiesAttribute.h"
+#include "transformationtree/KaCBackgroundOptimizationLoopCountAttribute.h"
+#include "transformationtree/KaCDisconnectedComponentWarningAttribute.h"
+#include "transformationtree/KaCImageAreaDataAttribute.h"
+#include "transformationtree/KaCJawSemanticsAttribute.h"
 #include "transformationtree/KaCNodeVector.h"
+#include "transformationtree/KaCRegistrationEffortLoggingAttribute.h"
+#include "transformationtree/KaCRegistrationHintsAttribute.h"
+#include "transformationtree/KaCRepresentativeAttribute.h"
+#include "transformationtree/KaCSessionFile.h"
 #include "transformationtree/KaCTransformationNodeManager.h"
 #include "transformationtree/KaCTransformationNodeSerializationIDMapper.h"
 #include "transformationtree/KaCTransformationTreeSerializer.h"
@@ -99,7 +111,106 @@ void writeRecordsOfFixedNodes() {
     FuzzSupport::ClearMappings();
 }
 
+// One valid record of every attribute class, prefixed with the selector of the
+// AttributeRecord target; a hints record whose collection class is unknown; and a
+// container holding several attributes.
+void writeAttributeRecords() {
+    auto collection =
+        CbMakeShared<KaCSurfelCollectionCCT>(KaCSurfelContainer::eSurfelAttributeSetFull);
+    for (int i = 0; i < 4; ++i) {
+        KaCSurfel surfel;
+        surfel.position = {static_cast<float>(i), -0.5f, 2.0f};
+        collection->AddSurfel(surfel);
+    }
+    auto area = CbMakeShared<KaCAreaPropertiesAttribute>();
+    auto loops = CbMakeShared<KaCBackgroundOptimizationLoopCountAttribute>();
+    loops->SetOptimizationLoopCount(3);
+    auto representative = CbMakeShared<KaCRepresentativeAttribute>();
+    representative->SetGridVoxel(1, -2, 3);
+    auto imageArea = CbMakeShared<KaCImageAreaDataAttribute>();
+    imageArea->SetIsCorrelated(true);
+    imageArea->SetCorrelationTrafo(CbMatrix4Rf::Translation(1.0f, 2.0f, 3.0f));
+    imageArea->SetLastGUIDState(L"state");
+    imageArea->SetLastGUIDCorr(L"corr");
+    auto effort = CbMakeShared<KaCRegistrationEffortLoggingAttribute>();
+    effort->SetMaxNewtonError(0.5);
+    effort->AddTimeStamp(L"start");
+    effort->AddSubTaskDuration(L"icp", 1.5);
+    effort->AddSubTaskDuration(L"merge", 0.25);
+    auto hints = CbMakeShared<KaCRegistrationHintsAttribute>();
+    hints->SetRegistrationHintSurfelCollection(collection);
+    hints->SetDisplayMode(KaCRegistrationHintsAttribute::eDisplayModeHighlight);
+    auto warning = CbMakeShared<KaCDisconnectedComponentWarningAttribute>();
+    warning->SetWarningSurfelCollection(collection);
+    auto jaw = CbMakeShared<KaCJawSemanticsAttribute>();
+    KaCQuantizedNormalBinning binning;
+    binning.AddNormal({0.0f, 0.6f, 0.8f}, 4);
+    jaw->SetOcclusalDirectionBinning(binning);
+    jaw->GetOcclusalDirectionEstimate();
+
+    const std::vector<std::pair<std::string, CbSmartPointer<KaARTTIAttribute>>> attributes = {
+        {"area-properties", area},          {"loop-count", loops},
+        {"representative", representative}, {"image-area-data", imageArea},
+        {"effort-logging", effort},         {"registration-hints", hints},
+        {"disconnected-warning", warning},  {"jaw-semantics", jaw}};
+    for (size_t i = 0; i < attributes.size(); ++i) {
+        CbStreamWriteBinaryBuffer record;
+        attributes[i].second->Serialize(record);
+        save("AttributeRecord", attributes[i].first,
+             withPrefix(static_cast<uint8_t>(i), record.GetBuffer()));
+    }
+
+    CbStreamWriteBinaryBuffer unknown;
+    unknown.WriteVersion(1);
+    unknown.WriteUInt32(2);
+    unknown.WriteBool(true);
+    unknown.WriteWideString(L"UnknownSurfelCollection");
+    unknown.WriteUInt32(3);
+    unknown.WriteBuffer("abc", 3);
+    save("AttributeRecord", "hints-unknown-collection", withPrefix(5, unknown.GetBuffer()));
+
+    KaARTTIAttributeContainer container;
+    for (size_t i : {3, 4, 5, 7, 2}) {
+        container.SetAttribute(attributes[i].second);
+    }
+    CbStreamWriteBinaryBuffer containerRecord;
+    container.Serialize(containerRecord);
+    save("AttributeContainer", "several", containerRecord.GetBuffer());
+}
+
 }  // namespace
+
+void writeFilesOfTheProgram() {
+    auto surfels =
+        CbMakeShared<KaCSurfelCollectionCCT>(KaCSurfelContainer::eSurfelAttributeSetFull);
+    for (int i = 0; i < 4; ++i) {
+        KaCSurfel surfel;
+        surfel.position = {static_cast<float>(i), 1.5f, -2.0f};
+        surfel.color = {10, 20, static_cast<uint8_t>(30 * i)};
+        surfels->AddSurfel(surfel);
+    }
+    save("Ply", "ascii", PlyFile::Encode(*surfels, PlyFile::eAscii));
+    save("Ply", "little-endian", PlyFile::Encode(*surfels, PlyFile::eBinaryLittleEndian));
+    save("Ply", "big-endian", PlyFile::Encode(*surfels, PlyFile::eBinaryBigEndian));
+
+    KaCTransformationNodeManager& manager = KaCTransformationNodeManager::GetInstance();
+    CbSmartPointer<KaCTransformationNodeInner> root = manager.CreateInnerNode();
+    auto leaf = manager.CreateLeafNode(model(2));
+    manager.AppendChild(root, leaf, true);
+    std::vector<uint8_t> session = KaCSessionFile::Encode(root, {{L"created by", L"seed writer"}});
+    save("SessionFile", "as-written", withPrefix(0, session));
+    save("SessionFile", "checksums-recomputed", withPrefix(1, session));
+
+    // Any bytes describe a tree; a few of different lengths to start from.
+    std::mt19937 random(7);
+    for (size_t length : {16u, 120u, 600u}) {
+        std::vector<uint8_t> bytes(length);
+        for (uint8_t& b : bytes) {
+            b = static_cast<uint8_t>(random());
+        }
+        save("TreeRoundTrip", "random-" + std::to_string(length), bytes);
+    }
+}
 
 int main(int argc, char** argv) {
     if (argc != 2) {
@@ -109,5 +220,7 @@ int main(int argc, char** argv) {
     g_root = argv[1];
     writeTreeRecords();
     writeRecordsOfFixedNodes();
+    writeAttributeRecords();
+    writeFilesOfTheProgram();
     return 0;
 }

@@ -279,13 +279,16 @@ CbSmartPointer<const KaCSurfelCollectionCCT> sourceOf(const KaCNodeAccelerated& 
     return source;
 }
 
+// The result collection at its final size: (surfels, not in the box, attribute set 1, no ray
+// image), its memory left unset because the caller writes every surfel before it returns
+// (so it is written once, and large collections come from the surfel memory pool).
 CbSmartPointer<KaCSurfelCollectionCCT> newCollection(uint64_t surfels) {
     if (surfels > UINT32_MAX) {
         CB_THROW(CbException, "ComputeSubsampling: more than 2^32 - 1 surfels");
     }
-    return CbMakeShared<KaCSurfelCollectionCCT>(static_cast<uint32_t>(surfels), false,
-                                                KaCSurfelContainer::eSurfelAttributeSetFull,
-                                                CbSmartPointer<const KaIRayImage>());
+    return KaCSurfelCollectionCCT::CreateForOverwrite(static_cast<uint32_t>(surfels),
+                                                      KaCSurfelContainer::eSurfelAttributeSetFull,
+                                                      CbSmartPointer<const KaIRayImage>());
 }
 
 CbSmartPointer<KaCSurfelCollectionCCT> merge(const KaCNodeVector& nodes,
@@ -314,7 +317,14 @@ CbSmartPointer<KaCSurfelCollectionCCT> sample(const KaCNodeVector& nodes,
                                               const std::vector<CyBoundingSphere>* spheres,
                                               float cellSize, float samplerParameter,
                                               const CbMatrix4Rf* trafo) {
-    KaCGridSampler sampler(cellSize);
+    // Told the parameter up front, the sampler sums each cell as surfels come in instead of
+    // keeping every surfel until GetSubsampled.
+    KaCGridSampler sampler(cellSize, samplerParameter);
+    uint64_t total = 0;
+    for (const KaCNodeAccelerated& element : nodes) {
+        total += sourceOf(element, type)->GetNrSurfels();
+    }
+    sampler.ExpectSurfels(total);  // sizes the cell table for all of them at once
     for (const KaCNodeAccelerated& element : nodes) {
         CbSmartPointer<const KaCSurfelCollectionCCT> source = sourceOf(element, type);
         CbMatrix4Rf m = elementTrafo(element, trafo);

@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "platform/granary/KaCSurfelKernels.h"
+
 CB_DEFINE_RTTI(KaCSurfelCollectionCCT, &KaCSurfelContainer::RTTI,
                &KaCSurfelCollectionCCT::CreateByFactory, &KaCSurfelCollectionCCT::CloneByFactory)
 
@@ -18,6 +20,19 @@ KaCSurfelCollectionCCT::KaCSurfelCollectionCCT(uint32_t count, bool includeInBou
     }
 }
 
+KaCSurfelCollectionCCT::KaCSurfelCollectionCCT(ForOverwrite, uint32_t count,
+                                               ESurfelAttributeSet attributeSet,
+                                               CbSmartPointer<const KaIRayImage> rayImage)
+    : KaCSurfelContainer(attributeSet), m_rayImage(std::move(rayImage)) {
+    resizeForOverwrite(count);
+}
+
+CbSmartPointer<KaCSurfelCollectionCCT> KaCSurfelCollectionCCT::CreateForOverwrite(
+    uint32_t count, ESurfelAttributeSet attributeSet, CbSmartPointer<const KaIRayImage> rayImage) {
+    return CbSmartPointer<KaCSurfelCollectionCCT>(
+        new KaCSurfelCollectionCCT(ForOverwrite{}, count, attributeSet, std::move(rayImage)));
+}
+
 IObject* KaCSurfelCollectionCCT::CreateByFactory() {
     return new KaCSurfelCollectionCCT();
 }
@@ -27,20 +42,13 @@ IObject* KaCSurfelCollectionCCT::CloneByFactory(const IObject& object) {
 }
 
 void KaCSurfelCollectionCCT::UpdateBoundingBox() {
-    CyBoundingBox3D box;
-    const KaTSurfelAccessor<CbVector3f> positions = GetPositionAccessor();
-    const uint32_t count = GetNrSurfels();
-    for (uint32_t i = 0; i < count; ++i) {
-        box.Extend(positions[i]);
-    }
-    m_boundingBox = box;
+    const auto* positions = static_cast<const CbVector3f*>(GetPositionAccessor().GetData());
+    m_boundingBox = KaCSurfelKernels::BoundsOf(positions, GetNrSurfels());
 }
 
 void KaCSurfelCollectionCCT::extendBoundingBox(uint32_t start, uint32_t count) {
-    const KaTSurfelAccessor<CbVector3f> positions = GetPositionAccessor();
-    for (uint32_t i = start; i < start + count; ++i) {
-        m_boundingBox.Extend(positions[i]);
-    }
+    const auto* positions = static_cast<const CbVector3f*>(GetPositionAccessor().GetData());
+    m_boundingBox.Extend(KaCSurfelKernels::BoundsOf(positions + start, count));
 }
 
 void KaCSurfelCollectionCCT::Resize(uint32_t count) {
@@ -72,9 +80,15 @@ void KaCSurfelCollectionCCT::CopySurfels(uint32_t targetStart, const KaCSurfelCo
                                          uint32_t sourceStart, uint32_t count,
                                          const CbMatrix4Rf& transformation,
                                          const CbMatrix4Rf& rotation) {
-    KaCSurfelContainer::CopySurfels(targetStart, source, sourceStart, count, transformation,
-                                    rotation);
-    extendBoundingBox(targetStart, count);
+    // The box of the written positions comes out of the copy itself.
+    CyBoundingBox3D written;
+    copySurfels(targetStart, source, sourceStart, count, transformation, rotation, &written);
+    m_boundingBox.Extend(written);
+}
+
+void KaCSurfelCollectionCCT::SurfelsWritten(uint32_t start, uint32_t count) {
+    KaCSurfelContainer::SurfelsWritten(start, count);
+    extendBoundingBox(start, count);
 }
 
 void KaCSurfelCollectionCCT::Serialize(CbStreamWriteBinary& stream) const {

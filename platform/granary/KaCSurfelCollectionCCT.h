@@ -27,6 +27,13 @@ public:
     KaCSurfelCollectionCCT(uint32_t count, bool includeInBoundingBox,
                            ESurfelAttributeSet attributeSet,
                            CbSmartPointer<const KaIRayImage> rayImage);
+    // As the sized constructor with `includeInBoundingBox` false, but the surfels hold
+    // unspecified values instead of the defaults, so that their memory is written only
+    // once: the caller writes every surfel (SetSurfel, CopySurfel(s) or the writable
+    // arrays) before anything reads it. The box starts empty.
+    static CbSmartPointer<KaCSurfelCollectionCCT> CreateForOverwrite(
+        uint32_t count, ESurfelAttributeSet attributeSet,
+        CbSmartPointer<const KaIRayImage> rayImage);
     KaCSurfelCollectionCCT(const KaCSurfelCollectionCCT& other) = default;
     KaCSurfelCollectionCCT& operator=(const KaCSurfelCollectionCCT& other) = default;
     ~KaCSurfelCollectionCCT() override = default;
@@ -48,6 +55,8 @@ public:
     void CopySurfels(uint32_t targetStart, const KaCSurfelContainer& source, uint32_t sourceStart,
                      uint32_t count, const CbMatrix4Rf& transformation,
                      const CbMatrix4Rf& rotation) override;
+    // Grows the box by the written positions.
+    void SurfelsWritten(uint32_t start, uint32_t count) override;
 
     // The container's record (version 1); the box is recomputed after reading and the ray
     // image is neither written nor read (a read collection keeps the one it had).
@@ -59,6 +68,9 @@ private:
     static IObject* CloneByFactory(const IObject& object);
 
     void extendBoundingBox(uint32_t start, uint32_t count);
+    struct ForOverwrite {};
+    KaCSurfelCollectionCCT(ForOverwrite, uint32_t count, ESurfelAttributeSet attributeSet,
+                           CbSmartPointer<const KaIRayImage> rayImage);
 
     CyBoundingBox3D m_boundingBox;
     CbSmartPointer<const KaIRayImage> m_rayImage;

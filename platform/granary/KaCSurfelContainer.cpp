@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/granary/KaCSurfelKernels.h"
 #include "platform/harbor/CbCriticalSectionAuto.h"
 #include "platform/harbor/CbException.h"
 #include "platform/harbor/CbExceptionWrongFileVersion.h"
@@ -44,41 +45,6 @@ uint64_t recordBytesPerSurfel(KaCSurfelContainer::ESurfelAttributeSet attributeS
         bytes += sizeof(float);
     }
     return bytes;
-}
-
-// p × M for `count` points. One expression for the single and the bulk copy, so both give
-// the same bits (vector lanes compute exactly what the scalar code does); unaliased flat
-// arrays and the simd directive let the compiler vectorise the loop at any optimisation
-// level that vectorises at all.
-void transformPositions(const CbVector3f* source, CbVector3f* target, uint32_t count,
-                        const CbMatrix4Rf& m) {
-    const float m00 = m(0, 0), m01 = m(0, 1), m02 = m(0, 2);
-    const float m10 = m(1, 0), m11 = m(1, 1), m12 = m(1, 2);
-    const float m20 = m(2, 0), m21 = m(2, 1), m22 = m(2, 2);
-    const float m30 = m(3, 0), m31 = m(3, 1), m32 = m(3, 2);
-    const float* __restrict in = reinterpret_cast<const float*>(source);
-    float* __restrict out = reinterpret_cast<float*>(target);
-    const size_t n = count;  // a 64-bit index keeps 3 * i affine for the vectoriser
-#pragma omp simd
-    for (size_t i = 0; i < n; ++i) {
-        const float x = in[3 * i];
-        const float y = in[3 * i + 1];
-        const float z = in[3 * i + 2];
-        out[3 * i] = x * m00 + y * m10 + z * m20 + m30;
-        out[3 * i + 1] = x * m01 + y * m11 + z * m21 + m31;
-        out[3 * i + 2] = x * m02 + y * m12 + z * m22 + m32;
-    }
-}
-
-// Decodes, turns by the rotation part and encodes again (encoding normalises).
-void rotateNormals(const uint16_t* source, uint16_t* target, uint32_t count, const CbMatrix4Rf& r) {
-    for (uint32_t i = 0; i < count; ++i) {
-        const CbVector3f n = KaCQuantizedNormal::Decode(source[i]);
-        const CbVector3f turned{n.x * r(0, 0) + n.y * r(1, 0) + n.z * r(2, 0),
-                                n.x * r(0, 1) + n.y * r(1, 1) + n.z * r(2, 1),
-                                n.x * r(0, 2) + n.y * r(1, 2) + n.z * r(2, 2)};
-        target[i] = KaCQuantizedNormal::Encode(turned);
-    }
 }
 
 }  // namespace
@@ -124,6 +90,48 @@ void KaCSurfelContainer::resizeStorage(uint32_t count) {
         m_qualities.Resize(count, c_defaultQuality);
     }
     m_count = count;
+}
+
+void KaCSurfelContainer::resizeForOverwrite(uint32_t count) {
+    m_positions.ResizeForOverwrite(count);
+    m_normals.ResizeForOverwrite(count);
+    m_tissueTypes.ResizeForOverwrite(count);
+    m_boundaryFlags.ResizeForOverwrite(count);
+    if (HasColor()) {
+        m_colors.ResizeForOverwrite(count);
+        m_curvatures.ResizeForOverwrite(count);
+    }
+    if (HasQualityFlag()) {
+        m_qualities.ResizeForOverwrite(count);
+    }
+    m_count = count;
+}
+
+KaCSurfelContainer::KaNWritableSurfels KaCSurfelContainer::GetWritableSurfels(uint32_t start,
+                                                                              uint32_t count) {
+    KaNWritableSurfels surfels;
+    if (count == 0) {
+        return surfels;
+    }
+    checkIndex(start, count, "KaCSurfelContainer::GetWritableSurfels");
+    surfels.positions = m_positions.Data() + start;
+    surfels.normalCodes = m_normals.Data() + start;
+    surfels.tissueTypes = m_tissueTypes.Data() + start;
+    surfels.boundaryFlags = m_boundaryFlags.Data() + start;
+    if (HasColor()) {
+        surfels.colors = m_colors.Data() + start;
+        surfels.curvatures = m_curvatures.Data() + start;
+    }
+    if (HasQualityFlag()) {
+        surfels.qualities = m_qualities.Data() + start;
+    }
+    return surfels;
+}
+
+void KaCSurfelContainer::SurfelsWritten(uint32_t start, uint32_t count) {
+    if (count != 0) {
+        checkIndex(start, count, "KaCSurfelContainer::SurfelsWritten");
+    }
 }
 
 void KaCSurfelContainer::Reserve(uint32_t count) {
@@ -212,25 +220,28 @@ void KaCSurfelContainer::CopySurfel(uint32_t targetIndex, const KaCSurfelContain
                                     const CbMatrix4Rf& rotation) {
     checkIndex(targetIndex, 1, "KaCSurfelContainer::CopySurfel (target)");
     source.checkIndex(sourceIndex, 1, "KaCSurfelContainer::CopySurfel (source)");
-    copyChecked(targetIndex, source, sourceIndex, 1, transformation, rotation);
+    copySurfels(targetIndex, source, sourceIndex, 1, transformation, rotation, nullptr);
 }
 
 void KaCSurfelContainer::CopySurfels(uint32_t targetStart, const KaCSurfelContainer& source,
                                      uint32_t sourceStart, uint32_t count,
                                      const CbMatrix4Rf& transformation,
                                      const CbMatrix4Rf& rotation) {
+    copySurfels(targetStart, source, sourceStart, count, transformation, rotation, nullptr);
+}
+
+void KaCSurfelContainer::copySurfels(uint32_t targetStart, const KaCSurfelContainer& source,
+                                     uint32_t sourceStart, uint32_t count,
+                                     const CbMatrix4Rf& transformation, const CbMatrix4Rf& rotation,
+                                     CyBoundingBox3D* bounds) {
+    if (bounds != nullptr) {
+        *bounds = CyBoundingBox3D();
+    }
     if (count == 0) {
         return;
     }
     checkIndex(targetStart, count, "KaCSurfelContainer::CopySurfels (target)");
     source.checkIndex(sourceStart, count, "KaCSurfelContainer::CopySurfels (source)");
-    copyChecked(targetStart, source, sourceStart, count, transformation, rotation);
-}
-
-void KaCSurfelContainer::copyChecked(uint32_t targetStart, const KaCSurfelContainer& source,
-                                     uint32_t sourceStart, uint32_t count,
-                                     const CbMatrix4Rf& transformation,
-                                     const CbMatrix4Rf& rotation) {
     // The loops read and write through unaliased pointers, so a range of this container
     // that overlaps the target is copied aside first.
     const bool overlapping = &source == this &&
@@ -239,19 +250,34 @@ void KaCSurfelContainer::copyChecked(uint32_t targetStart, const KaCSurfelContai
     if (overlapping) {
         KaCSurfelContainer range(m_attributeSet);
         range.copyRangeUnchanged(*this, sourceStart, count);
-        copyRange(targetStart, range, 0, count, transformation, rotation);
+        copyRange(targetStart, range, 0, count, transformation, rotation, bounds);
     } else {
-        copyRange(targetStart, source, sourceStart, count, transformation, rotation);
+        copyRange(targetStart, source, sourceStart, count, transformation, rotation, bounds);
     }
 }
 
 void KaCSurfelContainer::copyRange(uint32_t targetStart, const KaCSurfelContainer& source,
                                    uint32_t sourceStart, uint32_t count,
-                                   const CbMatrix4Rf& transformation, const CbMatrix4Rf& rotation) {
-    transformPositions(source.m_positions.Data() + sourceStart, m_positions.Data() + targetStart,
-                       count, transformation);
-    rotateNormals(source.m_normals.Data() + sourceStart, m_normals.Data() + targetStart, count,
-                  rotation);
+                                   const CbMatrix4Rf& transformation, const CbMatrix4Rf& rotation,
+                                   CyBoundingBox3D* bounds) {
+    const CbVector3f* sourcePositions = source.m_positions.Data() + sourceStart;
+    CbVector3f* targetPositions = m_positions.Data() + targetStart;
+    if (bounds == nullptr) {
+        KaCSurfelKernels::TransformPositions(sourcePositions, targetPositions, count,
+                                             transformation);
+    } else {
+        // Piece by piece, so that the box is taken while the written positions are cached.
+        for (uint32_t done = 0; done < count;) {
+            const auto step = static_cast<uint32_t>(
+                std::min<size_t>(count - done, 8 * KaCSurfelKernels::ms_chunk));
+            KaCSurfelKernels::TransformPositions(sourcePositions + done, targetPositions + done,
+                                                 step, transformation);
+            bounds->Extend(KaCSurfelKernels::BoundsOf(targetPositions + done, step));
+            done += step;
+        }
+    }
+    KaCSurfelKernels::TurnNormalCodes(source.m_normals.Data() + sourceStart,
+                                      m_normals.Data() + targetStart, count, rotation);
     std::memcpy(m_tissueTypes.Data() + targetStart, source.m_tissueTypes.Data() + sourceStart,
                 count);
     std::memcpy(m_boundaryFlags.Data() + targetStart, source.m_boundaryFlags.Data() + sourceStart,

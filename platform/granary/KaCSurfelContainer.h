@@ -13,6 +13,7 @@
 #include "platform/granary/KaTSurfelAccessor.h"
 #include "platform/granary/KaTSurfelBuffer.h"
 #include "platform/harbor/CbCriticalSection.h"
+#include "platform/prism/CyBoundingBox3D.h"
 
 // An indexed set of surfels stored attribute by attribute (structure of arrays), read per
 // attribute through accessors or generically by attribute id (GetAccessor).
@@ -82,6 +83,25 @@ public:
                              uint32_t sourceStart, uint32_t count,
                              const CbMatrix4Rf& transformation, const CbMatrix4Rf& rotation);
 
+    // The attribute arrays from surfel `start` on, for code that fills many surfels at once
+    // (the grid sampler); arrays of attributes outside the attribute set are null. Valid
+    // until the container is resized. Boundary flags must be written as 0 or 1. After
+    // writing, the writer calls SurfelsWritten with the same range.
+    struct KaNWritableSurfels {
+        CbVector3f* positions = nullptr;
+        uint16_t* normalCodes = nullptr;
+        uint8_t* tissueTypes = nullptr;
+        uint8_t* boundaryFlags = nullptr;
+        KaCCompressedColor* colors = nullptr;
+        uint8_t* curvatures = nullptr;
+        float* qualities = nullptr;
+    };
+    // Throws CbException unless surfels start to start + count - 1 exist.
+    KaNWritableSurfels GetWritableSurfels(uint32_t start, uint32_t count);
+    // Lets derived containers update what they derive from the surfels (a collection grows
+    // its bounding box). Throws as GetWritableSurfels.
+    virtual void SurfelsWritten(uint32_t start, uint32_t count);
+
     // Releases memory reserved beyond the surfel count.
     virtual void ShrinkToFit();
     // Bytes of surfel memory held (capacity, not size).
@@ -117,6 +137,14 @@ public:
     void Serialize(CbStreamWriteBinary& stream) const override;
     void Serialize(CbStreamReadBinary& stream) override;
 
+protected:
+    // Resizes with new surfels left unset, for a writer that fills every one of them.
+    void resizeForOverwrite(uint32_t count);
+    // CopySurfels; with `bounds`, also sets it to the box of the finite written positions.
+    void copySurfels(uint32_t targetStart, const KaCSurfelContainer& source, uint32_t sourceStart,
+                     uint32_t count, const CbMatrix4Rf& transformation, const CbMatrix4Rf& rotation,
+                     CyBoundingBox3D* bounds);
+
 private:
     void checkIndex(uint32_t index, uint32_t count, const char* operation) const;
     static IObject* CreateByFactory();
@@ -126,11 +154,9 @@ private:
                          size_t& stride) const;
     void resizeStorage(uint32_t count);
     void writeSurfel(uint32_t index, const KaCSurfel& surfel);
-    void copyChecked(uint32_t targetStart, const KaCSurfelContainer& source, uint32_t sourceStart,
-                     uint32_t count, const CbMatrix4Rf& transformation,
-                     const CbMatrix4Rf& rotation);
     void copyRange(uint32_t targetStart, const KaCSurfelContainer& source, uint32_t sourceStart,
-                   uint32_t count, const CbMatrix4Rf& transformation, const CbMatrix4Rf& rotation);
+                   uint32_t count, const CbMatrix4Rf& transformation, const CbMatrix4Rf& rotation,
+                   CyBoundingBox3D* bounds);
     void copyRangeUnchanged(const KaCSurfelContainer& source, uint32_t sourceStart, uint32_t count);
 
     // The registry of element sizes by attribute id, shared by every container.

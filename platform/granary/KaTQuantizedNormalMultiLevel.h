@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <type_traits>
 
 #include "platform/abacus/CbVector3f.h"
@@ -56,31 +57,30 @@ public:
 
     constexpr bool operator==(const KaTQuantizedNormalMultiLevel& other) const = default;
 
+    // Written without branches (selects only), so that loops over many normals vectorise.
     static CodeType Encode(const Vector& direction) {
-        float x = Traits::Component(direction, 0);
-        float y = Traits::Component(direction, 1);
-        float z = Traits::Component(direction, 2);
+        const float dx = Traits::Component(direction, 0);
+        const float dy = Traits::Component(direction, 1);
+        const float dz = Traits::Component(direction, 2);
         // Scaling by the largest magnitude first keeps the L1 norm finite and away from
         // denormals for every finite input.
-        const float largest = std::max(std::fabs(x), std::max(std::fabs(y), std::fabs(z)));
-        if (!(largest > 0.0f) || !std::isfinite(largest)) {
-            return ms_codePositiveZ;
-        }
-        x /= largest;
-        y /= largest;
-        z /= largest;
+        const float largest = std::max(std::fabs(dx), std::max(std::fabs(dy), std::fabs(dz)));
+        const bool usable = largest > 0.0f && largest <= std::numeric_limits<float>::max();
+        const float scale = usable ? largest : 1.0f;
+        const float x = dx / scale;
+        const float y = dy / scale;
+        const float z = dz / scale;
         const float l1 = std::fabs(x) + std::fabs(y) + std::fabs(z);
-        float u = x / l1;
-        float v = y / l1;
-        if (z < 0.0f) {
-            const float foldedU = (1.0f - std::fabs(v)) * signOf(u);
-            const float foldedV = (1.0f - std::fabs(u)) * signOf(v);
-            u = foldedU;
-            v = foldedV;
-        }
-        const int qu = std::clamp(Traits::RoundToGrid(u * ms_iScale), -ms_iScale, ms_iScale);
-        const int qv = std::clamp(Traits::RoundToGrid(v * ms_iScale), -ms_iScale, ms_iScale);
-        return static_cast<CodeType>(((qu + ms_iOffset) << ms_iBitsPerAxis) | (qv + ms_iOffset));
+        const float u = x / l1;
+        const float v = y / l1;
+        const bool lower = z < 0.0f;
+        const float foldedU = lower ? (1.0f - std::fabs(v)) * signOf(u) : u;
+        const float foldedV = lower ? (1.0f - std::fabs(u)) * signOf(v) : v;
+        const int qu = std::clamp(Traits::RoundToGrid(foldedU * ms_iScale), -ms_iScale, ms_iScale);
+        const int qv = std::clamp(Traits::RoundToGrid(foldedV * ms_iScale), -ms_iScale, ms_iScale);
+        const auto code =
+            static_cast<CodeType>(((qu + ms_iOffset) << ms_iBitsPerAxis) | (qv + ms_iOffset));
+        return usable ? code : ms_codePositiveZ;
     }
 
     static Vector Decode(CodeType code) {
@@ -91,13 +91,10 @@ public:
         const int qv = std::max(static_cast<int>(code & ms_codeMask) - ms_iOffset, -ms_iScale);
         const float u = static_cast<float>(qu) / ms_iScale;
         const float v = static_cast<float>(qv) / ms_iScale;
-        float x = u;
-        float y = v;
         const float z = 1.0f - std::fabs(u) - std::fabs(v);
-        if (z < 0.0f) {
-            x = (1.0f - std::fabs(v)) * signOf(u);
-            y = (1.0f - std::fabs(u)) * signOf(v);
-        }
+        const bool lower = z < 0.0f;
+        const float x = lower ? (1.0f - std::fabs(v)) * signOf(u) : u;
+        const float y = lower ? (1.0f - std::fabs(u)) * signOf(v) : v;
         // |x| + |y| + |z| = 1 here, so the length is at least 1/sqrt(3).
         const float inverseLength = 1.0f / std::sqrt(x * x + y * y + z * z);
         return Traits::template MakeVector<Vector>(x * inverseLength, y * inverseLength,

@@ -19,6 +19,16 @@ struct KaTQuantizedNormalMultiLevelTraitsFast {
         return Vector(x, y, z);
     }
 
-    // Nearest integer of a value in [-scale, scale]; halves round away from zero.
-    static int RoundToGrid(float value) { return static_cast<int>(std::lround(value)); }
+    // Nearest integer, halves away from zero (as std::lround) for |value| < 2^23; larger
+    // magnitudes give +-2^23 and NaN gives 0. No library call and no branch, so that loops
+    // over many normals vectorise.
+    static int RoundToGrid(float value) {
+        constexpr float c_limit = 8388608.0f;  // 2^23: every float above is an integer
+        const float magnitude = std::fabs(value);
+        const float bounded =
+            magnitude < c_limit ? magnitude : (magnitude >= c_limit ? c_limit : 0.0f);
+        const int whole = static_cast<int>(bounded);
+        const int rounded = whole + (bounded - static_cast<float>(whole) >= 0.5f ? 1 : 0);
+        return value < 0.0f ? -rounded : rounded;
+    }
 };

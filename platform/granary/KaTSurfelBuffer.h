@@ -4,15 +4,16 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <new>
 #include <type_traits>
 #include <utility>
 
+#include "platform/granary/KaCSurfelMemoryPool.h"
 #include "platform/harbor/CbExceptionOutOfMemory.h"
 
 // The storage of one surfel attribute: a growable array of trivially copyable elements in
-// 64-byte aligned memory. It keeps allocation in one place so that the surfel containers
-// can change where their memory comes from without touching their interface.
+// 64-byte aligned memory from KaCSurfelMemoryPool (large arrays on huge pages, recycled
+// after release). It keeps allocation in one place so that the surfel containers can
+// change where their memory comes from without touching their interface.
 // Not thread-safe for writing; const use from several threads is safe. Allocation failure
 // and sizes beyond the address space throw CbExceptionOutOfMemory.
 template <class T>
@@ -21,12 +22,12 @@ class KaTSurfelBuffer {
                   "surfel attributes are copied as bytes");
 
 public:
-    static constexpr size_t ms_alignment = 64;
+    static constexpr size_t ms_alignment = KaCSurfelMemoryPool::ms_alignment;
 
     KaTSurfelBuffer() = default;
     KaTSurfelBuffer(const KaTSurfelBuffer& other) { assign(other); }
     KaTSurfelBuffer(KaTSurfelBuffer&& other) noexcept { Swap(other); }
-    ~KaTSurfelBuffer() { deallocate(m_data); }
+    ~KaTSurfelBuffer() { deallocate(m_data, m_capacity); }
 
     KaTSurfelBuffer& operator=(const KaTSurfelBuffer& other) {
         if (this != &other) {
@@ -69,6 +70,11 @@ public:
         }
         m_size = size;
     }
+    // New elements are left unset, for writers that fill them before anything reads them.
+    void ResizeForOverwrite(size_t size) {
+        Reserve(size);
+        m_size = size;
+    }
     void Clear() { m_size = 0; }
     // Frees the memory beyond the size.
     void ShrinkToFit() {
@@ -88,17 +94,10 @@ private:
         if (count > maxElements()) {
             CB_THROW(CbExceptionOutOfMemory, "KaTSurfelBuffer: size beyond the address space");
         }
-        void* memory =
-            ::operator new (count * sizeof(T), std::align_val_t{ms_alignment}, std::nothrow);
-        if (memory == nullptr) {
-            CB_THROW(CbExceptionOutOfMemory, "KaTSurfelBuffer: allocation failed");
-        }
-        return static_cast<T*>(memory);
+        return static_cast<T*>(KaCSurfelMemoryPool::GetInstance().Allocate(count * sizeof(T)));
     }
-    static void deallocate(T* data) {
-        if (data != nullptr) {
-            ::operator delete (static_cast<void*>(data), std::align_val_t{ms_alignment});
-        }
+    static void deallocate(T* data, size_t count) {
+        KaCSurfelMemoryPool::GetInstance().Deallocate(data, count * sizeof(T));
     }
 
     void reallocate(size_t capacity) {
@@ -106,7 +105,7 @@ private:
         if (m_size != 0) {
             std::uninitialized_copy_n(m_data, m_size, data);
         }
-        deallocate(m_data);
+        deallocate(m_data, m_capacity);
         m_data = data;
         m_capacity = capacity;
     }

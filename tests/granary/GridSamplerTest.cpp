@@ -106,28 +106,41 @@ void expectRepresents(const KaCSurfel& got, const KaCSurfel& want, bool withQual
 
 // Samples `container` and compares both output orders with the reference built from
 // `expected`, the surfels the sampler should take, in the common frame.
+// Both ways of summing are checked: a sampler told the parameter up front (which sums
+// cells as surfels come in, for parameters in [-6, 6]) and one that keeps every surfel.
 void expectMatchesBruteForce(const KaCSurfelContainer& container, float cellSize, float parameter,
                              const std::vector<KaCSurfel>& expected,
                              const CbMatrix4Rf* trafo = nullptr,
                              const std::vector<CyBoundingSphere>& spheres = {}) {
-    KaCGridSampler sampler(cellSize);
-    sampler.AddSurfels(container, trafo, spheres);
-    std::vector<Cell> cells = occupiedCells(expected, cellSize);
-    ASSERT_EQ(sampler.GetNrOfUsedCells(), cells.size());
-    for (bool sortByCell : {false, true}) {
-        if (sortByCell) {
-            std::sort(cells.begin(), cells.end(),
-                      [](const Cell& a, const Cell& b) { return a.key < b.key; });
-        }
-        KaCSurfelCollectionCCT target(sampler.GetNrOfUsedCells() + 2, false,
-                                      container.GetAttributeSet(), nullptr);
-        ASSERT_EQ(sampler.GetSubsampled(target, parameter, container.GetAttributeSet(), sortByCell),
-                  cells.size());
-        for (size_t i = 0; i < cells.size(); ++i) {
-            SCOPED_TRACE(testing::Message()
-                         << "cell " << i << (sortByCell ? " ascending" : " by first use"));
-            expectRepresents(target.GetSurfel(static_cast<uint32_t>(i)),
-                             representative(cells[i], parameter), container.HasQualityFlag());
+    for (bool announced : {false, true}) {
+        SCOPED_TRACE(announced ? "parameter announced" : "surfels kept");
+        KaCGridSampler sampler =
+            announced ? KaCGridSampler(cellSize, parameter) : KaCGridSampler(cellSize);
+        sampler.AddSurfels(container, trafo, spheres);
+        std::vector<Cell> cells = occupiedCells(expected, cellSize);
+        ASSERT_EQ(sampler.GetNrOfUsedCells(), cells.size());
+        EXPECT_EQ(sampler.GetNrOfSurfels(),
+                  expected.size() -
+                      std::count_if(expected.begin(), expected.end(), [](const KaCSurfel& s) {
+                          return !std::isfinite(s.position.x) || !std::isfinite(s.position.y) ||
+                                 !std::isfinite(s.position.z);
+                      }));
+        for (bool sortByCell : {false, true}) {
+            if (sortByCell) {
+                std::sort(cells.begin(), cells.end(),
+                          [](const Cell& a, const Cell& b) { return a.key < b.key; });
+            }
+            KaCSurfelCollectionCCT target(sampler.GetNrOfUsedCells() + 2, false,
+                                          container.GetAttributeSet(), nullptr);
+            ASSERT_EQ(
+                sampler.GetSubsampled(target, parameter, container.GetAttributeSet(), sortByCell),
+                cells.size());
+            for (size_t i = 0; i < cells.size(); ++i) {
+                SCOPED_TRACE(testing::Message()
+                             << "cell " << i << (sortByCell ? " ascending" : " by first use"));
+                expectRepresents(target.GetSurfel(static_cast<uint32_t>(i)),
+                                 representative(cells[i], parameter), container.HasQualityFlag());
+            }
         }
     }
 }
@@ -250,4 +263,126 @@ TEST(GridSampler, RefusesBadCellSizesAndTooSmallTargets) {
     EXPECT_THROW(
         sampler.GetSubsampled(target, 0, KaCSurfelContainer::eSurfelAttributeSetBasic, false),
         CbException);
+}
+
+TEST(GridSampler, SumsCellsAsSurfelsComeForAnyParameter) {
+    std::mt19937 random(71);
+    // Parameters inside the summed range, the common ones that skip the power function,
+    // and ones beyond it (where the sampler keeps the surfels instead), NaN and infinity
+    // included: their weights are not finite, so cells fall back to plain means.
+    const float parameters[] = {0.0f,
+                                1.0f,
+                                2.0f,
+                                2.5f,
+                                -1.5f,
+                                6.0f,
+                                7.0f,
+                                -20.0f,
+                                std::numeric_limits<float>::quiet_NaN(),
+                                std::numeric_limits<float>::infinity()};
+    int round = 0;
+    for (float parameter : parameters) {
+        KaCSurfelContainer container(
+            static_cast<KaCSurfelContainer::ESurfelAttributeSet>(round % 3));
+        for (int i = 0; i < 150; ++i) {
+            KaCSurfel s = granarytest::RandomSurfel(random, 3.0f);
+            if (i % 17 == 0) {
+                s.quality = std::numeric_limits<float>::infinity();
+            }
+            container.AddSurfel(s);
+        }
+        SCOPED_TRACE(testing::Message() << "parameter " << parameter);
+        expectMatchesBruteForce(container, 0.75f, parameter, surfelsOf(container));
+        ++round;
+    }
+}
+
+TEST(GridSampler, KeepsItsCellsWhenFarSurfelsComeLater) {
+    // Near surfels first, then one beyond the range of packed keys (2^21 cells), then the
+    // near cells again: in the same chunk of work, and with the far one hundreds of
+    // surfels later; and with the far one first.
+    std::vector<CbVector3f> near;
+    std::mt19937 random(73);
+    std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
+    for (int i = 0; i < 40; ++i) {
+        // Away from the origin on every axis, so that the first cell is not cell (0, 0, 0).
+        near.push_back({10.25f + unit(random), -6.5f + unit(random), 3.75f + unit(random)});
+    }
+    const CbVector3f far = {3000000.0f, -0.5f, 0.25f};
+    std::vector<CbVector3f> inOneStep = near;
+    inOneStep.push_back(far);
+    inOneStep.insert(inOneStep.end(), near.begin(), near.end());
+    expectMatchesBruteForce(inOneStep, 0.5f, 1.0f);
+
+    std::vector<CbVector3f> later;
+    for (int i = 0; i < 20; ++i) {
+        later.insert(later.end(), near.begin(), near.end());
+    }
+    later.push_back(far);
+    later.insert(later.end(), near.begin(), near.end());
+    expectMatchesBruteForce(later, 0.5f, 0.0f);
+
+    std::vector<CbVector3f> farFirst = {far, {-3.0e9f, 0.0f, 0.0f}};
+    farFirst.insert(farFirst.end(), near.begin(), near.end());
+    expectMatchesBruteForce(farFirst, 0.5f, 2.5f);
+}
+
+TEST(GridSampler, RefusesAParameterOtherThanTheOneAnnounced) {
+    KaCSurfelContainer container(KaCSurfelContainer::eSurfelAttributeSetFull);
+    granarytest::AddRandomSurfels(container, 30, 79, 2.0f);
+    KaCSurfelCollectionCCT target(30, false, KaCSurfelContainer::eSurfelAttributeSetFull, nullptr);
+    for (float announced : {1.0f, 9.0f, std::numeric_limits<float>::quiet_NaN()}) {
+        KaCGridSampler sampler(0.5f, announced);
+        sampler.AddSurfels(container, nullptr);
+        EXPECT_THROW(
+            sampler.GetSubsampled(target, 2.0f, KaCSurfelContainer::eSurfelAttributeSetFull, false),
+            CbException);
+        EXPECT_EQ(sampler.GetSubsampled(target, announced,
+                                        KaCSurfelContainer::eSurfelAttributeSetFull, false),
+                  sampler.GetNrOfUsedCells());
+    }
+    // 0 and -0 are the same parameter.
+    KaCGridSampler sampler(0.5f, -0.0f);
+    sampler.AddSurfels(container, nullptr);
+    EXPECT_NO_THROW(
+        sampler.GetSubsampled(target, 0.0f, KaCSurfelContainer::eSurfelAttributeSetFull, false));
+}
+
+TEST(GridSampler, ClearingAndSizingAheadChangeNothingButMemory) {
+    KaCSurfelContainer first(KaCSurfelContainer::eSurfelAttributeSetFull);
+    KaCSurfelContainer second(KaCSurfelContainer::eSurfelAttributeSetColor);
+    granarytest::AddRandomSurfels(first, 500, 83, 4.0f);
+    granarytest::AddRandomSurfels(second, 700, 89, 4.0f);
+    const CbMatrix4Rf shift = CbMatrix4Rf::Translation(1.0f, 2.0f, -3.0f);
+    auto subsample = [&](KaCGridSampler& sampler) {
+        sampler.AddSurfels(second, &shift);
+        KaCSurfelContainer target(KaCSurfelContainer::eSurfelAttributeSetFull);
+        target.Resize(sampler.GetNrOfUsedCells());
+        sampler.GetSubsampled(target, 1.0f, KaCSurfelContainer::eSurfelAttributeSetFull, true);
+        return target;
+    };
+    KaCGridSampler fresh(0.3f, 1.0f);
+    const KaCSurfelContainer expected = subsample(fresh);
+
+    KaCGridSampler reused(0.3f, 1.0f);
+    reused.AddSurfels(first, nullptr);
+    reused.AddSurfels(KaCSurfelContainer(), nullptr);  // nothing to add
+    ASSERT_GT(reused.GetNrOfUsedCells(), 0u);
+    reused.Clear();
+    EXPECT_EQ(reused.GetNrOfUsedCells(), 0u);
+    EXPECT_EQ(reused.GetNrOfSurfels(), 0u);
+    granarytest::ExpectSameSurfels(subsample(reused), expected);
+
+    KaCGridSampler sizedAhead(0.3f, 1.0f);
+    sizedAhead.ExpectSurfels(1000000);
+    granarytest::ExpectSameSurfels(subsample(sizedAhead), expected);
+
+    // A copy sums on by itself.
+    KaCGridSampler original(0.3f, 1.0f);
+    original.AddSurfels(first, nullptr);
+    KaCGridSampler copy = original;
+    original.Clear();
+    KaCGridSampler again(0.3f, 1.0f);
+    again.AddSurfels(first, nullptr);
+    granarytest::ExpectSameSurfels(subsample(copy), subsample(again));
 }

@@ -174,3 +174,60 @@ TEST(Triangulation, RoundTripsAndRefusesBadRecords) {
     granarytest::ExpectTruncationsThrow(bytes, readInto);
     granarytest::ExpectCorruptionHandled(bytes, readInto, 3);
 }
+
+TEST(SurfelCollection, CreatedForOverwriteAndFilledThroughTheWritableArrays) {
+    for (auto set : {KaCSurfelContainer::eSurfelAttributeSetBasic,
+                     KaCSurfelContainer::eSurfelAttributeSetFull}) {
+        const auto collection = KaCSurfelCollectionCCT::CreateForOverwrite(5, set, nullptr);
+        ASSERT_EQ(collection->GetNrSurfels(), 5u);
+        EXPECT_EQ(collection->GetAttributeSet(), set);
+        EXPECT_TRUE(collection->GetBoundingBox().IsEmpty());
+        const bool full = set == KaCSurfelContainer::eSurfelAttributeSetFull;
+        const auto arrays = collection->GetWritableSurfels(1, 4);
+        EXPECT_EQ(arrays.colors != nullptr, full);
+        EXPECT_EQ(arrays.qualities != nullptr, full);
+        collection->SetSurfel(0, KaCSurfel());
+        for (uint32_t i = 0; i < 4; ++i) {
+            arrays.positions[i] = {static_cast<float>(i), -2.0f * static_cast<float>(i), 1.0f};
+            arrays.normalCodes[i] = KaCQuantizedNormal::Encode({1.0f, 0.0f, 0.0f});
+            arrays.tissueTypes[i] = static_cast<uint8_t>(i);
+            arrays.boundaryFlags[i] = i % 2;
+            if (full) {
+                arrays.colors[i] = {1, 2, static_cast<uint8_t>(i)};
+                arrays.curvatures[i] = 9;
+                arrays.qualities[i] = 0.25f;
+            }
+        }
+        collection->SurfelsWritten(1, 4);
+        EXPECT_EQ(collection->GetBoundingBox(), CyBoundingBox3D({0, -6, 0}, {3, 0, 1}));
+        const KaCSurfel last = collection->GetSurfel(4);
+        EXPECT_EQ(last.position, CbVector3f(3, -6, 1));
+        EXPECT_EQ(last.normal, CbVector3f(1, 0, 0));
+        EXPECT_TRUE(last.tissueType == 3 && last.boundary);
+        EXPECT_EQ(last.color, full ? KaCCompressedColor(1, 2, 3) : KaCCompressedColor());
+        EXPECT_EQ(last.quality, full ? 0.25f : 1.0f);
+        EXPECT_THROW(collection->GetWritableSurfels(3, 3), CbException);
+        EXPECT_THROW(collection->SurfelsWritten(5, 1), CbException);
+    }
+}
+
+TEST(SurfelCollection, BulkCopiesGrowTheBoxByTheFiniteWrittenPositionsOnly) {
+    KaCSurfelContainer source(KaCSurfelContainer::eSurfelAttributeSetFull);
+    granarytest::AddRandomSurfels(source, 5000, 97, 30.0f);
+    for (uint32_t i : {17u, 4000u}) {
+        KaCSurfel s = source.GetSurfel(i);
+        s.position = {std::numeric_limits<float>::quiet_NaN(), 1e9f, 0.0f};
+        source.SetSurfel(i, s);
+    }
+    const CbMatrix4Rf shift = CbMatrix4Rf::Translation(100.0f, 0.0f, -50.0f);
+    KaCSurfelCollectionCCT target(6000, false, KaCSurfelContainer::eSurfelAttributeSetFull,
+                                  nullptr);
+    target.CopySurfels(1000, source, 0, 5000, shift, CbMatrix4Rf());
+    CyBoundingBox3D expected;
+    for (uint32_t i = 1000; i < 6000; ++i) {
+        expected.Extend(target.GetPosition(i));
+    }
+    EXPECT_EQ(target.GetBoundingBox(), expected);
+    EXPECT_FALSE(expected.IsEmpty());
+    EXPECT_LT(expected.GetMax().y, 1e9f);  // the surfels with a NaN coordinate are left out
+}

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/abacus/CbMatrix4Rf.h"
+#include "platform/abacus/CbVector3f.h"
+#include "platform/prism/CyBoundingBox3D.h"
+
+// The loops that stream surfel attributes through the arithmetic: transforming positions,
+// turning quantised normals, bounding boxes. Shared by the containers and the grid sampler
+// so that a surfel copied one at a time and one copied in bulk get the same bits. Each
+// works on flat arrays that must not overlap, and is written so that the compiler
+// vectorises it (no calls, no branches in the loop bodies).
+// Stateless; thread-safe for distinct output arrays; nothing throws.
+//
+// KA_VECTOR_LOOP marks a function whose loops the compiler vectorises: on x86-64 it is
+// built twice, for AVX2 and for the baseline, and the loader picks the one the processor
+// runs best. Neither uses fused multiply-add, so both give the same bits.
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define KA_VECTOR_LOOP __attribute__((target_clones("avx2", "default")))
+#else
+#define KA_VECTOR_LOOP
+#endif
+
+class KaCSurfelKernels {
+public:
+    // Surfels a caller processes per step to keep intermediate arrays in the first-level
+    // cache.
+    static constexpr size_t ms_chunk = 512;
+
+    // target[i] = source[i] × m (row vectors, w = 1, no perspective divide).
+    static void TransformPositions(const CbVector3f* source, CbVector3f* target, size_t count,
+                                   const CbMatrix4Rf& m);
+    // The same split into coordinate arrays.
+    static void TransformPositions(const CbVector3f* source, size_t count, const CbMatrix4Rf& m,
+                                   float* x, float* y, float* z);
+    // Splits positions into coordinate arrays unchanged.
+    static void SplitPositions(const CbVector3f* source, size_t count, float* x, float* y,
+                               float* z);
+    // The box of the points whose three coordinates are finite (as CyBoundingBox3D::Extend
+    // point by point would give it); the empty box when there is none.
+    static CyBoundingBox3D BoundsOf(const CbVector3f* positions, size_t count);
+
+    // Each code decoded, turned by `rotation` (d × R, w = 0) and encoded again (encoding
+    // normalises).
+    static void TurnNormalCodes(const uint16_t* source, uint16_t* target, size_t count,
+                                const CbMatrix4Rf& rotation);
+    // Each code decoded into unit vectors. With a rotation, each is turned (d × R) and
+    // normalised again (CbVector3f::Normalized: the zero vector stays zero).
+    static void DecodeNormals(const uint16_t* codes, size_t count, const CbMatrix4Rf* rotation,
+                              float* x, float* y, float* z);
+    // Each direction encoded (KaCQuantizedNormal::Encode).
+    static void EncodeNormals(const float* x, const float* y, const float* z, size_t count,
+                              uint16_t* codes);
+};
