@@ -35,7 +35,8 @@ std::wstring compareNodes(const KaCTransformationNode& a, const KaCTransformatio
         return L"description";
     }
     // Bit for bit, so that a stored NaN equals itself.
-    if (std::memcmp(a.GetRelativeTrafo().Data(), b.GetRelativeTrafo().Data(), 16 * sizeof(double)) != 0) {
+    if (std::memcmp(a.GetRelativeTrafo().Data(), b.GetRelativeTrafo().Data(),
+                    16 * sizeof(double)) != 0) {
         return L"relative trafo";
     }
     if (a.GetNodeRevision(1) != b.GetNodeRevision(1) ||
