@@ -16,8 +16,17 @@
 //
 // KA_VECTOR_LOOP marks a function whose loops the compiler vectorises: on x86-64 it is
 // built twice, for AVX2 and for the baseline, and the loader picks the one the processor
-// runs best. Neither uses fused multiply-add, so both give the same bits.
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+// runs best. Neither uses fused multiply-add, so both give the same bits. Not under
+// ThreadSanitizer: the loader runs the chooser before the sanitizer's runtime is ready.
+#if defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define KA_THREAD_SANITIZER 1
+#endif
+#endif
+#if defined(__SANITIZE_THREAD__)
+#define KA_THREAD_SANITIZER 1
+#endif
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__)) && !defined(KA_THREAD_SANITIZER)
 #define KA_VECTOR_LOOP __attribute__((target_clones("avx2", "default")))
 #else
 #define KA_VECTOR_LOOP
