@@ -1,6 +1,6 @@
 #include "platform/harbor/CbStreamWriteBinaryBuffer.h"
 
-#include <cstring>
+#include <stdexcept>
 #include <new>
 
 #include "platform/harbor/CbExceptionOutOfMemory.h"
@@ -13,11 +13,13 @@ void CbStreamWriteBinaryBuffer::WriteBytes(const void* data, uint64_t count) {
     if (count == 0) {
         return;
     }
-    size_t offset = m_data.size();
+    const auto* bytes = static_cast<const uint8_t*>(data);
     try {
-        m_data.resize(offset + count);
+        // Appending copies once; resizing first would also zero-fill what is then overwritten.
+        m_data.insert(m_data.end(), bytes, bytes + count);
     } catch (const std::bad_alloc&) {
         CB_THROW(CbExceptionOutOfMemory, "CbStreamWriteBinaryBuffer: out of memory");
+    } catch (const std::length_error&) {
+        CB_THROW(CbExceptionOutOfMemory, "CbStreamWriteBinaryBuffer: out of memory");
     }
-    std::memcpy(m_data.data() + offset, data, count);
 }
