@@ -10,7 +10,6 @@
 
 namespace {
 
-constexpr float c_pi = 3.14159265358979f;
 // The arch: y = c_depth * (1 - (x / c_halfWidth)^2), opening towards -y.
 constexpr float c_halfWidth = 28.5f;
 constexpr float c_depth = 37.0f;
