@@ -8,7 +8,11 @@ KaCNodeAccelerated::KaCNodeAccelerated(CbSmartPointer<const KaCTransformationNod
 
 KaCNodeAccelerated::KaCNodeAccelerated(const KaCTransformationNode::KaNNodeIterator& iterator,
                                        const CbMatrix4Rd& aTrafo)
-    : node(iterator.GetCurrentNode()), trafo(iterator.GetCurrentTrafo() * aTrafo) {
+    : KaCNodeAccelerated(*iterator, aTrafo) {}
+
+KaCNodeAccelerated::KaCNodeAccelerated(const KaCTransformationNodeWithTrafo& value,
+                                       const CbMatrix4Rd& aTrafo)
+    : node(value.GetNode()), trafo(value.GetTrafo() * aTrafo) {
     deriveModel();
 }
 

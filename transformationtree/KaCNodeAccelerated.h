@@ -7,6 +7,7 @@
 #include "platform/granary/KaCSurfelCollectionCCT.h"
 #include "platform/harbor/CbSmartPointer.h"
 #include "transformationtree/KaCTransformationNode.h"
+#include "transformationtree/KaCTransformationNodeWithTrafo.h"
 
 // One node of a subtree flattened into a node vector, with what consumers would otherwise
 // look up again on every use: the node's model, the model's surfel collection of type 2,
@@ -21,7 +22,8 @@ public:
     KaCNodeAccelerated() = default;
     // `node` with `trafo` as given.
     KaCNodeAccelerated(CbSmartPointer<const KaCTransformationNode> node, const CbMatrix4Rd& trafo);
-    // The iterator's current node with (its accumulated transformation) × `trafo`.
+    // The iterator's current value (*iterator: throws CyExceptionNotInvertible when the
+    // father's accumulated transformation is singular) with (its transformation) × `trafo`.
     KaCNodeAccelerated(const KaCTransformationNode::KaNNodeIterator& iterator,
                        const CbMatrix4Rd& trafo);
 
@@ -32,5 +34,6 @@ public:
     int64_t nodeRevisions[2] = {-1, -1};
 
 private:
+    KaCNodeAccelerated(const KaCTransformationNodeWithTrafo& value, const CbMatrix4Rd& trafo);
     void deriveModel();
 };

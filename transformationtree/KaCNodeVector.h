@@ -18,7 +18,9 @@ public:
     KaCNodeVector& operator=(const KaCNodeVector& other) = default;
     ~KaCNodeVector() override = default;
 
+    // Where a record of an unknown version is reported: this class's own source.
     static const char* const ms_sourceFile;
+    static const int ms_sourceLine;
 
 private:
     static IObject* CreateByFactory() { return new KaCNodeVector(); }

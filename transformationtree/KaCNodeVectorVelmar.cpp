@@ -4,3 +4,4 @@ CB_DEFINE_RTTI(KaCNodeVectorVelmar, nullptr, &KaCNodeVectorVelmar::CreateByFacto
                &KaCNodeVectorVelmar::CloneByFactory)
 
 const char* const KaCNodeVectorVelmar::ms_sourceFile = __FILE__;
+const int KaCNodeVectorVelmar::ms_sourceLine = __LINE__;

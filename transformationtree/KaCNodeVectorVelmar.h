@@ -20,7 +20,9 @@ public:
     KaCNodeVectorVelmar& operator=(const KaCNodeVectorVelmar& other) = default;
     ~KaCNodeVectorVelmar() override = default;
 
+    // Where a record of an unknown version is reported: this class's own source.
     static const char* const ms_sourceFile;
+    static const int ms_sourceLine;
 
 private:
     static IObject* CreateByFactory() { return new KaCNodeVectorVelmar(); }

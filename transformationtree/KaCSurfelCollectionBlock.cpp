@@ -59,7 +59,8 @@ void KaCSurfelCollectionBlock::Read(CbStreamReadBinary& stream,
 CbSmartPointer<CySurfelCollectionBase> KaCSurfelCollectionBlock::CreateByName(
     const std::wstring& name) noexcept {
     // Only surfel collection classes are created: a stream must not make objects of other
-    // classes, whatever their constructors do.
+    // classes, whatever their constructors do. So a collection class must name its base in
+    // its run-time type record; one that does not is treated as unknown and skipped.
     const CbRTTI* record = CbRTTI::Find(name);
     if (record == nullptr || !record->IsKindOf(CySurfelCollectionBase::RTTI)) {
         return nullptr;

@@ -1,6 +1,8 @@
 #include "transformationtree/KaCTransformationNode.h"
 
 #include <algorithm>
+#include <limits>
+#include <string>
 
 #include "logging/Logger.h"
 #include "platform/abacus/CbMatrixInternal.h"
@@ -131,6 +133,9 @@ void KaCTransformationNode::SetRelativeTrafo(
 
 int64_t KaCTransformationNode::getNextGlobalNodeRevision() {
     CbCriticalSectionAuto lock(ms_csGlobalNodeHeadRevision);
+    if (ms_iGlobalNodeHeadRevision == std::numeric_limits<int64_t>::max()) {
+        CB_THROW(CbException, "KaCTransformationNode: no node revision left to draw");
+    }
     return ++ms_iGlobalNodeHeadRevision;
 }
 
@@ -248,6 +253,11 @@ void KaCTransformationNode::readStructureVersion1(CbStreamReadBinary& stream) {
     m_id.Serialize(stream);
     for (int index = 0; index < 2; ++index) {
         int64_t revision = stream.ReadInt64();
+        if (revision > ms_largestStoredRevision) {
+            // The process-wide counter must be able to go on far beyond every revision read.
+            CB_THROW(CbException, "KaCTransformationNode: node revision " +
+                                      std::to_string(revision) + " is beyond 2^62");
+        }
         {
             CbCriticalSectionAuto lock(m_revisionLock);
             m_nodeRevisions[index] = revision;

@@ -200,6 +200,9 @@ private:
     static int64_t getNextGlobalNodeRevision();
     static void assertGlobalNodeHeadRevisionValid(int64_t revision);
 
+    // Revisions read from a stream may not exceed this, so that the counter, which goes on
+    // beyond every revision read, never runs out (drawing past 2^63 - 1 would throw).
+    static constexpr int64_t ms_largestStoredRevision = int64_t{1} << 62;
     static int64_t ms_iGlobalNodeHeadRevision;  // guarded by ms_csGlobalNodeHeadRevision
     static CbCriticalSection ms_csGlobalNodeHeadRevision;
 

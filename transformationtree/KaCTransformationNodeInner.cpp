@@ -169,16 +169,16 @@ void KaCTransformationNodeInner::readStructureVersion1(CbStreamReadBinary& strea
     uint32_t count = stream.ReadCount(c_nodeReferenceBytes, "child reference");
     KaCTransformationNodeSerializationIDMapper& nodes =
         KaCTransformationNodeSerializationIDMapper::GetInstance();
-    ChildList children;
-    children.reserve(count);
+    // The old children go first; a failure part way keeps the children read before it.
+    m_children.clear();
+    m_children.reserve(count);
     for (uint32_t i = 0; i < count; ++i) {
         // A reference that resolves to no node leaves no entry: the rest of the library
         // relies on child lists without empty slots.
         if (CbSmartPointer<KaCTransformationNode> child = nodes.ReadNodeByReference(stream)) {
-            children.push_back(std::move(child));
+            m_children.push_back(std::move(child));
         }
     }
-    m_children.swap(children);
 }
 
 // --- Walks with this node as traversal root

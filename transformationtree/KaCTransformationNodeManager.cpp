@@ -168,8 +168,7 @@ void KaCTransformationNodeManager::InsertChild(CbSmartPointer<KaCTransformationN
         return;
     }
     if (currentFather) {
-        CB_THROW(CbException,
-                 "KaCTransformationNodeManager::InsertChild: the child has another father");
+        CB_THROW(CbException);  // the source location alone tells what went wrong
     }
     link(*father, position, child);
     if (IsNodeInDataManager(father)) {

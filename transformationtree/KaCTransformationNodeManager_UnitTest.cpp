@@ -145,7 +145,9 @@ Test::EResult Test::runAirNodeTest() {
     }
     Manager& manager = Manager::GetInstance();
     KaCDataManager& dataManager = KaCDataManager::GetInstance();
-    manager.SetDataManager(dataManager, dataManager.GetRootNode());
+    // Only what the test binds here is undone at its end: a binding the application made
+    // before stays as it was.
+    const bool boundHere = manager.SetDataManager(dataManager, dataManager.GetRootNode());
 
     CbSmartPointer<KaCTransformationNodeInner> root = manager.CreateInnerNode();
     manager.SetRootNode(root);
@@ -188,6 +190,8 @@ Test::EResult Test::runAirNodeTest() {
         Manager::WriteHandle handle = manager.GetSingleWriteHandleLocked(manager.GetRootNode());
         manager.UnsetRootNode();
     }
-    manager.UnsetDataManager();
+    if (boundHere) {
+        manager.UnsetDataManager();
+    }
     return m_error ? eResultFailed : eResultSucceeded;
 }

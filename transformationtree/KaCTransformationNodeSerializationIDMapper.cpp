@@ -1,6 +1,7 @@
 #include "transformationtree/KaCTransformationNodeSerializationIDMapper.h"
 
 #include "platform/harbor/CbCriticalSectionAuto.h"
+#include "platform/harbor/CbExceptionPreconditionViolation.h"
 #include "platform/harbor/CbFactory.h"
 #include "platform/harbor/CbStreamReadBinary.h"
 #include "platform/harbor/CbStreamWriteBinary.h"
@@ -51,6 +52,11 @@ KaCTransformationNodeSerializationIDMapper::ReadNodeByReference(CbStreamReadBina
 
 void KaCTransformationNodeSerializationIDMapper::WriteNodeForInstantiation(
     CbStreamWriteBinary& stream, CbSmartPointer<const KaCTransformationNode> node) {
+    if (!node) {
+        CB_THROW(CbExceptionPreconditionViolation,
+                 "KaCTransformationNodeSerializationIDMapper::WriteNodeForInstantiation: node is "
+                 "null");
+    }
     stream.WriteWideString(node->GetRTTI().GetName());
     CyUniqueID id = node->GetID();
     id.Serialize(stream);

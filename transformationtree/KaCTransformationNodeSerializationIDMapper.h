@@ -36,7 +36,8 @@ public:
     void WriteNodeByReference(CbStreamWriteBinary& stream,
                               CbSmartPointer<const KaCTransformationNode> node);
     CbSmartPointer<KaCTransformationNode> ReadNodeByReference(CbStreamReadBinary& stream);
-    // The node's class name and ID; maps the ID to the node. `node` must not be null.
+    // The node's class name and ID; maps the ID to the node. A null `node` throws
+    // CbExceptionPreconditionViolation before anything is written.
     void WriteNodeForInstantiation(CbStreamWriteBinary& stream,
                                    CbSmartPointer<const KaCTransformationNode> node);
     // Creates the node named by the record through its class's factory, gives it the stored

@@ -25,6 +25,14 @@ void postStructure(const wchar_t* function, const Node& node, const Node& father
     KA_POST_MESSAGE(function, CbMakeShared<StructureMessage>(node, father, type));
 }
 
+template <class T>
+void requireNode(const CbSmartPointer<T>& node, const char* function) {
+    if (!node) {
+        CB_THROW(CbExceptionPreconditionViolation,
+                 std::string("KaCTransformationTreeUtility::") + function + ": the node is null");
+    }
+}
+
 void requireMaxChildren(int64_t maxChildren) {
     if (maxChildren < 2) {
         CB_THROW(CbException,
@@ -154,6 +162,7 @@ void KaCTransformationTreeUtility::RemoveSubtree(CbSmartPointer<KaCTransformatio
 
 void KaCTransformationTreeUtility::RemoveChildren(CbSmartPointer<KaCTransformationNodeInner> node,
                                                   bool post) {
+    requireNode(node, "RemoveChildren");
     while (node->GetNrChildren() != 0) {
         RemoveSubtree(node->FrontChild(), post);
     }
@@ -161,6 +170,7 @@ void KaCTransformationTreeUtility::RemoveChildren(CbSmartPointer<KaCTransformati
 
 void KaCTransformationTreeUtility::ClearAndRemoveChildren(
     CbSmartPointer<KaCTransformationNodeInner> node, bool post) {
+    requireNode(node, "ClearAndRemoveChildren");
     node->ResetAttributes();
     RemoveChildren(node, post);
 }
@@ -169,6 +179,7 @@ void KaCTransformationTreeUtility::ClearAndRemoveChildren(
 
 void KaCTransformationTreeUtility::CollapseAll(CbSmartPointer<KaCTransformationNodeInner> node,
                                                bool post) {
+    requireNode(node, "CollapseAll");
     KaCTransformationNodeManager& manager = getNodeManager();
     // Each leaf takes its transformation to `node` as its relative trafo, so that it keeps
     // its place once it hangs directly below `node`.
@@ -203,6 +214,15 @@ void KaCTransformationTreeUtility::MergeInnerNodes(
         manager.IsNodeInDataManager(source) != manager.IsNodeInDataManager(target)) {
         return;
     }
+    // Moving a node's children below the node itself or below one of its descendants
+    // would never end or would make a cycle.
+    for (Inner above = target; above; above = above->GetFather()) {
+        if (above == source) {
+            CB_THROW(CbExceptionPreconditionViolation,
+                     "KaCTransformationTreeUtility::MergeInnerNodes: the target lies in the "
+                     "source's subtree");
+        }
+    }
     while (source->GetNrChildren() != 0) {
         Node child = source->FrontChild();
         child->SetRelativeTrafo(child->GetRelativeTrafo() * trafo);
@@ -227,6 +247,7 @@ void KaCTransformationTreeUtility::MergeInnerNodes(
 
 void KaCTransformationTreeUtility::NormalizeTreeStructure(
     CbSmartPointer<KaCTransformationNodeInner> node, int maxChildren, bool post) {
+    requireNode(node, "NormalizeTreeStructure");
     requireMaxChildren(maxChildren);
     KaCTransformationNodeManager& manager = getNodeManager();
     // A scratch structure outside the tree receives copies of the leaves.
@@ -259,6 +280,9 @@ void KaCTransformationTreeUtility::NormalizeTreeStructure(
 CbSmartPointer<KaCTransformationNodeInner> KaCTransformationTreeUtility::PrepareForNextChild(
     CbSmartPointer<KaCTransformationNodeInner> current, unsigned int maxChildren,
     CbSmartPointer<KaCTransformationNodeInner>& top) {
+    // A null `current` also comes from a full node below `top` that has no father.
+    requireNode(current, "PrepareForNextChild");
+    requireNode(top, "PrepareForNextChild");
     requireMaxChildren(maxChildren);
     if (current->GetNrChildren() < maxChildren) {
         return current;

@@ -12,7 +12,8 @@ class KaCTransformationNodeManager;
 // full cleanup, and the restructuring operations (collapse, merge, balance) that keep
 // every scan at its place relative to the subtree's top. Operations with a `post` argument
 // announce their changes as tree-structure messages when it is true; CreateLeaf and
-// PrepareForNextChild always post.
+// PrepareForNextChild always post. A null node where an operation needs one throws
+// CbExceptionPreconditionViolation before anything changes.
 //
 // Stateless. Takes no lock of its own: callers that share a mirrored tree hold write
 // access to the nodes involved. Exceptions of the node manager propagate, leaving the part
@@ -57,8 +58,10 @@ public:
     // leaves that already hang there, and removes every inner node below it.
     void CollapseAll(CbSmartPointer<KaCTransformationNodeInner> node, bool post);
     // Moves `source`'s children below `target`, each transformed by `trafo` (its relative
-    // trafo × trafo), removes `source`, and drops `target`'s model. Does nothing for leaf
-    // arguments, arguments without leaves, or arguments of which exactly one is mirrored.
+    // trafo × trafo), removes `source`, and drops `target`'s model. Does nothing for null
+    // arguments, arguments without leaves, or arguments of which exactly one is mirrored;
+    // a `target` in `source`'s subtree (or `source` itself) throws
+    // CbExceptionPreconditionViolation.
     void MergeInnerNodes(CbSmartPointer<KaCTransformationNodeInner> source,
                          CbSmartPointer<KaCTransformationNodeInner> target,
                          const CbMatrix4Rd& trafo, bool post);

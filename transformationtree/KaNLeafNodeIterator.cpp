@@ -52,7 +52,9 @@ LeafIterator& LeafIterator::operator--() {
 }
 
 KaCTransformationNodeWithTrafo LeafIterator::operator*() const {
-    CB_CHECK_CONDITION(static_cast<bool>(*this));
+    // The walk's own validity, not this class's test: a keyframe walk stepped backwards, or
+    // a walk moved by IncrementToNextSibling, may stand on a node it does not stop on.
+    CB_CHECK_CONDITION(m_singleLeafMode ? m_atRoot : !m_path.empty());
     return KaNNodeIterator::operator*();
 }
 
@@ -66,6 +68,9 @@ LeafIterator::operator bool() const {
 CbSmartPointer<KaCTransformationNodeInner> LeafIterator::GetFather() const {
     if (m_singleLeafMode) {
         return nullptr;
+    }
+    if (m_path.size() < 2) {
+        return CbStaticCast<KaCTransformationNodeInner>(m_traversalRoot);
     }
     return CbStaticCast<KaCTransformationNodeInner>(KaNNodeIterator::GetFather());
 }

@@ -18,8 +18,8 @@ public:
     KaCTransformationNodeWithTrafo operator*() const override;
     explicit operator bool() const override;
 
-    // The inner node whose child list holds the current leaf (the traversal root for its
-    // children); null in single-leaf mode.
+    // The inner node whose child list holds the current leaf; the traversal root for its
+    // children and at End; null in single-leaf mode.
     CbSmartPointer<KaCTransformationNodeInner> GetFather() const;
 
 protected:

@@ -13,8 +13,8 @@
 // node, sorted by acquisition order, written and read with nodes stored by reference.
 //
 // The typed layer of the node vector classes, which differ only in their run-time type
-// and the depth image class they collect (`Derived` supplies RTTI and ms_sourceFile);
-// everything else is KaCNodeVectorOperations.
+// and the depth image class they collect (`Derived` supplies RTTI, ms_sourceFile and
+// ms_sourceLine); everything else is KaCNodeVectorOperations.
 //
 // Not synchronised: the caller holds whatever protects the subtree while it is walked.
 // Reading an unknown version throws CbExceptionWrongFileVersion naming the class's source
@@ -62,7 +62,8 @@ public:
         KaCNodeVectorOperations::Write(*this, stream);
     }
     virtual void Serialize(CbStreamReadBinary& stream) {
-        KaCNodeVectorOperations::Read(*this, stream, Derived::ms_sourceFile, __LINE__);
+        KaCNodeVectorOperations::Read(*this, stream, Derived::ms_sourceFile,
+                                      Derived::ms_sourceLine);
     }
 
 protected:

@@ -1,7 +1,7 @@
 #include "platform/harbor/CbStreamWriteBinaryBuffer.h"
 
-#include <stdexcept>
 #include <new>
+#include <stdexcept>
 
 #include "platform/harbor/CbExceptionOutOfMemory.h"
 

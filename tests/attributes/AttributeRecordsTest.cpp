@@ -1,5 +1,5 @@
-// What all eight attribute classes share: run-time type records, round trips, readers that
-// reject unknown versions, truncated and corrupted records, and the attribute container.
+// What all eight attribute classes share: creation by class name, round trips, and readers
+// that reject unknown versions, truncated and corrupted records.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,7 +9,6 @@
 
 #include "platform/harbor/CbExceptionWrongFileVersion.h"
 #include "platform/harbor/CbFactory.h"
-#include "platform/mosaic/KaARTTIAttributeContainer.h"
 #include "tests/attributes/AttributeTestSupport.h"
 #include "transformationtree/KaCAreaPropertiesAttribute.h"
 #include "transformationtree/KaCBackgroundOptimizationLoopCountAttribute.h"
@@ -77,25 +76,15 @@ std::vector<Sample> samples() {
 
 }  // namespace
 
-TEST(AttributeRecords, RegisteredUnderTheirClassNamesWithCloneFunctionsWhereCopiesAreAllowed) {
-    for (const Sample& sample : samples()) {
-        SCOPED_TRACE(narrow(sample.className));
-        const CbRTTI* record = CbRTTI::Find(sample.className);
-        ASSERT_NE(nullptr, record);
-        EXPECT_EQ(&sample.attribute->GetRTTI(), record);
-        EXPECT_EQ(nullptr, record->GetBase());
-        CbSmartPointer<KaARTTIAttribute> created = create(sample.className);
-        ASSERT_TRUE(created);
-        EXPECT_TRUE(created->Is(*record));
-        EXPECT_EQ(sample.cloneable, CbRTTI::getClone(sample.className) != nullptr);
-    }
-}
-
-TEST(AttributeRecords, RoundTripsAndRejectsUnknownVersionsAndEveryTruncation) {
+// Containers create attributes by class name, and clone those that allow copies.
+TEST(AttributeRecords, CreatedByClassNameRoundTripAndRejectUnknownVersionsAndEveryTruncation) {
     for (const Sample& sample : samples()) {
         SCOPED_TRACE(narrow(sample.className));
         const std::vector<uint8_t> record = Write(*sample.attribute);
         CbSmartPointer<KaARTTIAttribute> reader = create(sample.className);
+        ASSERT_TRUE(reader);
+        EXPECT_EQ(&sample.attribute->GetRTTI(), &reader->GetRTTI());
+        EXPECT_EQ(sample.cloneable, CbRTTI::getClone(sample.className) != nullptr);
         EXPECT_EQ(0u, Read(*reader, record));
         EXPECT_EQ(record, Write(*reader));
 
@@ -147,30 +136,5 @@ TEST(AttributeRecords, CorruptCountsThrowClearExceptionsWithoutHugeAllocations) 
         } catch (const CbException& e) {
             EXPECT_NE(std::string::npos, std::string(e.what()).find(c.message)) << e.what();
         }
-    }
-}
-
-TEST(AttributeRecords, ContainerCarriesAllEightAndSkipsUnknownClasses) {
-    KaARTTIAttributeContainer container;
-    const std::vector<Sample> all = samples();
-    for (const Sample& sample : all) {
-        container.SetAttribute(sample.attribute);
-    }
-    CbStreamWriteBinaryBuffer stream;
-    container.Serialize(stream);
-    std::vector<uint8_t> bytes = stream.GetBuffer();
-    // The first entry's class name (after version and count) becomes one nobody knows.
-    ASSERT_EQ(all[0].className.size(), bytes[8]);
-    bytes[12] = 'X';
-
-    KaARTTIAttributeContainer read;
-    CbStreamReadBinaryBuffer input(bytes);
-    read.Serialize(input);
-    EXPECT_EQ(0u, input.GetRemaining());
-    EXPECT_EQ(all.size() - 1, read.GetCount());
-    for (size_t i = 1; i < all.size(); ++i) {
-        CbSmartPointer<KaARTTIAttribute> attribute = read.GetAttribute(all[i].attribute->GetRTTI());
-        ASSERT_TRUE(attribute) << narrow(all[i].className);
-        EXPECT_EQ(Write(*all[i].attribute), Write(*attribute)) << narrow(all[i].className);
     }
 }

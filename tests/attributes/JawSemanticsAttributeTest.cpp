@@ -86,7 +86,6 @@ TEST(KaCJawSemanticsAttribute, WritesTheCacheAsItStandsAndFailedReadsChangeNothi
     const std::vector<uint8_t> stale = Write(written);  // not computed yet: flag clear
     written.GetOcclusalDirectionEstimate();
     const std::vector<uint8_t> fresh = Write(written);
-    EXPECT_NE(stale, fresh);
     EXPECT_EQ(0, stale[28]);
     EXPECT_EQ(1, fresh[28]);
 

@@ -1,17 +1,20 @@
 #pragma once
 
-// Helpers shared by the scan-data tests: random surfels, byte streams, and the checks that
-// every reader meets on truncated and corrupted input.
+// Helpers shared by the scan-data and model-building tests: random surfels, the brute-force
+// reference of grid sampling, byte streams, and the checks that every reader meets on
+// truncated and corrupted input.
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <functional>
 #include <random>
 #include <vector>
 
+#include "platform/abacus/CbMatrix4Rf.h"
 #include "platform/abacus/CbVector3f.h"
 #include "platform/granary/KaCSurfel.h"
 #include "platform/granary/KaCSurfelContainer.h"
@@ -28,6 +31,20 @@ inline double AngleDegrees(const CbVector3f& a, const CbVector3f& b) {
     const double sine = std::sqrt(cx * cx + cy * cy + cz * cz);
     const double cosine = ax * bx + ay * by + az * bz;
     return std::atan2(sine, cosine) * 180.0 / 3.14159265358979323846;
+}
+
+// A rotation about an oblique axis, then a shift (row vectors: p × M).
+inline CbMatrix4Rf ObliqueMotion() {
+    CbMatrix4Rf m = CbMatrix4Rf::Translation(3.5f, -12.25f, 40.0f);
+    const float c = std::cos(0.9f), s = std::sin(0.9f);
+    const float rows[3][3] = {
+        {c, s * 0.6f, s * 0.8f}, {-s, c * 0.6f, c * 0.8f}, {0.0f, -0.8f, 0.6f}};
+    for (int row = 0; row < 3; ++row) {
+        for (int col = 0; col < 3; ++col) {
+            m(row, col) = rows[row][col];
+        }
+    }
+    return m;
 }
 
 inline CbVector3f RandomUnitVector(std::mt19937& random) {
@@ -62,6 +79,49 @@ void AddRandomSurfels(Container& container, uint32_t count, uint32_t seed, float
     for (uint32_t i = 0; i < count; ++i) {
         container.AddSurfel(RandomSurfel(random, extent));
     }
+}
+
+inline KaCSurfel SurfelAt(float x, float y, float z) {
+    KaCSurfel s;
+    s.position = {x, y, z};
+    return s;
+}
+
+inline std::vector<KaCSurfel> SurfelsOf(const KaCSurfelContainer& container) {
+    std::vector<KaCSurfel> surfels;
+    for (uint32_t i = 0; i < container.GetNrSurfels(); ++i) {
+        surfels.push_back(container.GetSurfel(i));
+    }
+    return surfels;
+}
+
+// The brute-force reference of grid sampling: the occupied cells of surfels (finite
+// positions only), in the order of first occupation, each with its surfels. A cell is named
+// by the double-precision floor of p / cellSize per axis, compared with every cell found so far.
+struct Cell {
+    std::array<double, 3> key;
+    std::vector<KaCSurfel> surfels;
+};
+
+inline std::vector<Cell> OccupiedCells(const std::vector<KaCSurfel>& surfels, float cellSize) {
+    std::vector<Cell> cells;
+    for (const KaCSurfel& s : surfels) {
+        const CbVector3f& p = s.position;
+        if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z)) {
+            continue;
+        }
+        const std::array<double, 3> key = {std::floor(double{p.x} / cellSize),
+                                           std::floor(double{p.y} / cellSize),
+                                           std::floor(double{p.z} / cellSize)};
+        auto cell =
+            std::find_if(cells.begin(), cells.end(), [&](const Cell& c) { return c.key == key; });
+        if (cell == cells.end()) {
+            cells.push_back({key, {s}});
+        } else {
+            cell->surfels.push_back(s);
+        }
+    }
+    return cells;
 }
 
 inline void ExpectSameSurfels(const KaCSurfelContainer& a, const KaCSurfelContainer& b) {

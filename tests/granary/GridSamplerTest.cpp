@@ -13,33 +13,11 @@
 
 namespace {
 
-// The brute-force reference: a cell is named by the double-precision floor of p / cellSize
-// per axis; surfels are gathered by comparing them with every cell found so far.
-struct Cell {
-    std::array<double, 3> key;
-    std::vector<KaCSurfel> surfels;
-};
+using granarytest::Cell;
+using granarytest::OccupiedCells;
+using granarytest::SurfelsOf;
 
-std::vector<Cell> occupiedCells(const std::vector<KaCSurfel>& surfels, float cellSize) {
-    std::vector<Cell> cells;
-    for (const KaCSurfel& s : surfels) {
-        const CbVector3f& p = s.position;
-        if (std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z)) {
-            const std::array<double, 3> key = {std::floor(double{p.x} / cellSize),
-                                               std::floor(double{p.y} / cellSize),
-                                               std::floor(double{p.z} / cellSize)};
-            auto cell = std::find_if(cells.begin(), cells.end(),
-                                     [&](const Cell& c) { return c.key == key; });
-            if (cell == cells.end()) {
-                cells.push_back({key, {s}});
-            } else {
-                cell->surfels.push_back(s);
-            }
-        }
-    }
-    return cells;
-}
-
+// The representative of a cell, computed from its surfels in double precision.
 KaCSurfel representative(const Cell& cell, float parameter) {
     std::vector<double> w;
     double total = 0;
@@ -117,7 +95,7 @@ void expectMatchesBruteForce(const KaCSurfelContainer& container, float cellSize
         KaCGridSampler sampler =
             announced ? KaCGridSampler(cellSize, parameter) : KaCGridSampler(cellSize);
         sampler.AddSurfels(container, trafo, spheres);
-        std::vector<Cell> cells = occupiedCells(expected, cellSize);
+        std::vector<Cell> cells = OccupiedCells(expected, cellSize);
         ASSERT_EQ(sampler.GetNrOfUsedCells(), cells.size());
         EXPECT_EQ(sampler.GetNrOfSurfels(),
                   expected.size() -
@@ -145,14 +123,6 @@ void expectMatchesBruteForce(const KaCSurfelContainer& container, float cellSize
     }
 }
 
-std::vector<KaCSurfel> surfelsOf(const KaCSurfelContainer& container) {
-    std::vector<KaCSurfel> surfels;
-    for (uint32_t i = 0; i < container.GetNrSurfels(); ++i) {
-        surfels.push_back(container.GetSurfel(i));
-    }
-    return surfels;
-}
-
 void expectMatchesBruteForce(const std::vector<CbVector3f>& positions, float cellSize,
                              float parameter) {
     KaCSurfelContainer container(KaCSurfelContainer::eSurfelAttributeSetFull);
@@ -162,29 +132,39 @@ void expectMatchesBruteForce(const std::vector<CbVector3f>& positions, float cel
         s.position = positions[i];
         container.SetSurfel(i, s);
     }
-    expectMatchesBruteForce(container, cellSize, parameter, surfelsOf(container));
+    expectMatchesBruteForce(container, cellSize, parameter, SurfelsOf(container));
 }
 
 }  // namespace
 
-TEST(GridSampler, MatchesBruteForceOnSmallRandomClouds) {
+TEST(GridSampler, MatchesBruteForceOnRandomCloudsForAnyParameter) {
+    const float inf = std::numeric_limits<float>::infinity();
+    // Parameters inside the summed range, the common ones that skip the power function,
+    // and ones beyond it (where the sampler keeps the surfels instead), NaN and infinity
+    // included: their weights are not finite, so cells fall back to plain means.
+    const float parameters[] = {
+        0.0f, 1.0f, 2.0f, 2.5f, -1.5f, 6.0f, 7.0f, -20.0f, std::numeric_limits<float>::quiet_NaN(),
+        inf};
     std::mt19937 random(31);
-    for (int round = 0; round < 24; ++round) {
-        // Every attribute set; random qualities include zeros, so that some cells fall back
-        // to the plain mean.
+    for (int round = 0; round < 20; ++round) {
+        // Every attribute set; random qualities include zeros and infinities, so that some
+        // cells fall back to the plain mean.
         KaCSurfelContainer container(
             static_cast<KaCSurfelContainer::ESurfelAttributeSet>(round % 3));
-        for (int i = 0; i < 1 + round * 12; ++i) {
+        for (int i = 0; i < 1 + round * 15; ++i) {
             KaCSurfel s = granarytest::RandomSurfel(random, 2.0f);
             for (int a = 0; a < 3 && i % 3 == 0; ++a) {
                 s.position[a] =
                     std::floor(s.position[a] * 4.0f) / 4.0f;  // on the faces of half cells
             }
+            if (i % 17 == 16) {
+                s.quality = inf;
+            }
             container.AddSurfel(s);
         }
-        SCOPED_TRACE(testing::Message() << "round " << round);
-        expectMatchesBruteForce(container, 0.5f, round % 4 == 0 ? 0.0f : 2.5f,
-                                surfelsOf(container));
+        const float parameter = parameters[round % std::size(parameters)];
+        SCOPED_TRACE(testing::Message() << "round " << round << ", parameter " << parameter);
+        expectMatchesBruteForce(container, 0.5f, parameter, SurfelsOf(container));
     }
 }
 
@@ -208,9 +188,19 @@ TEST(GridSampler, HandlesAnyExtentAndCellSize) {
                                           {0, inf, 0},
                                           {-0.0f, 0, 0},
                                           {1e-38f, 0, 0}};
-    for (float cellSize : {0.1f, 1.0f, 1e-30f, 1e-45f, 3e38f, 1e20f}) {
+    // Negative sizes number the cells the other way round; infinite ones make one cell.
+    for (float cellSize : {0.1f, 1.0f, 1e-30f, 1e-45f, 3e38f, 1e20f, -0.5f, -1e-30f, inf, -inf}) {
         SCOPED_TRACE(testing::Message() << "cell size " << cellSize);
         expectMatchesBruteForce(wild, cellSize, 1.0f);
+    }
+    // Sizes that make every quotient non-finite take no surfel at all.
+    for (float cellSize : {0.0f, -0.0f, nan}) {
+        KaCSurfelContainer container(KaCSurfelContainer::eSurfelAttributeSetFull);
+        granarytest::AddRandomSurfels(container, 50, 47);
+        KaCGridSampler sampler(cellSize);
+        sampler.AddSurfels(container, nullptr);
+        EXPECT_EQ(sampler.GetNrOfUsedCells(), 0u) << cellSize;
+        EXPECT_EQ(sampler.GetNrOfSurfels(), 0u) << cellSize;
     }
     // Tiny cells over a unit cloud: every distinct float is its own cell, duplicates share.
     std::mt19937 random(43);
@@ -232,7 +222,7 @@ TEST(GridSampler, TransformsAndFiltersBySpheres) {
     const CbMatrix4Rf turn(std::array<float, 16>{0, 1, 0, 0, -1, 0, 0, 0, 0, 0, 1, 0, 3, -2, 5, 1});
     const std::vector<CyBoundingSphere> spheres = {{{3, -2, 5}, 2.0f}, {{6, 1, 7}, 1.5f}};
     std::vector<KaCSurfel> all, inSpheres;
-    for (KaCSurfel s : surfelsOf(container)) {
+    for (KaCSurfel s : SurfelsOf(container)) {
         s.position = {3 - s.position.y, -2 + s.position.x, 5 + s.position.z};
         s.normal = {-s.normal.y, s.normal.x, s.normal.z};
         all.push_back(s);
@@ -244,57 +234,6 @@ TEST(GridSampler, TransformsAndFiltersBySpheres) {
     ASSERT_LT(inSpheres.size(), 180u);
     expectMatchesBruteForce(container, 0.75f, 0.5f, inSpheres, &turn, spheres);
     expectMatchesBruteForce(container, 0.75f, 0.5f, all, &turn, {});
-}
-
-TEST(GridSampler, RefusesBadCellSizesAndTooSmallTargets) {
-    for (float bad :
-         {0.0f, -0.0f, -1.0f, std::numeric_limits<float>::quiet_NaN(),
-          std::numeric_limits<float>::infinity(), -std::numeric_limits<float>::infinity()}) {
-        EXPECT_THROW(KaCGridSampler{bad}, CbException) << bad;
-    }
-    EXPECT_NO_THROW(KaCGridSampler{std::numeric_limits<float>::denorm_min()});
-
-    KaCSurfelContainer container(KaCSurfelContainer::eSurfelAttributeSetBasic);
-    granarytest::AddRandomSurfels(container, 20, 61, 10.0f);
-    KaCGridSampler sampler(1.0f);
-    sampler.AddSurfels(container, nullptr);
-    KaCSurfelContainer target(KaCSurfelContainer::eSurfelAttributeSetBasic);
-    target.Resize(sampler.GetNrOfUsedCells() - 1);
-    EXPECT_THROW(
-        sampler.GetSubsampled(target, 0, KaCSurfelContainer::eSurfelAttributeSetBasic, false),
-        CbException);
-}
-
-TEST(GridSampler, SumsCellsAsSurfelsComeForAnyParameter) {
-    std::mt19937 random(71);
-    // Parameters inside the summed range, the common ones that skip the power function,
-    // and ones beyond it (where the sampler keeps the surfels instead), NaN and infinity
-    // included: their weights are not finite, so cells fall back to plain means.
-    const float parameters[] = {0.0f,
-                                1.0f,
-                                2.0f,
-                                2.5f,
-                                -1.5f,
-                                6.0f,
-                                7.0f,
-                                -20.0f,
-                                std::numeric_limits<float>::quiet_NaN(),
-                                std::numeric_limits<float>::infinity()};
-    int round = 0;
-    for (float parameter : parameters) {
-        KaCSurfelContainer container(
-            static_cast<KaCSurfelContainer::ESurfelAttributeSet>(round % 3));
-        for (int i = 0; i < 150; ++i) {
-            KaCSurfel s = granarytest::RandomSurfel(random, 3.0f);
-            if (i % 17 == 0) {
-                s.quality = std::numeric_limits<float>::infinity();
-            }
-            container.AddSurfel(s);
-        }
-        SCOPED_TRACE(testing::Message() << "parameter " << parameter);
-        expectMatchesBruteForce(container, 0.75f, parameter, surfelsOf(container));
-        ++round;
-    }
 }
 
 TEST(GridSampler, KeepsItsCellsWhenFarSurfelsComeLater) {
@@ -327,25 +266,30 @@ TEST(GridSampler, KeepsItsCellsWhenFarSurfelsComeLater) {
     expectMatchesBruteForce(farFirst, 0.5f, 2.5f);
 }
 
-TEST(GridSampler, RefusesAParameterOtherThanTheOneAnnounced) {
+TEST(GridSampler, RefusesTooSmallTargetsAndUnannouncedParameters) {
     KaCSurfelContainer container(KaCSurfelContainer::eSurfelAttributeSetFull);
     granarytest::AddRandomSurfels(container, 30, 79, 2.0f);
+    KaCGridSampler kept(1.0f);
+    kept.AddSurfels(container, nullptr);
+    KaCSurfelContainer tooSmall(KaCSurfelContainer::eSurfelAttributeSetBasic);
+    tooSmall.Resize(kept.GetNrOfUsedCells() - 1);
+    EXPECT_THROW(
+        kept.GetSubsampled(tooSmall, 0, KaCSurfelContainer::eSurfelAttributeSetBasic, false),
+        CbException);
+
+    // A sampler told its parameter sums for that one alone; 0 and -0 are the same parameter.
     KaCSurfelCollectionCCT target(30, false, KaCSurfelContainer::eSurfelAttributeSetFull, nullptr);
-    for (float announced : {1.0f, 9.0f, std::numeric_limits<float>::quiet_NaN()}) {
+    for (float announced : {1.0f, 9.0f, std::numeric_limits<float>::quiet_NaN(), -0.0f}) {
         KaCGridSampler sampler(0.5f, announced);
         sampler.AddSurfels(container, nullptr);
         EXPECT_THROW(
             sampler.GetSubsampled(target, 2.0f, KaCSurfelContainer::eSurfelAttributeSetFull, false),
             CbException);
-        EXPECT_EQ(sampler.GetSubsampled(target, announced,
-                                        KaCSurfelContainer::eSurfelAttributeSetFull, false),
+        const float asked = announced == 0.0f ? 0.0f : announced;
+        EXPECT_EQ(sampler.GetSubsampled(target, asked, KaCSurfelContainer::eSurfelAttributeSetFull,
+                                        false),
                   sampler.GetNrOfUsedCells());
     }
-    // 0 and -0 are the same parameter.
-    KaCGridSampler sampler(0.5f, -0.0f);
-    sampler.AddSurfels(container, nullptr);
-    EXPECT_NO_THROW(
-        sampler.GetSubsampled(target, 0.0f, KaCSurfelContainer::eSurfelAttributeSetFull, false));
 }
 
 TEST(GridSampler, ClearingAndSizingAheadChangeNothingButMemory) {

@@ -7,6 +7,8 @@
 #include "platform/velmar/VelmarDepthImage.h"
 #include "tests/granary/GranaryTestSupport.h"
 
+using granarytest::SurfelAt;
+
 namespace {
 
 CbSmartPointer<KaCSurfelCollectionCCT> randomCollection(uint32_t count, uint32_t seed) {
@@ -16,18 +18,12 @@ CbSmartPointer<KaCSurfelCollectionCCT> randomCollection(uint32_t count, uint32_t
     return collection;
 }
 
-KaCSurfel at(float x, float y, float z) {
-    KaCSurfel s;
-    s.position = {x, y, z};
-    return s;
-}
-
 }  // namespace
 
 TEST(Model, ServesCollectionsPerTypeAndMeasuresTheStandardOne) {
     auto main = randomCollection(30, 1);
-    main->SetSurfel(0, at(900, 0, 0));
-    main->SetSurfel(0, at(0, 0, 0));  // the box is loose now; the flag recomputes it
+    main->SetSurfel(0, SurfelAt(900, 0, 0));
+    main->SetSurfel(0, SurfelAt(0, 0, 0));  // the box is loose now; the flag recomputes it
     CbSmartPointer<KaCModelCCT> model = KaCModelCCT::Create(main, true);
     EXPECT_LT(main->GetBoundingBox().GetMax().x, 900.0f);
     for (uint32_t type = 0; type < KaCModelCCT::ms_nrCollectionTypes; ++type) {
@@ -42,9 +38,9 @@ TEST(Model, ServesCollectionsPerTypeAndMeasuresTheStandardOne) {
                  CbException);
 
     CbSmartPointer<KaCSurfelCollectionCCT> box(new KaCSurfelCollectionCCT());
-    box->AddSurfel(at(1, 1, 1));
-    box->AddSurfel(at(3, 4, 5));
-    box->AddSurfel(at(2, 1, 3));
+    box->AddSurfel(SurfelAt(1, 1, 1));
+    box->AddSurfel(SurfelAt(3, 4, 5));
+    box->AddSurfel(SurfelAt(2, 1, 3));
     model->RenewSurfelCollection(box);
     EXPECT_EQ(model->GetBoundingBox(), CyBoundingBox3D({1, 1, 1}, {3, 4, 5}));
     EXPECT_DOUBLE_EQ(model->GetMeasureVolumeCVE(), 2.0 * 3.0 * 4.0);

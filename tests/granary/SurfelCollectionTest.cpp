@@ -8,6 +8,8 @@
 #include "platform/harbor/CbFactory.h"
 #include "tests/granary/GranaryTestSupport.h"
 
+using granarytest::SurfelAt;
+
 namespace {
 
 // The box must hold every finite position.
@@ -24,27 +26,21 @@ void expectEnclosesAll(const KaCSurfelCollectionCCT& collection) {
     }
 }
 
-KaCSurfel at(float x, float y, float z) {
-    KaCSurfel s;
-    s.position = {x, y, z};
-    return s;
-}
-
 }  // namespace
 
 TEST(SurfelCollection, BoundingBoxFollowsEveryWrite) {
     KaCSurfelCollectionCCT collection(KaCSurfelContainer::eSurfelAttributeSetFull);
     EXPECT_TRUE(collection.GetBoundingBox().IsEmpty());
-    collection.AddSurfel(at(1, 2, 3));
-    collection.AddSurfel(at(std::numeric_limits<float>::quiet_NaN(), 50, 50));
-    collection.AddSurfel(at(-1, 5, 2));
+    collection.AddSurfel(SurfelAt(1, 2, 3));
+    collection.AddSurfel(SurfelAt(std::numeric_limits<float>::quiet_NaN(), 50, 50));
+    collection.AddSurfel(SurfelAt(-1, 5, 2));
     EXPECT_EQ(collection.GetBoundingBox(), CyBoundingBox3D({-1, 2, 2}, {1, 5, 3}));
-    collection.SetSurfel(1, at(0, -7, 0));
+    collection.SetSurfel(1, SurfelAt(0, -7, 0));
     expectEnclosesAll(collection);
 
     KaCSurfelCollectionCCT source(KaCSurfelContainer::eSurfelAttributeSetBasic);
-    source.AddSurfel(at(10, 0, 0));
-    source.AddSurfel(at(0, 10, 0));
+    source.AddSurfel(SurfelAt(10, 0, 0));
+    source.AddSurfel(SurfelAt(0, 10, 0));
     const CbMatrix4Rf shift = CbMatrix4Rf::Translation(0, 0, -40);
     collection.CopySurfels(0, source, 0, 2, shift, CbMatrix4Rf());
     collection.CopySurfel(2, source, 0, CbMatrix4Rf::Translation(100, 0, 0), CbMatrix4Rf());
@@ -55,7 +51,7 @@ TEST(SurfelCollection, BoundingBoxFollowsEveryWrite) {
     // Growing adds surfels at the origin; shrinking and overwriting leave a larger box that
     // UpdateBoundingBox makes exact.
     KaCSurfelCollectionCCT away;
-    away.AddSurfel(at(5, 6, 7));
+    away.AddSurfel(SurfelAt(5, 6, 7));
     away.Resize(3);
     EXPECT_EQ(away.GetBoundingBox(), CyBoundingBox3D({0, 0, 0}, {5, 6, 7}));
     collection.Resize(2);
@@ -70,7 +66,7 @@ TEST(SurfelCollection, SizedConstructionStartsWithPlaceholdersOrOrigins) {
     EXPECT_TRUE(placeholders.GetBoundingBox().IsEmpty());
     EXPECT_EQ(placeholders.GetSurfel(3).quality, 1.0f);
     for (uint32_t i = 0; i < 4; ++i) {
-        placeholders.SetSurfel(i, at(static_cast<float>(i) + 1, 1, 1));
+        placeholders.SetSurfel(i, SurfelAt(static_cast<float>(i) + 1, 1, 1));
     }
     EXPECT_EQ(placeholders.GetBoundingBox(), CyBoundingBox3D({1, 1, 1}, {4, 1, 1}));
 
@@ -90,8 +86,8 @@ TEST(SurfelCollection, RecordsRoundTripForEveryAttributeSet) {
           KaCSurfelContainer::eSurfelAttributeSetColor}) {
         KaCSurfelCollectionCCT original(set);
         granarytest::AddRandomSurfels(original, 57, 21);
-        original.SetSurfel(3, at(500, 0, 0));
-        original.SetSurfel(3, at(0, 0, 0));  // the box of the original is now loose
+        original.SetSurfel(3, SurfelAt(500, 0, 0));
+        original.SetSurfel(3, SurfelAt(0, 0, 0));  // the box of the original is now loose
         const auto bytes =
             granarytest::Written([&](CbStreamWriteBinary& s) { original.Serialize(s); });
 

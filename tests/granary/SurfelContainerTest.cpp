@@ -11,22 +11,6 @@ using granarytest::AngleDegrees;
 
 namespace {
 
-// A rotation about an oblique axis (Rodrigues' formula for column vectors, R = cI +
-// s[k]x + (1 - c)kk^T) and a translation, in the row-vector layout M = R^T.
-CbMatrix4Rf rigidMotion() {
-    const double k[3] = {1.0 / std::sqrt(3.0), -1.0 / std::sqrt(3.0), 1.0 / std::sqrt(3.0)};
-    const double c = std::cos(0.7), s = std::sin(0.7);
-    const double cross[3][3] = {{0, -k[2], k[1]}, {k[2], 0, -k[0]}, {-k[1], k[0], 0}};
-    CbMatrix4Rf m = CbMatrix4Rf::Translation(12.5f, -4.0f, 100.25f);
-    for (int row = 0; row < 3; ++row) {
-        for (int col = 0; col < 3; ++col) {
-            m(col, row) = static_cast<float>((row == col ? c : 0.0) + s * cross[row][col] +
-                                             (1 - c) * k[row] * k[col]);
-        }
-    }
-    return m;
-}
-
 // p × M in double precision; w = 0 leaves the translation out.
 CbVector3f timesRowVector(const CbVector3f& p, const CbMatrix4Rf& m, double w) {
     double out[3];
@@ -109,7 +93,7 @@ TEST(SurfelContainer, GenericAccessorRefusesMissingAttributesAndWrongSizes) {
 TEST(SurfelContainer, CopySurfelsTransformsPositionsAndTurnsNormals) {
     KaCSurfelContainer source(KaCSurfelContainer::eSurfelAttributeSetFull);
     granarytest::AddRandomSurfels(source, 101, 4, 50.0f);
-    const CbMatrix4Rf motion = rigidMotion();
+    const CbMatrix4Rf motion = granarytest::ObliqueMotion();
     const CbMatrix4Rf rotation = motion.WithoutTranslation();
     KaCSurfelContainer bulk(KaCSurfelContainer::eSurfelAttributeSetFull);
     bulk.Resize(105);

@@ -16,21 +16,6 @@ bool sameBits(float a, float b) {
     return std::memcmp(&a, &b, sizeof(float)) == 0;
 }
 
-CbMatrix4Rf obliqueMotion() {
-    CbMatrix4Rf m = CbMatrix4Rf::Translation(3.5f, -12.25f, 40.0f);
-    const float c = std::cos(0.9f), s = std::sin(0.9f);
-    m(0, 0) = c;
-    m(0, 1) = s * 0.6f;
-    m(0, 2) = s * 0.8f;
-    m(1, 0) = -s;
-    m(1, 1) = c * 0.6f;
-    m(1, 2) = c * 0.8f;
-    m(2, 0) = 0.0f;
-    m(2, 1) = -0.8f;
-    m(2, 2) = 0.6f;
-    return m;
-}
-
 }  // namespace
 
 TEST(SurfelKernels, DecodingManyCodesGivesTheBitsOfDecodingOne) {
@@ -48,7 +33,7 @@ TEST(SurfelKernels, DecodingManyCodesGivesTheBitsOfDecodingOne) {
             << code;
     }
     // Turned and normalised again, as the grid sampler takes normals.
-    const CbMatrix4Rf rotation = obliqueMotion().WithoutTranslation();
+    const CbMatrix4Rf rotation = granarytest::ObliqueMotion().WithoutTranslation();
     KaCSurfelKernels::DecodeNormals(codes.data(), codes.size(), &rotation, x.data(), y.data(),
                                     z.data());
     for (uint32_t code = 0; code < codes.size(); code += 7) {
@@ -92,9 +77,6 @@ TEST(SurfelKernels, EncodingManyDirectionsGivesTheCodesOfEncodingOne) {
         ASSERT_EQ(codes[i], KaCQuantizedNormal::Encode(directions[i]))
             << directions[i].x << " " << directions[i].y << " " << directions[i].z;
     }
-    EXPECT_EQ(codes[0], KaCQuantizedNormal::ms_codePositiveZ);
-    EXPECT_EQ(codes[1], KaCQuantizedNormal::ms_codePositiveZ);
-    EXPECT_EQ(codes[3], KaCQuantizedNormal::ms_codePositiveZ);
 }
 
 TEST(SurfelKernels, TurningCodesIsDecodingTurningAndEncodingEach) {
@@ -102,7 +84,7 @@ TEST(SurfelKernels, TurningCodesIsDecodingTurningAndEncodingEach) {
     for (uint32_t code = 0; code < codes.size(); ++code) {
         codes[code] = static_cast<uint16_t>(code * 40503u);
     }
-    const CbMatrix4Rf rotation = obliqueMotion().WithoutTranslation();
+    const CbMatrix4Rf rotation = granarytest::ObliqueMotion().WithoutTranslation();
     KaCSurfelKernels::TurnNormalCodes(codes.data(), turned.data(), codes.size(), rotation);
     for (size_t i = 0; i < codes.size(); ++i) {
         const CbVector3f n = KaCQuantizedNormal::Decode(codes[i]);
@@ -146,7 +128,7 @@ TEST(SurfelKernels, PositionsAreTransformedAsTheMatrixTransformsOnePoint) {
     for (CbVector3f& p : points) {
         p = {coordinate(random), coordinate(random), coordinate(random)};
     }
-    const CbMatrix4Rf m = obliqueMotion();
+    const CbMatrix4Rf m = granarytest::ObliqueMotion();
     std::vector<CbVector3f> out(points.size());
     std::vector<float> x(points.size()), y(points.size()), z(points.size());
     KaCSurfelKernels::TransformPositions(points.data(), out.data(), points.size(), m);

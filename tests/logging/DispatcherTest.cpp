@@ -88,7 +88,9 @@ TEST(DispatcherSelectionTest, BackEndWithAllEntryPointsGivesTheNLogDispatcher) {
     EXPECT_EQ(&GetDispatcher(), &GetDispatcher());
 }
 
-TEST(DispatcherSelectionTest, BackEndWithoutFlushGivesTheVoidDispatcherThatLogsNothing) {
+TEST(DispatcherSelectionTest, MissingBackEndOrFlushGivesTheVoidDispatcherThatLogsNothing) {
+    EXPECT_NE(dynamic_cast<CVoidLogger*>(SelectDispatcher("libNLogC_absent.so").get()), nullptr);
+
     // The test-only back end works on its own: point it at a file and enable every level.
     void* library = dlopen(TT_TEST_LIBRARY_DIR "/libNLogC_noflush.so", RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(library, nullptr) << dlerror();
@@ -121,14 +123,4 @@ TEST(DispatcherSelectionTest, BackEndWithoutFlushGivesTheVoidDispatcherThatLogsN
     std::remove(path.c_str());
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_TRUE(lines[0].ends_with(" written directly")) << lines[0];
-}
-
-TEST(DispatcherSelectionTest, AbsentBackEndGivesTheVoidDispatcher) {
-    std::unique_ptr<ILogDispatcher> dispatcher = SelectDispatcher("libNLogC_absent.so");
-    EXPECT_NE(dynamic_cast<CVoidLogger*>(dispatcher.get()), nullptr);
-    for (int level = 0; level <= 5; ++level) {
-        EXPECT_FALSE(
-            dispatcher->IsLogEnabled(level, L"Diagnostics.Registration.TransformationNode"));
-        EXPECT_FALSE(dispatcher->IsLogEnabled(level, L""));
-    }
 }

@@ -7,8 +7,7 @@
 #include <utility>
 
 #include "logging/Logger.h"
-#include "platform/harbor/CbStringConversion.h"
-#include "tests/logging/LogTestSupport.h"
+#include "tests/support/LogCapture.h"
 
 using namespace Logging;
 using ::testing::HasSubstr;
@@ -31,23 +30,7 @@ public:
 // Sends the process-wide back end's lines to a file of the test and enables info and up.
 class LoggerTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        m_path = LogTestSupport::MakeTemporaryPath("logger.log");
-        std::remove(m_path.c_str());
-        GetDispatcher().SetGlobalDiagnosticsContext(L"NLogC.File", CbFromUtf8(m_path).c_str());
-        GetDispatcher().SetGlobalDiagnosticsContext(L"NLogC.MinLevel", L"2");
-    }
-    void TearDown() override {
-        GetDispatcher().SetGlobalDiagnosticsContext(L"NLogC.File", L"");
-        GetDispatcher().SetGlobalDiagnosticsContext(L"NLogC.MinLevel", L"3");
-        std::remove(m_path.c_str());
-    }
-    std::vector<std::string> WrittenLines() {
-        GetDispatcher().Flush(0);
-        return LogTestSupport::ReadLines(m_path);
-    }
-
-    std::string m_path;
+    LogCapture m_log{2};
 };
 
 TEST_F(LoggerTest, EnabledLevelsReachTheBackEndAndDisabledOnesWriteNothing) {
@@ -62,7 +45,7 @@ TEST_F(LoggerTest, EnabledLevelsReachTheBackEndAndDisabledOnesWriteNothing) {
     }
     LogWarning(CLogger::GetGlobalStaticLogger(), "global.cpp", 7, "Run", L"default logger");
 
-    std::vector<std::string> lines = WrittenLines();
+    std::vector<std::string> lines = m_log.Lines();
     ASSERT_EQ(lines.size(), 5u);
     const char* levelNames[] = {"INFO", "WARN", "ERROR", "FATAL"};
     for (int level = 2; level <= 5; ++level) {
@@ -82,7 +65,7 @@ TEST_F(LoggerTest, MacrosFillTheSourceLocation) {
     const CLogger logger(L"Tests.Logging.Macros");
     const int32_t line = LoggerTests::CMacroUser::WarnAndDebug(logger, 7);
 
-    std::vector<std::string> lines = WrittenLines();
+    std::vector<std::string> lines = m_log.Lines();
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_TRUE(
         lines[0].ends_with(" WARN Tests.Logging.Macros LoggerTests::CMacroUser::WarnAndDebug (" +
@@ -106,7 +89,7 @@ TEST_F(LoggerTest, DiagnosticsContextShowsItemsAndChangesTheLevel) {
     EXPECT_FALSE(IsLogEnabled(logger, eFatal));
     LogFatal(logger, "a.cpp", 4, "F", L"switched off");
 
-    std::vector<std::string> lines = WrittenLines();
+    std::vector<std::string> lines = m_log.Lines();
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_TRUE(lines[0].ends_with("(a.cpp:1) [session=42 user=J\xC3\xB6rg] both")) << lines[0];
     EXPECT_TRUE(lines[1].ends_with("(a.cpp:2) [user=J\xC3\xB6rg] user only")) << lines[1];
@@ -129,7 +112,7 @@ TEST_F(LoggerTest, LinesFromConcurrentThreadsStayWhole) {
         thread.join();
     }
 
-    std::vector<std::string> lines = WrittenLines();
+    std::vector<std::string> lines = m_log.Lines();
     ASSERT_EQ(lines.size(), static_cast<size_t>(threadCount * linesPerThread));
     std::set<std::pair<int, int>> seen;
     for (const std::string& line : lines) {

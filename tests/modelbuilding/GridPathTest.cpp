@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <limits>
 #include <vector>
 
 #include "tests/modelbuilding/ModelBuildingTestSupport.h"
@@ -106,45 +105,6 @@ TEST_F(GridPath, KeepsEveryOccupiedCellOnceAndOnlyOccupiedCells) {
     }
 }
 
-TEST_F(GridPath, HandlesHugeExtentsAndSkipsPointsThatAreNotFinite) {
-    const float nan = std::numeric_limits<float>::quiet_NaN();
-    const float inf = std::numeric_limits<float>::infinity();
-    // A near cluster first, then points more than 2^21 cells away (beyond packed keys),
-    // then the near cluster again, which must land in the cells it made before. The first
-    // cell lies off the origin on every axis, so that packed offsets differ from
-    // coordinates; the near cluster also comes alone, as an element of its own before the
-    // others, so that far points arrive when cells exist already.
-    const std::vector<CbVector3f> points = {
-        {5.1f, -3.2f, 7.3f},      {5.4f, -3.7f, 7.3f},    {-0.3f, -0.7f, 0.25f},
-        {4194304.0f, 0.1f, 0.1f}, {-3e6f, 2e6f, -1e6f},   {1e30f, -1e30f, 3.4e38f},
-        {1e30f, -1e30f, 3.4e38f}, {-3.4e38f, 0.0f, 1.0f}, {nan, 0.0f, 0.0f},
-        {0.0f, inf, 0.0f},        {5.2f, -3.1f, 7.4f},    {-0.3f, -0.6f, 0.4f},
-        {1e-30f, -1e-30f, 0.0f},  {-0.0f, 0.0f, 0.0f}};
-    std::vector<KaCSurfel> cloud;
-    for (size_t i = 0; i < points.size(); ++i) {
-        KaCSurfel s;
-        s.position = points[i];
-        s.quality = 0.5f + 0.1f * static_cast<float>(i);
-        cloud.push_back(s);
-    }
-    // Pure quarter turns: exact at any magnitude.
-    CbMatrix4Rd turn = CbMatrix4Rd::Zero();
-    turn(0, 1) = 1;
-    turn(1, 0) = -1;
-    turn(2, 2) = 1;
-    turn(3, 3) = 1;
-    for (float parameter : {0.0f, 1.0f, 7.5f}) {
-        SCOPED_TRACE(testing::Message() << "parameter " << parameter);
-        std::vector<KaCSurfel> common;
-        const std::vector<KaCSurfel> nearOnly(cloud.begin(), cloud.begin() + 3);
-        const KaCNodeVector nodes =
-            elements({nearOnly, cloud, cloud}, {turn, CbMatrix4Rd(), turn}, CbMatrix4Rd(), common);
-        const auto result = KaCTransformationNode::ComputeSubsampling(
-            nodes, KaCModelCCT::eSurfelCollectionTypeStandard, 0.5f, parameter, nullptr);
-        expectOneSurfelPerOccupiedCell(*result, common, 0.5f, parameter);
-    }
-}
-
 TEST_F(GridPath, SpheresFilterTheSurfelsOfTheGridPath) {
     std::vector<KaCSurfel> cloud = dyadicCloud(300, 3);
     std::vector<KaCSurfel> common;
@@ -163,29 +123,4 @@ TEST_F(GridPath, SpheresFilterTheSurfelsOfTheGridPath) {
     const auto result = KaCTransformationNode::ComputeSubsampling(
         nodes, KaCModelCCT::eSurfelCollectionTypeStandard, spheres, 0.5f, 0.0f, nullptr);
     expectOneSurfelPerOccupiedCell(*result, inside, 0.5f, 0.0f);
-}
-
-TEST_F(GridPath, RefusesCellSizesThatAreNaNNegativeOrInfinite) {
-    std::vector<KaCSurfel> common;
-    const KaCNodeVector nodes =
-        elements({dyadicCloud(20, 1)}, {CbMatrix4Rd()}, CbMatrix4Rd(), common);
-    for (float bad :
-         {std::numeric_limits<float>::quiet_NaN(), -0.5f, -std::numeric_limits<float>::denorm_min(),
-          std::numeric_limits<float>::infinity(), -std::numeric_limits<float>::infinity()}) {
-        SCOPED_TRACE(testing::Message() << "cell size " << bad);
-        ExpectRefused(
-            [&] {
-                KaCTransformationNode::ComputeSubsampling(
-                    nodes, KaCModelCCT::eSurfelCollectionTypeStandard, bad, 1.0f, nullptr);
-            },
-            "cell size");
-        // Also without any element: the sampler is made before anything is added.
-        ExpectRefused(
-            [&] {
-                KaCTransformationNode::ComputeSubsampling(
-                    KaCNodeVector(), KaCModelCCT::eSurfelCollectionTypeStandard, {}, bad, 1.0f,
-                    nullptr);
-            },
-            "cell size");
-    }
 }

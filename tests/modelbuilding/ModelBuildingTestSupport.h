@@ -2,8 +2,8 @@
 
 // Helpers of the model-building tests: models from given surfels, surfels read back,
 // transformations applied in double precision (independently of the library's float
-// arithmetic), exact rigid motions for tests that must know cell boundaries exactly, and a
-// brute-force grid of occupied cells.
+// arithmetic), exact rigid motions for tests that must know cell boundaries exactly, and the
+// mean positions of the brute-force grid's cells (see granarytest::OccupiedCells).
 
 #include <gtest/gtest.h>
 
@@ -20,6 +20,7 @@
 #include "platform/granary/KaCSurfel.h"
 #include "platform/granary/KaCSurfelCollectionCCT.h"
 #include "platform/harbor/CbException.h"
+#include "tests/granary/GranaryTestSupport.h"
 #include "transformationtree/KaCNodeVector.h"
 #include "transformationtree/KaCTransformationNode.h"
 
@@ -35,13 +36,9 @@ inline CbSmartPointer<KaCModelCCT> ModelOf(
     return KaCModelCCT::Create(collection, true);
 }
 
-inline std::vector<KaCSurfel> SurfelsOf(const KaCSurfelContainer& container) {
-    std::vector<KaCSurfel> surfels;
-    for (uint32_t i = 0; i < container.GetNrSurfels(); ++i) {
-        surfels.push_back(container.GetSurfel(i));
-    }
-    return surfels;
-}
+using granarytest::Cell;
+using granarytest::OccupiedCells;
+using granarytest::SurfelsOf;
 
 inline std::vector<KaCSurfel> SurfelsOf(const CbSmartPointer<const KaCModelCCT>& model) {
     return SurfelsOf(*model->GetSurfelCollection(KaCModelCCT::eSurfelCollectionTypeStandard));
@@ -106,39 +103,6 @@ inline CbMatrix4Rd ExactRigid(std::mt19937& random) {
     m(3, 2) = quarters(random) * 0.25;
     m(3, 3) = 1;
     return m;
-}
-
-// The occupied cells of surfels (positions in the common frame, finite ones only), in the
-// order of first occupation, each with its surfels. Cells are named by the floor of
-// p / cellSize per axis, in double, compared with every cell found so far.
-struct Cell {
-    std::array<double, 3> key;
-    std::vector<KaCSurfel> surfels;
-};
-
-inline std::vector<Cell> OccupiedCells(const std::vector<KaCSurfel>& surfels, float cellSize) {
-    std::vector<Cell> cells;
-    for (const KaCSurfel& s : surfels) {
-        const CbVector3f& p = s.position;
-        if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z)) {
-            continue;
-        }
-        const std::array<double, 3> key = {std::floor(double{p.x} / cellSize),
-                                           std::floor(double{p.y} / cellSize),
-                                           std::floor(double{p.z} / cellSize)};
-        bool found = false;
-        for (Cell& cell : cells) {
-            if (cell.key == key) {
-                cell.surfels.push_back(s);
-                found = true;
-                break;
-            }
-        }
-        if (!found) {
-            cells.push_back({key, {s}});
-        }
-    }
-    return cells;
 }
 
 // The mean position of a cell's surfels with weights quality^parameter (parameter 0: all 1),

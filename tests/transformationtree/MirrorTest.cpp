@@ -27,6 +27,12 @@ protected:
                node->GetParent() == CbSmartPointer<CyNode>(father);
     }
 
+    // Appends `child` below the mirrored `father`, under write access to it.
+    void appendLocked(const Inner& father, const Node& child) {
+        Manager::WriteHandle access = m_manager.GetSingleWriteHandleLocked(father);
+        m_manager.AppendChild(father, child, true);
+    }
+
     KaCDataManager& m_data = KaCDataManager::GetInstance();
 };
 
@@ -41,7 +47,11 @@ TEST_F(MirrorTest, BindingRefusals) {
     EXPECT_FALSE(
         m_manager.SetDataManager(m_data, foreign));  // the parent belongs to another manager
     EXPECT_FALSE(m_manager.SetDataManager(m_data, nullptr));
-    EXPECT_THROW(m_manager.SetRootNode(m_manager.CreateInnerNode()), CbException);  // none bound
+    // None bound: no root can be made (leaving no root and no node registered) or set.
+    EXPECT_THROW(m_manager.CreateRootNode(), CbException);
+    EXPECT_FALSE(m_manager.GetRootNode());
+    EXPECT_EQ(m_manager.GetNrRegisteredNodes(), 0u);
+    EXPECT_THROW(m_manager.SetRootNode(m_manager.CreateInnerNode()), CbException);
     ASSERT_TRUE(m_manager.SetDataManager(m_data, m_data.GetRootNode()));
 
     Inner root = m_manager.CreateRootNode();
@@ -175,15 +185,9 @@ TEST_F(MirrorTest, LockFailuresAreLoggedAndThrown) {
 
     // Holding access and asking for more.
     Inner other = m_manager.CreateInnerNode();
-    {
-        Manager::WriteHandle access = m_manager.GetSingleWriteHandleLocked(root);
-        m_manager.AppendChild(root, other, true);
-    }
     Inner second = m_manager.CreateInnerNode();
-    {
-        Manager::WriteHandle access = m_manager.GetSingleWriteHandleLocked(root);
-        m_manager.AppendChild(root, second, true);
-    }
+    appendLocked(root, other);
+    appendLocked(root, second);
     Manager::ReadHandle read = m_manager.GetSingleReadHandleLocked(other);
     second->SetDescription(L"Second");
     EXPECT_THROW(m_manager.GetSingleWriteHandleLocked(second), CbException);
@@ -196,10 +200,7 @@ TEST_F(MirrorTest, SingleHandleRetriesTimeoutsAndReportsTheWait) {
     Inner root = m_manager.CreateRootNode();
     Inner child = m_manager.CreateInnerNode();
     child->SetDescription(L"Child");
-    {
-        Manager::WriteHandle access = m_manager.GetSingleWriteHandleLocked(root);
-        m_manager.AppendChild(root, child, true);
-    }
+    appendLocked(root, child);
     LogCapture log(1);
     std::atomic<bool> holding{false};
     std::thread writer([&] {

@@ -19,13 +19,18 @@ std::vector<std::wstring> childNames(const Inner& father) {
 
 using Names = std::vector<std::wstring>;
 
+Leaf namedLeaf(const wchar_t* name) {
+    Leaf leaf = Manager().CreateLeafNode(MakeModel(1));
+    leaf->SetDescription(name);
+    return leaf;
+}
+
 }  // namespace
 
 TEST_F(ManagerTest, AppendAndInsertKeepOrderAndRenewFathers) {
     NamedTree tree = BuildTree("R(a,b)", m_random);
     Inner R = tree.root;
-    Leaf c = m_manager.CreateLeafNode(MakeModel(1));
-    c->SetDescription(L"c");
+    Leaf c = namedLeaf(L"c");
 
     // Re-appending a child changes nothing, not even a revision.
     int64_t revision = R->GetNodeRevision(3);
@@ -46,12 +51,10 @@ TEST_F(ManagerTest, AppendAndInsertKeepOrderAndRenewFathers) {
     EXPECT_EQ(other->GetNodeRevision(3), revision);
     EXPECT_EQ(childNames(R), (Names{L"c", L"a", L"b"}));
 
-    Leaf d = m_manager.CreateLeafNode(MakeModel(1));
-    d->SetDescription(L"d");
+    Leaf d = namedLeaf(L"d");
     m_manager.InsertChild(R, CbSmartPointer<const KaCTransformationNode>(tree["b"]), d);
     EXPECT_EQ(childNames(R), (Names{L"c", L"a", L"d", L"b"}));
-    Leaf e = m_manager.CreateLeafNode(MakeModel(1));
-    e->SetDescription(L"e");
+    Leaf e = namedLeaf(L"e");
     m_manager.InsertChild(R, CbSmartPointer<const KaCTransformationNode>(other), e);
     EXPECT_EQ(childNames(R), (Names{L"c", L"a", L"d", L"b", L"e"}));
 
@@ -73,16 +76,14 @@ TEST_F(ManagerTest, RemoveReplaceAndExchangeChildren) {
     EXPECT_THROW(m_manager.RemoveChild(R, tree["a"]), CbExceptionPreconditionViolation);
 
     // Exchange: the old child survives, detached and registered.
-    Leaf x = m_manager.CreateLeafNode(MakeModel(1));
-    x->SetDescription(L"x");
+    Leaf x = namedLeaf(L"x");
     m_manager.ExchangeChild(R, tree["c"], x);
     EXPECT_EQ(childNames(R), (Names{L"B", L"x"}));
     EXPECT_FALSE(tree["c"]->GetFather());
     EXPECT_EQ(m_manager.GetNodeByID(tree["c"]->GetID()), tree["c"]);
 
     // Replace: the whole old subtree leaves the ID map, deepest nodes included.
-    Leaf y = m_manager.CreateLeafNode(MakeModel(1));
-    y->SetDescription(L"y");
+    Leaf y = namedLeaf(L"y");
     revision = R->GetNodeRevision(3);
     m_manager.ReplaceChild(R, tree["B"], y);
     EXPECT_EQ(childNames(R), (Names{L"y", L"x"}));
@@ -116,8 +117,7 @@ TEST_F(ManagerTest, MoveNodeNeverReordersWithinItsFather) {
     EXPECT_EQ(childNames(B), (Names{L"a2", L"b1", L"a3"}));
 
     // A node without father is simply inserted.
-    Leaf loose = m_manager.CreateLeafNode(MakeModel(1));
-    loose->SetDescription(L"loose");
+    Leaf loose = namedLeaf(L"loose");
     m_manager.MoveNode(A, loose, nullptr);
     EXPECT_EQ(childNames(A), (Names{L"a1", L"loose"}));
 }
@@ -151,11 +151,4 @@ TEST_F(ManagerTest, RegistrationAndDeletion) {
     EXPECT_TRUE(observer.Lock());
     m_manager.DeleteNode(observer.Lock());
     EXPECT_FALSE(observer.Lock());
-}
-
-TEST_F(ManagerTest, CreateRootNeedsABoundDataManager) {
-    const size_t before = m_manager.GetNrRegisteredNodes();
-    EXPECT_THROW(m_manager.CreateRootNode(), CbException);
-    EXPECT_FALSE(m_manager.GetRootNode());
-    EXPECT_EQ(m_manager.GetNrRegisteredNodes(), before);
 }

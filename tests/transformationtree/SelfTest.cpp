@@ -2,6 +2,7 @@
 
 #include "platform/harbor/CbFactory.h"
 #include "platform/harbor/CbStringConversion.h"
+#include "platform/tidewell/KaCDataManager.h"
 #include "transformationtree/KaCTransformationNodeManager.h"
 #include "transformationtree/KaCTransformationNodeManager_UnitTest.h"
 
@@ -27,4 +28,11 @@ TEST(KaCTransformationNodeManager_UnitTest, MovesANodeWhileReadersWaitAndRunsAga
     // The test leaves the manager as it found it.
     EXPECT_FALSE(KaCTransformationNodeManager::GetInstance().GetRootNode());
     EXPECT_EQ(KaCTransformationNodeManager::GetInstance().GetNrRegisteredNodes(), 0u);
+
+    // A data manager bound before the test stays bound after it.
+    KaCTransformationNodeManager& manager = KaCTransformationNodeManager::GetInstance();
+    KaCDataManager& dataManager = KaCDataManager::GetInstance();
+    ASSERT_TRUE(manager.SetDataManager(dataManager, dataManager.GetRootNode()));
+    EXPECT_EQ(test->runUnitTest(0, false), CyUnitTest::eResultSucceeded);
+    EXPECT_TRUE(manager.UnsetDataManager());
 }
