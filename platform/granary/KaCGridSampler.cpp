@@ -290,10 +290,9 @@ struct KaCGridSampler::Chunk {
         s.boundary = boundaryFlags[start + i];
         return s;
     }
-    // Whether the surfel lies in a cell: every quotient p / cellSize is finite (a position
-    // that is not finite, or a cell size of 0 or NaN, makes it NaN in cx, cy, cz, which
-    // packedOffsets keeps).
-    bool finite(size_t i) const { return cx[i] == cx[i] && cy[i] == cy[i] && cz[i] == cz[i]; }
+    bool finite(size_t i) const {
+        return std::isfinite(px[i]) && std::isfinite(py[i]) && std::isfinite(pz[i]);
+    }
     bool taken(size_t i) const { return !withSpheres || inside[i] != 0; }
 };
 
@@ -307,7 +306,12 @@ KaCGridSampler::KaCGridSampler(float cellSize, float parameter)
     , m_cellSizeDouble(cellSize)
     , m_parameterGiven(true)
     , m_summing(std::isfinite(parameter) && std::fabs(parameter) <= c_largestSummedParameter)
-    , m_parameter(parameter) {}
+    , m_parameter(parameter) {
+    if (!std::isfinite(cellSize) || !(cellSize > 0.0f)) {
+        CB_THROW(CbException, "KaCGridSampler: the cell size must be finite and positive, not " +
+                                  std::to_string(cellSize));
+    }
+}
 
 bool KaCGridSampler::WideKey::operator<(const WideKey& other) const {
     return std::tie(x, y, z) < std::tie(other.x, other.y, other.z);
@@ -333,12 +337,11 @@ int64_t KaCGridSampler::axisKey(float coordinate) const {
         return static_cast<int64_t>(cell);
     }
     // Far out: the float itself names the cell (see the class comment). The magnitude's
-    // bit pattern grows with the magnitude, and the sign is the quotient's, so the keys
-    // keep the cells' order for negative cell sizes too.
+    // bit pattern grows with the magnitude, so the keys keep the coordinates' order.
     uint32_t bits = 0;
     std::memcpy(&bits, &coordinate, sizeof(bits));
     const int64_t magnitude = c_bitPatternOffset + static_cast<int64_t>(bits & 0x7FFFFFFFu);
-    return cell > 0.0 ? magnitude : -magnitude;
+    return coordinate > 0.0f ? magnitude : -magnitude;
 }
 
 KaCGridSampler::WideKey KaCGridSampler::wideKeyOf(float x, float y, float z) const {

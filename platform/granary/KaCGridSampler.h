@@ -16,10 +16,10 @@
 // a common frame), GetSubsampled writes one representative surfel per occupied cell. The
 // cell and representative rules are described at the top of the class.
 // Not synchronised: one thread at a time, GetSubsampled may run concurrently with itself.
-// A too small target, a parameter other than the one announced at construction and more
-// than 2^32 - 2 cells throw CbException; allocation failure throws
-// CbExceptionOutOfMemory. After an exception in AddSurfels the sampler holds part of the
-// container's surfels (Clear starts again).
+// A cell size that is not finite and positive, a too small target, a parameter other than
+// the one announced at construction and more than 2^32 - 2 cells throw CbException; allocation
+// failure throws CbExceptionOutOfMemory. After an exception in AddSurfels the sampler holds part of
+// the container's surfels (Clear starts again).
 class KaCGridSampler {
     // Cells. A surfel at the transformed position p lies in the cell whose coordinate on
     // each axis is floor(p / cellSize), the quotient taken in double precision from the
@@ -31,11 +31,9 @@ class KaCGridSampler {
     // float's bit pattern instead: there the float grid is far coarser than the cell grid
     // (neighbouring floats are more than 2^29 cells apart), so every distinct float lies in
     // a distinct cell and the bit pattern names it exactly; the keys of that range sit
-    // beyond +-2^62, ordered like the cell coordinates. Nothing is wrapped or clamped, whatever
+    // beyond +-2^62, ordered like the coordinates. Nothing is wrapped or clamped, whatever
     // the extent and the cell size. Surfels whose transformed position is not finite are
-    // skipped. Every cell size is taken as it comes: a negative size numbers the cells the
-    // other way round, an infinite one puts every finite point into one cell, and 0 or NaN
-    // make every quotient non-finite, so every surfel is skipped and the sample is empty.
+    // skipped.
     //
     // How cells are found: while every cell lies within 2^20 cells of the first one on each
     // axis (and within 32-bit coordinates), a cell's three offsets from the first cell are

@@ -188,19 +188,9 @@ TEST(GridSampler, HandlesAnyExtentAndCellSize) {
                                           {0, inf, 0},
                                           {-0.0f, 0, 0},
                                           {1e-38f, 0, 0}};
-    // Negative sizes number the cells the other way round; infinite ones make one cell.
-    for (float cellSize : {0.1f, 1.0f, 1e-30f, 1e-45f, 3e38f, 1e20f, -0.5f, -1e-30f, inf, -inf}) {
+    for (float cellSize : {0.1f, 1.0f, 1e-30f, 1e-45f, 3e38f, 1e20f}) {
         SCOPED_TRACE(testing::Message() << "cell size " << cellSize);
         expectMatchesBruteForce(wild, cellSize, 1.0f);
-    }
-    // Sizes that make every quotient non-finite take no surfel at all.
-    for (float cellSize : {0.0f, -0.0f, nan}) {
-        KaCSurfelContainer container(KaCSurfelContainer::eSurfelAttributeSetFull);
-        granarytest::AddRandomSurfels(container, 50, 47);
-        KaCGridSampler sampler(cellSize);
-        sampler.AddSurfels(container, nullptr);
-        EXPECT_EQ(sampler.GetNrOfUsedCells(), 0u) << cellSize;
-        EXPECT_EQ(sampler.GetNrOfSurfels(), 0u) << cellSize;
     }
     // Tiny cells over a unit cloud: every distinct float is its own cell, duplicates share.
     std::mt19937 random(43);
@@ -266,7 +256,13 @@ TEST(GridSampler, KeepsItsCellsWhenFarSurfelsComeLater) {
     expectMatchesBruteForce(farFirst, 0.5f, 2.5f);
 }
 
-TEST(GridSampler, RefusesTooSmallTargetsAndUnannouncedParameters) {
+TEST(GridSampler, RefusesBadCellSizesTooSmallTargetsAndUnannouncedParameters) {
+    for (float bad :
+         {0.0f, -0.0f, -1.0f, std::numeric_limits<float>::quiet_NaN(),
+          std::numeric_limits<float>::infinity(), -std::numeric_limits<float>::infinity()}) {
+        EXPECT_THROW(KaCGridSampler{bad}, CbException) << bad;
+    }
+
     KaCSurfelContainer container(KaCSurfelContainer::eSurfelAttributeSetFull);
     granarytest::AddRandomSurfels(container, 30, 79, 2.0f);
     KaCGridSampler kept(1.0f);

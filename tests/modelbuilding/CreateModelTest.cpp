@@ -69,14 +69,15 @@ TEST_F(CreateModel, OnALeafChangesNothing) {
     }
 }
 
-TEST_F(CreateModel, AFailedBuildLeavesTheOldModelInPlace) {
-    // Leaves without models: every build below the root fails part way.
-    auto tree = BuildTree("R(A(a1,a2),b)", m_random, false);
+TEST_F(CreateModel, RefusedCellSizesLeaveTheOldModelInPlace) {
+    auto tree = BuildTree("R(A(a1,a2),b)", m_random);
     const auto old = MakeModel(5, 91);
     tree.root->SetModel(old, 42);
-    for (float cellSize : {0.0f, 0.5f, std::numeric_limits<float>::quiet_NaN()}) {
-        SCOPED_TRACE(testing::Message() << "cell size " << cellSize);
-        ExpectRefused([&] { tree.root->CreateModel(false, cellSize, 1.0f); }, "no model");
+    for (float bad :
+         {std::numeric_limits<float>::quiet_NaN(), -1.0f, std::numeric_limits<float>::infinity(),
+          -std::numeric_limits<float>::infinity()}) {
+        SCOPED_TRACE(testing::Message() << "cell size " << bad);
+        ExpectRefused([&] { tree.root->CreateModel(false, bad, 1.0f); }, "cell size");
         EXPECT_EQ(tree.root->GetModel(), CbSmartPointer<const KaCModelCCT>(old));
         EXPECT_EQ(tree.root->GetModelRevision(), 42);
     }

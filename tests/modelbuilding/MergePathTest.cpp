@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <limits>
 #include <vector>
 
 #include "platform/granary/KaTQuantizedNormalMultiLevel.h"
@@ -94,10 +93,10 @@ TEST_F(MergePath, IgnoresSpheresAndRefusesElementsWithoutModels) {
     }
 }
 
-TEST_F(MergePath, EmptyNodeVectorsGiveEmptyCollectionsOnBothPaths) {
+TEST_F(MergePath, EmptyNodeVectorsGiveEmptyCollectionsOnBothPathsOrRefuseABadCellSize) {
     const KaCNodeVector none;
     const CbMatrix4Rf extra(RandomRigid(m_random));
-    for (float cellSize : {0.0f, 0.25f, 3.0f, -1.0f, std::numeric_limits<float>::quiet_NaN()}) {
+    for (float cellSize : {0.0f, 0.25f, 3.0f}) {
         for (const CbMatrix4Rf* trafo : {static_cast<const CbMatrix4Rf*>(nullptr), &extra}) {
             const auto result = KaCTransformationNode::ComputeSubsampling(
                 none, KaCModelCCT::eSurfelCollectionTypeHighResolution, cellSize, 1.0f, trafo);
@@ -110,4 +109,11 @@ TEST_F(MergePath, EmptyNodeVectorsGiveEmptyCollectionsOnBothPaths) {
             EXPECT_EQ(withSpheres->GetNrSurfels(), 0u);
         }
     }
+    // A cell size the grid cannot take is refused even when there is nothing to sample.
+    ExpectRefused(
+        [&] {
+            KaCTransformationNode::ComputeSubsampling(
+                none, KaCModelCCT::eSurfelCollectionTypeStandard, {}, -0.5f, 1.0f, nullptr);
+        },
+        "cell size");
 }
