@@ -17,9 +17,9 @@
 // cell and representative rules are described at the top of the class.
 // Not synchronised: one thread at a time, GetSubsampled may run concurrently with itself.
 // A cell size that is not finite and positive, a too small target, a parameter other than
-// the one announced at construction and more than 2^32 - 2 cells throw CbException; allocation
-// failure throws CbExceptionOutOfMemory. After an exception in AddSurfels the sampler holds part of
-// the container's surfels (Clear starts again).
+// the one announced at construction and more than 2^32 - 2 cells throw CbException;
+// allocation failure throws CbExceptionOutOfMemory. After an exception in AddSurfels the
+// sampler holds part of the container's surfels (Clear starts again).
 class KaCGridSampler {
     // Cells. A surfel at the transformed position p lies in the cell whose coordinate on
     // each axis is floor(p / cellSize), the quotient taken in double precision from the
