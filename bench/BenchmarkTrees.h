@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "transformationtree/KaCTransformationNodeManager.h"
+#include "transformationtree/manager/KaCTransformationNodeManager.h"
 
 // Trees and models for the benchmarks, built outside the timed regions.
 namespace BenchmarkTrees {

@@ -6,7 +6,7 @@
 #include "bench/BenchmarkTrees.h"
 #include "bench/ModelBuildingData.h"
 #include "platform/granary/KaCSurfelMemoryPool.h"
-#include "transformationtree/KaCTransformationNodeInner.h"
+#include "transformationtree/nodes/KaCTransformationNodeInner.h"
 
 // Model building against its floor, on the same data in the same process: the merge path
 // (50 scans of 80,000 surfels), the grid path (1,000,000 and 4,000,000 surfels of

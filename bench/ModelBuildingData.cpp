@@ -8,8 +8,8 @@
 
 #include "platform/granary/KaCSurfel.h"
 #include "platform/granary/KaTQuantizedNormalMultiLevel.h"
-#include "transformationtree/KaCTransformationNodeLeaf.h"
-#include "transformationtree/KaCTransformationNodeManager.h"
+#include "transformationtree/manager/KaCTransformationNodeManager.h"
+#include "transformationtree/nodes/KaCTransformationNodeLeaf.h"
 
 namespace ModelBuildingData {
 

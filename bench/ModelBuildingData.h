@@ -6,8 +6,8 @@
 #include "platform/abacus/CbMatrix4Rd.h"
 #include "platform/abacus/CbMatrix4Rf.h"
 #include "platform/granary/KaCModelCCT.h"
-#include "transformationtree/KaCNodeVector.h"
-#include "transformationtree/KaCTransformationNodeInner.h"
+#include "transformationtree/nodes/KaCTransformationNodeInner.h"
+#include "transformationtree/nodevectors/KaCNodeVector.h"
 
 // Scan-like data for the model-building benchmarks, built outside the timed regions.
 //

@@ -3,8 +3,8 @@
 #include "bench/BenchmarkTrees.h"
 #include "platform/harbor/CbStreamReadBinaryBuffer.h"
 #include "platform/harbor/CbStreamWriteBinaryBuffer.h"
-#include "transformationtree/KaCNodeVector.h"
-#include "transformationtree/KaCTransformationTreeSerializer.h"
+#include "transformationtree/nodevectors/KaCNodeVector.h"
+#include "transformationtree/persistence/KaCTransformationTreeSerializer.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include "platform/harbor/CbStreamReadBinaryBuffer.h"
 #include "platform/harbor/CbStreamWriteBinaryBuffer.h"
 #include "platform/mosaic/KaARTTIAttributeContainer.h"
-#include "transformationtree/KaCImageAreaDataAttribute.h"
-#include "transformationtree/KaCJawSemanticsAttribute.h"
+#include "transformationtree/attributes/KaCImageAreaDataAttribute.h"
+#include "transformationtree/attributes/KaCJawSemanticsAttribute.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     KaARTTIAttributeContainer container;

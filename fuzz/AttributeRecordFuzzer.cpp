@@ -8,14 +8,14 @@
 #include "platform/harbor/CbException.h"
 #include "platform/harbor/CbStreamReadBinaryBuffer.h"
 #include "platform/harbor/CbStreamWriteBinaryBuffer.h"
-#include "transformationtree/KaCAreaPropertiesAttribute.h"
-#include "transformationtree/KaCBackgroundOptimizationLoopCountAttribute.h"
-#include "transformationtree/KaCDisconnectedComponentWarningAttribute.h"
-#include "transformationtree/KaCImageAreaDataAttribute.h"
-#include "transformationtree/KaCJawSemanticsAttribute.h"
-#include "transformationtree/KaCRegistrationEffortLoggingAttribute.h"
-#include "transformationtree/KaCRegistrationHintsAttribute.h"
-#include "transformationtree/KaCRepresentativeAttribute.h"
+#include "transformationtree/attributes/KaCAreaPropertiesAttribute.h"
+#include "transformationtree/attributes/KaCBackgroundOptimizationLoopCountAttribute.h"
+#include "transformationtree/attributes/KaCDisconnectedComponentWarningAttribute.h"
+#include "transformationtree/attributes/KaCImageAreaDataAttribute.h"
+#include "transformationtree/attributes/KaCJawSemanticsAttribute.h"
+#include "transformationtree/attributes/KaCRegistrationEffortLoggingAttribute.h"
+#include "transformationtree/attributes/KaCRegistrationHintsAttribute.h"
+#include "transformationtree/attributes/KaCRepresentativeAttribute.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include "platform/granary/KaCSurfel.h"
 #include "platform/harbor/CbStreamReadBinaryBuffer.h"
 #include "platform/harbor/CbStreamWriteBinaryBuffer.h"
-#include "transformationtree/KaCTransformationNodeLeaf.h"
-#include "transformationtree/KaCTransformationNodeSerializationIDMapper.h"
+#include "transformationtree/nodes/KaCTransformationNodeLeaf.h"
+#include "transformationtree/persistence/KaCTransformationNodeSerializationIDMapper.h"
 
 namespace FuzzSupport {
 

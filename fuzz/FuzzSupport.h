@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "platform/harbor/CbSmartPointer.h"
-#include "transformationtree/KaCTransformationNode.h"
+#include "transformationtree/nodes/KaCTransformationNode.h"
 
 // Shared by the fuzz targets and the program that writes their seed corpora.
 namespace FuzzSupport {

@@ -6,7 +6,7 @@
 #include "fuzz/FuzzSupport.h"
 #include "platform/harbor/CbException.h"
 #include "platform/harbor/CbStreamReadBinaryBuffer.h"
-#include "transformationtree/KaCTransformationNodeSerializationIDMapper.h"
+#include "transformationtree/persistence/KaCTransformationNodeSerializationIDMapper.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) {

@@ -5,7 +5,7 @@
 #include "fuzz/FuzzSupport.h"
 #include "platform/harbor/CbException.h"
 #include "platform/harbor/CbStreamReadBinaryBuffer.h"
-#include "transformationtree/KaCNodeVector.h"
+#include "transformationtree/nodevectors/KaCNodeVector.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     auto fixed = FuzzSupport::MapFixedNodes();

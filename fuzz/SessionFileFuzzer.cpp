@@ -9,7 +9,7 @@
 
 #include "platform/harbor/CbByteOrder.h"
 #include "platform/harbor/CbException.h"
-#include "transformationtree/KaCSessionFile.h"
+#include "transformationtree/persistence/KaCSessionFile.h"
 
 namespace {
 

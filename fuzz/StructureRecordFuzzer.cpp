@@ -7,7 +7,7 @@
 #include "platform/harbor/CbException.h"
 #include "platform/harbor/CbFactory.h"
 #include "platform/harbor/CbStreamReadBinaryBuffer.h"
-#include "transformationtree/KaCTransformationNodeInner.h"
+#include "transformationtree/nodes/KaCTransformationNodeInner.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) {

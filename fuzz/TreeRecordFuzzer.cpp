@@ -5,7 +5,7 @@
 
 #include "platform/harbor/CbException.h"
 #include "platform/harbor/CbStreamReadBinaryBuffer.h"
-#include "transformationtree/KaCTransformationTreeSerializer.h"
+#include "transformationtree/persistence/KaCTransformationTreeSerializer.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CbStreamReadBinaryBuffer stream(data, size);

@@ -10,9 +10,9 @@
 #include "platform/harbor/CbException.h"
 #include "platform/harbor/CbStreamReadBinaryBuffer.h"
 #include "platform/harbor/CbStreamWriteBinaryBuffer.h"
-#include "transformationtree/KaCTransformationNodeManager.h"
-#include "transformationtree/KaCTransformationTreeComparator.h"
-#include "transformationtree/KaCTransformationTreeSerializer.h"
+#include "transformationtree/manager/KaCTransformationNodeManager.h"
+#include "transformationtree/persistence/KaCTransformationTreeComparator.h"
+#include "transformationtree/persistence/KaCTransformationTreeSerializer.h"
 
 namespace {
 

@@ -191,11 +191,11 @@ Inner BuildRandomTree(std::mt19937& random, int nodes) {
     return root;
 }
 
-void ManagerTest::SetUp() {
+void TreeFixture::SetUp() {
     m_registeredAtStart = m_manager.GetNrRegisteredNodes();
 }
 
-void ManagerTest::TearDown() {
+void TreeFixture::TearDown() {
     if (Node root = m_manager.GetRootNode()) {
         KaCTransformationNodeManager::WriteHandle handle =
             m_manager.GetSingleWriteHandleLocked(root);

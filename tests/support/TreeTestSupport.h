@@ -11,7 +11,7 @@
 #include "platform/abacus/CbMatrix4Rd.h"
 #include "platform/granary/KaCModelCCT.h"
 #include "platform/granary/KaCSurfelCollectionCCT.h"
-#include "transformationtree/KaCTransformationNodeManager.h"
+#include "transformationtree/manager/KaCTransformationNodeManager.h"
 
 // Building blocks for tests of the transformation tree: models, named tree shapes,
 // random transformations and trees, and a fixture that leaves the node manager as it
@@ -65,7 +65,7 @@ Inner BuildRandomTree(std::mt19937& random, int nodes);
 // Leaves the node manager as the test found it: at TearDown, unsets a root that the test
 // set (taking write access to it), unbinds the data manager, and drops every node the test
 // registered.
-class ManagerTest : public ::testing::Test {
+class TreeFixture : public ::testing::Test {
 protected:
     void SetUp() override;
     void TearDown() override;
@@ -76,5 +76,13 @@ protected:
 private:
     size_t m_registeredAtStart = 0;
 };
+
+// One fixture per area of the library, so that a failing test's name says where to look.
+class NodesTest : public TreeFixture {};
+class ManagerTest : public TreeFixture {};
+class IteratorsTest : public TreeFixture {};
+class PersistenceTest : public TreeFixture {};
+class NodeVectorsTest : public TreeFixture {};
+class OrganisationTest : public TreeFixture {};
 
 }  // namespace TreeTestSupport

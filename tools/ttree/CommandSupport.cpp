@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "platform/harbor/CbException.h"
-#include "transformationtree/KaCNodeVector.h"
+#include "transformationtree/nodevectors/KaCNodeVector.h"
 
 CbSmartPointer<KaCTransformationNode> CommandSupport::FindNode(
     const CbSmartPointer<KaCTransformationNodeInner>& root, const std::string& id) {

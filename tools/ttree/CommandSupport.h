@@ -5,7 +5,7 @@
 #include <string>
 
 #include "platform/granary/KaCSurfelCollectionCCT.h"
-#include "transformationtree/KaCTransformationNodeInner.h"
+#include "transformationtree/nodes/KaCTransformationNodeInner.h"
 
 // What the ttree commands share: finding a node of a read tree, the surfels of a subtree
 // in its frame, and timing the phases of a command. Throws CbException with a message for

@@ -11,8 +11,8 @@
 #include "tools/ttree/PreviewRenderer.h"
 #include "tools/ttree/SessionBuilder.h"
 #include "tools/ttree/SyntheticScanner.h"
-#include "transformationtree/KaCSessionFile.h"
-#include "transformationtree/KaCTransformationTreeComparator.h"
+#include "transformationtree/persistence/KaCSessionFile.h"
+#include "transformationtree/persistence/KaCTransformationTreeComparator.h"
 
 namespace {
 constexpr uint32_t c_previewWidth = 800;

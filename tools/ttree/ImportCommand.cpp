@@ -9,7 +9,7 @@
 #include "tools/ttree/PlyFile.h"
 #include "tools/ttree/PoseFile.h"
 #include "tools/ttree/SessionBuilder.h"
-#include "transformationtree/KaCSessionFile.h"
+#include "transformationtree/persistence/KaCSessionFile.h"
 
 int ImportCommand::Run(const Options& options) {
     std::filesystem::path folder(options.directory);

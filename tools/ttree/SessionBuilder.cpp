@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "platform/tidewell/KaCDataManager.h"
-#include "transformationtree/KaCTransformationTreeUtility.h"
+#include "transformationtree/organisation/KaCTransformationTreeUtility.h"
 
 SessionBuilder::SessionBuilder(const Options& options)
     : m_options(options), m_manager(KaCTransformationNodeManager::GetInstance()) {

@@ -3,8 +3,8 @@
 #include <cstdint>
 
 #include "platform/harbor/CbSmartPointer.h"
-#include "transformationtree/KaCSessionTransformationTree.h"
-#include "transformationtree/KaCTransformationNodeManager.h"
+#include "transformationtree/manager/KaCTransformationNodeManager.h"
+#include "transformationtree/organisation/KaCSessionTransformationTree.h"
 
 // Builds a session tree the way a scanning application does: the node manager is bound to
 // the application's data manager, the root is created there and held for writing while

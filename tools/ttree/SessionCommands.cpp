@@ -9,9 +9,9 @@
 #include "tools/ttree/CommandSupport.h"
 #include "tools/ttree/PlyFile.h"
 #include "tools/ttree/PreviewRenderer.h"
-#include "transformationtree/KaCSessionFile.h"
-#include "transformationtree/KaCSessionTransformationTree.h"
-#include "transformationtree/KaCTransformationNodeManager.h"
+#include "transformationtree/manager/KaCTransformationNodeManager.h"
+#include "transformationtree/organisation/KaCSessionTransformationTree.h"
+#include "transformationtree/persistence/KaCSessionFile.h"
 
 namespace {
 

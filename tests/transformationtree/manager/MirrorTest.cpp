@@ -1,0 +1,277 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "platform/harbor/CbStreamWriteASCIIString.h"
+#include "platform/tidewell/KaCDataManager.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/TreeTestSupport.h"
+
+using namespace TreeTestSupport;
+using Manager = KaCTransformationNodeManager;
+
+namespace {
+
+// A manager bound to the application's data manager.
+class MirrorTest : public TreeFixture {
+protected:
+    void SetUp() override {
+        TreeFixture::SetUp();
+        ASSERT_TRUE(m_manager.SetDataManager(m_data, m_data.GetRootNode()));
+    }
+
+    // True when the data father of `node` is `father`'s data node, and both are mirrored.
+    bool mirroredBelow(const Node& node, const Node& father) {
+        return m_manager.IsNodeInDataManager(node) &&
+               node->GetParent() == CbSmartPointer<CyNode>(father);
+    }
+
+    // Appends `child` below the mirrored `father`, under write access to it.
+    void appendLocked(const Inner& father, const Node& child) {
+        Manager::WriteHandle access = m_manager.GetSingleWriteHandleLocked(father);
+        m_manager.AppendChild(father, child, true);
+    }
+
+    KaCDataManager& m_data = KaCDataManager::GetInstance();
+};
+
+}  // namespace
+
+TEST_F(MirrorTest, BindingRefusals) {
+    CyDataManager other;
+    auto foreign = CbMakeShared<CyNode>();
+    EXPECT_TRUE(other.InsertNode(other.GetRootNode(), foreign));
+    EXPECT_FALSE(m_manager.SetDataManager(other, foreign));  // bound already
+    ASSERT_TRUE(m_manager.UnsetDataManager());
+    EXPECT_FALSE(
+        m_manager.SetDataManager(m_data, foreign));  // the parent belongs to another manager
+    EXPECT_FALSE(m_manager.SetDataManager(m_data, nullptr));
+    // None bound: no root can be made (leaving no root and no node registered) or set.
+    EXPECT_THROW(m_manager.CreateRootNode(), CbException);
+    EXPECT_FALSE(m_manager.GetRootNode());
+    EXPECT_EQ(m_manager.GetNrRegisteredNodes(), 0u);
+    EXPECT_THROW(m_manager.SetRootNode(m_manager.CreateInnerNode()), CbException);
+    ASSERT_TRUE(m_manager.SetDataManager(m_data, m_data.GetRootNode()));
+
+    Inner root = m_manager.CreateRootNode();
+    EXPECT_EQ(root->GetDescription(), L"Root");
+    EXPECT_EQ(m_manager.GetRootNode(), root);
+    EXPECT_EQ(m_manager.GetNodeByID(root->GetID()), root);
+    EXPECT_FALSE(m_manager.UnsetDataManager());                                     // a root is set
+    EXPECT_THROW(m_manager.SetRootNode(m_manager.CreateInnerNode()), CbException);  // a root is set
+
+    // A thread without write access cannot unset the root.
+    std::thread([&] { m_manager.UnsetRootNode(); }).join();
+    EXPECT_EQ(m_manager.GetRootNode(), root);
+    EXPECT_FALSE(m_manager.UnsetDataManager());
+}
+
+TEST_F(MirrorTest, SetRootMirrorsAndRegistersTheWholeTree) {
+    NamedTree tree = BuildTree("R(A(a1,a2),b)", m_random);
+    for (const auto& [name, node] : tree.nodes) {
+        m_manager.DeleteNode(node);
+    }
+    m_manager.SetRootNode(tree.root);
+    for (const auto& [name, node] : tree.nodes) {
+        EXPECT_TRUE(m_manager.IsNodeInDataManager(node));
+        EXPECT_EQ(m_manager.GetNodeByID(node->GetID()), node);
+    }
+    EXPECT_EQ(tree.root->GetParent(), m_data.GetRootNode());
+    EXPECT_TRUE(mirroredBelow(tree["a2"], tree["A"]));
+
+    {
+        Manager::WriteHandle access = m_manager.GetSingleWriteHandleLocked(tree.root);
+        EXPECT_TRUE(m_manager.IsValid());
+        m_manager.UnsetRootNode();
+    }
+    // Everything left the data manager and the ID map.
+    EXPECT_FALSE(m_manager.GetRootNode());
+    for (const auto& [name, node] : tree.nodes) {
+        EXPECT_FALSE(m_manager.IsNodeInDataManager(node)) << std::string(name.begin(), name.end());
+        EXPECT_FALSE(m_manager.GetNodeByID(node->GetID()));
+    }
+    EXPECT_EQ(tree.inner(L"A")->GetNrChildren(), 0u);
+    EXPECT_FALSE(tree["a1"]->GetFather());
+}
+
+TEST_F(MirrorTest, EditsKeepTheMirrorInStep) {
+    Inner root = m_manager.CreateRootNode();
+    Manager::WriteHandle access = m_manager.GetSingleWriteHandleLocked(root);
+    NamedTree tree = BuildTree("S(A(a1,a2),B(b1))", m_random);
+    EXPECT_FALSE(m_manager.IsNodeInDataManager(tree.root));
+
+    m_manager.AppendChild(root, tree.root, true);
+    EXPECT_TRUE(mirroredBelow(tree["a1"], tree["A"]));
+    EXPECT_TRUE(m_manager.IsValid());
+
+    // Move between mirrored fathers: by a move in the data manager.
+    m_manager.MoveNode(tree.inner(L"B"), tree["a2"], nullptr);
+    EXPECT_TRUE(mirroredBelow(tree["a2"], tree["B"]));
+    EXPECT_TRUE(m_manager.IsValid());
+
+    // Removal takes the subtree out of the data manager; the nodes stay registered.
+    m_manager.RemoveChild(tree.root, tree["A"]);
+    EXPECT_FALSE(m_manager.IsNodeInDataManager(tree["A"]));
+    EXPECT_FALSE(m_manager.IsNodeInDataManager(tree["a1"]));
+    EXPECT_EQ(m_manager.GetNodeByID(tree["a1"]->GetID()), tree["a1"]);
+    EXPECT_TRUE(m_manager.IsValid());
+
+    // Moving an unmirrored node below a mirrored father mirrors it.
+    m_manager.MoveNode(tree.inner(L"B"), tree["A"], nullptr);
+    EXPECT_TRUE(mirroredBelow(tree["a1"], tree["A"]));
+
+    // Replace mirrors and registers the new subtree; exchange leaves the old one detached.
+    NamedTree other = BuildTree("C(c1)", m_random);
+    m_manager.ReplaceChild(tree.inner(L"B"), tree["A"], other.root);
+    EXPECT_TRUE(mirroredBelow(other["c1"], other["C"]));
+    EXPECT_FALSE(m_manager.GetNodeByID(tree["a1"]->GetID()));
+    Leaf fresh = m_manager.CreateLeafNode(MakeModel(1));
+    m_manager.ExchangeChild(tree.inner(L"B"), tree["b1"], fresh);
+    EXPECT_TRUE(mirroredBelow(fresh, tree["B"]));
+    EXPECT_FALSE(m_manager.IsNodeInDataManager(tree["b1"]));
+    EXPECT_TRUE(m_manager.IsValid());
+}
+
+TEST_F(MirrorTest, HandlesAndAccessQueries) {
+    Inner root = m_manager.CreateRootNode();
+    Inner child = m_manager.CreateInnerNode();
+    Inner loose = m_manager.CreateInnerNode();
+    {
+        Manager::WriteHandle access = m_manager.GetSingleWriteHandleLocked(root);
+        m_manager.AppendChild(root, child, true);
+        EXPECT_TRUE(m_manager.IsWriteLocked(child));
+        EXPECT_TRUE(m_manager.IsReadLocked(child));
+    }
+    EXPECT_FALSE(m_manager.GetReadHandle(loose).IsValid());
+    EXPECT_FALSE(m_manager.IsReadLocked(loose));
+    EXPECT_TRUE(m_manager.IsNotManagedOrReadLocked(loose));
+    EXPECT_TRUE(m_manager.IsNotManagedOrWriteLocked(nullptr));
+    EXPECT_FALSE(m_manager.IsReadLocked(child));
+    EXPECT_FALSE(m_manager.IsNotManagedOrReadLocked(child));
+
+    // GetHandle takes tree nodes given as data nodes, and leaves anything else alone.
+    CyDataHandleLockOnly<0> handle;
+    m_manager.GetHandle(CbSmartPointer<const CyNode>(m_data.GetRootNode()), handle);
+    EXPECT_FALSE(handle.IsValid());
+    m_manager.GetHandle(CbSmartPointer<const CyNode>(child), handle);
+    EXPECT_EQ(handle.GetNode(), CbSmartPointer<CyNode>(child));
+
+    // A read lock of the root covers its subtree; IsValid needs it for every node.
+    EXPECT_FALSE(m_manager.IsValid(root));
+    handle = CyDataHandleLockOnly<0>();
+    Manager::ReadHandle read = m_manager.GetSingleReadHandleLocked(root);
+    EXPECT_TRUE(m_manager.IsReadLocked(child));
+    EXPECT_FALSE(m_manager.IsWriteLocked(child));
+    EXPECT_TRUE(m_manager.IsValid(root));
+    EXPECT_TRUE(m_manager.IsValid());
+}
+
+TEST_F(MirrorTest, LockFailuresAreLoggedAndThrown) {
+    LogCapture log(1);
+    Inner root = m_manager.CreateRootNode();
+    Inner loose = m_manager.CreateInnerNode();
+    loose->SetDescription(L"Loose");
+    EXPECT_THROW(m_manager.Lock(), CbException);
+    auto cause = log.LinesContaining("Cause: No locking queries defined!");
+    ASSERT_EQ(cause.size(), 1u);
+    EXPECT_NE(cause[0].find("KaCTransformationNodeManager::Lock"), std::string::npos);
+
+    // An unmirrored node makes no request: the data manager answers "no requests".
+    EXPECT_THROW(m_manager.GetSingleWriteHandleLocked(loose), CbException);
+    EXPECT_EQ(log.LinesContaining("getSingleHandleLocked<Write>(Loose) NoData.").size(), 1u);
+    EXPECT_THROW(m_manager.GetSingleReadHandleLocked(nullptr), CbException);
+    EXPECT_EQ(log.LinesContaining("getSingleHandleLocked<Read>(nullptr) NoData.").size(), 1u);
+
+    // Holding access and asking for more.
+    Inner other = m_manager.CreateInnerNode();
+    Inner second = m_manager.CreateInnerNode();
+    appendLocked(root, other);
+    appendLocked(root, second);
+    Manager::ReadHandle read = m_manager.GetSingleReadHandleLocked(other);
+    second->SetDescription(L"Second");
+    EXPECT_THROW(m_manager.GetSingleWriteHandleLocked(second), CbException);
+    EXPECT_EQ(
+        log.LinesContaining("getSingleHandleLocked<Write>(Second) NotAllLocksReleased.").size(),
+        1u);
+}
+
+TEST_F(MirrorTest, SingleHandleRetriesTimeoutsAndReportsTheWait) {
+    Inner root = m_manager.CreateRootNode();
+    Inner child = m_manager.CreateInnerNode();
+    child->SetDescription(L"Child");
+    appendLocked(root, child);
+    LogCapture log(1);
+    std::atomic<bool> holding{false};
+    std::thread writer([&] {
+        Manager::WriteHandle access = m_manager.GetSingleWriteHandleLocked(root);
+        holding = true;
+        // Hold the access until the reader has timed out twice.
+        while (log.LinesContaining("100ms Timeout, retrying.").size() < 2) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    });
+    while (!holding) {
+        std::this_thread::yield();
+    }
+    Manager::ReadHandle read = m_manager.GetSingleReadHandleLocked(child);
+    writer.join();
+    EXPECT_TRUE(read.IsGranted());
+    EXPECT_EQ(
+        log.LinesContaining("getSingleHandleLocked<Read>(Child) 100ms Timeout, retrying.").size(),
+        2u);
+    auto waited = log.LinesContaining("getSingleHandleLocked<Read>(Child) waited for 200ms.");
+    EXPECT_EQ(waited.size(), 1u);
+}
+
+TEST_F(MirrorTest, IdMapListingAtDebugLevel) {
+    LogCapture log(1);
+    Inner root = m_manager.CreateInnerNode();
+    root->SetDescription(L"Wurzel \u00e4");
+    m_manager.SetRootNode(root);
+    auto lines = log.Lines();
+    auto find = [&](const std::string& text, int from) {
+        for (size_t i = static_cast<size_t>(from); i < lines.size(); ++i) {
+            if (lines[i].find(text) != std::string::npos) {
+                return static_cast<int>(i);
+            }
+        }
+        return -1;
+    };
+    const std::wstring id = root->GetID().ToString();
+    const std::string entry =
+        "id " + std::string(id.begin(), id.end()) + " -> description Wurzel \xc3\xa4";
+    int enter = find("Start ID Map: SetRootNode enter", 0);
+    ASSERT_GE(enter, 0);
+    int exit = find("Start ID Map: SetRootNode exit", enter);
+    ASSERT_GT(exit, enter);
+    int listed = find(entry, exit);
+    EXPECT_GT(listed, exit);
+    EXPECT_GT(find("End ID Map: SetRootNode exit", exit), listed);
+}
+
+TEST_F(ManagerTest, ConsistencyOfUnmirroredTreesAndTheDump) {
+    EXPECT_TRUE(m_manager.IsValid());
+    Inner lone = m_manager.CreateInnerNode();
+    EXPECT_TRUE(m_manager.IsValid(lone));
+
+    NamedTree tree = BuildTree("Root(A(b),c)", m_random);
+    EXPECT_TRUE(m_manager.IsValid());
+    m_manager.DeleteNode(tree["b"]);
+    EXPECT_FALSE(m_manager.IsValid(tree["b"]));
+    EXPECT_FALSE(m_manager.IsValid(tree["A"]));
+    EXPECT_FALSE(m_manager.IsValid());
+    m_manager.RemoveChild(tree.inner(L"A"), tree["b"]);
+    EXPECT_TRUE(m_manager.IsValid());
+
+    KaCDataManager& data = KaCDataManager::GetInstance();
+    ASSERT_TRUE(m_manager.SetDataManager(data, data.GetRootNode()));
+    m_manager.SetRootNode(tree.root);
+    Manager::WriteHandle access = m_manager.GetSingleWriteHandleLocked(tree.root);
+    m_manager.AppendChild(tree.inner(L"A"), tree["b"], true);
+    CbStreamWriteASCIIString text;
+    m_manager.dump(text);
+    EXPECT_EQ(text.GetString(),
+              "\n--------------------------------------------------------------------\n"
+              "KaCTransformationNodeManager:\n\nRoot\n A\n  b[leaf]\n c[leaf]\n");
+}

@@ -1,0 +1,253 @@
+#include <gtest/gtest.h>
+
+#include "platform/abacus/CyExceptionNotInvertible.h"
+#include "platform/granary/KaCModelSerializationIDMapper.h"
+#include "platform/harbor/CbExceptionWrongFileVersion.h"
+#include "platform/harbor/CbFactory.h"
+#include "platform/harbor/CbStreamReadBinaryBuffer.h"
+#include "platform/harbor/CbStreamWriteBinaryBuffer.h"
+#include "platform/velmar/VelmarDepthImage.h"
+#include "tests/support/TreeTestSupport.h"
+#include "transformationtree/nodevectors/KaCNodeVector.h"
+#include "transformationtree/nodevectors/KaCNodeVectorVelmar.h"
+#include "transformationtree/persistence/KaCTransformationNodeSerializationIDMapper.h"
+#include "transformationtree/persistence/KaCTransformationTreeComparator.h"
+#include "transformationtree/persistence/KaCTransformationTreeSerializer.h"
+
+using namespace TreeTestSupport;
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using Mapper = KaCTransformationNodeSerializationIDMapper;
+
+Mapper& mapper() {
+    return Mapper::GetInstance();
+}
+
+template <class Write>
+Bytes record(Write write) {
+    CbStreamWriteBinaryBuffer stream;
+    write(stream);
+    return stream.GetBuffer();
+}
+
+// Reads `bytes` into `node` as a structure record while `mapped` nodes and models are known.
+void readStructure(const Node& node, const Bytes& bytes, const std::vector<Node>& mapped = {}) {
+    mapper().ClearMapping();
+    KaCModelSerializationIDMapper::GetInstance().ClearMapping();
+    for (const Node& known : mapped) {
+        mapper().SetNode(known->GetID(), known);
+        if (known->GetModel()) {
+            KaCModelSerializationIDMapper::GetInstance().SetModel(known->GetModel()->GetId(),
+                                                                  known->GetModel());
+        }
+    }
+    CbStreamReadBinaryBuffer stream(bytes);
+    node->SerializeStructure(stream);
+    EXPECT_EQ(stream.GetRemaining(), 0u);
+    mapper().ClearMapping();
+    KaCModelSerializationIDMapper::GetInstance().ClearMapping();
+}
+
+template <class T>
+CbSmartPointer<T> create(const wchar_t* className) {
+    return CbCreateByName<T>(className);
+}
+
+}  // namespace
+
+TEST_F(PersistenceTest, SerializationIdMapperRecords) {
+    Leaf leaf = m_manager.CreateLeafNode(MakeModel(1));
+    mapper().ClearMapping();
+    Bytes nullReference = record([](auto& s) { mapper().WriteNodeByReference(s, nullptr); });
+    EXPECT_EQ(nullReference, Bytes(16, 0));
+    CbStreamReadBinaryBuffer nullStream(nullReference);
+    EXPECT_FALSE(mapper().ReadNodeByReference(nullStream));
+
+    Bytes instantiation = record([&](auto& s) { mapper().WriteNodeForInstantiation(s, leaf); });
+    EXPECT_EQ(mapper().GetNode(leaf->GetID()), leaf);
+    mapper().ClearMapping();
+    CbStreamReadBinaryBuffer stream(instantiation);
+    Node made = mapper().ReadNodeAndInstantiate(stream);
+    ASSERT_TRUE(made);
+    EXPECT_NE(made, leaf);
+    EXPECT_TRUE(made->Is(KaCTransformationNodeLeaf::RTTI));
+    EXPECT_EQ(made->GetID(), leaf->GetID());
+    EXPECT_EQ(mapper().GetNode(leaf->GetID()), made);
+    EXPECT_FALSE(made->IsVisible());
+
+    // The abstract base has no factory: the ID is mapped to no node, and listed.
+    CbStreamWriteBinaryBuffer abstract;
+    abstract.WriteWideString(L"KaCTransformationNode");
+    CyUniqueID abstractId;
+    abstractId.Serialize(abstract);
+    CbStreamReadBinaryBuffer abstractStream(abstract.GetBuffer());
+    EXPECT_FALSE(mapper().ReadNodeAndInstantiate(abstractStream));
+    EXPECT_FALSE(mapper().GetNode(abstractId));
+    EXPECT_FALSE(mapper().GetNode(CyUniqueID()));  // asking adds no entry
+
+    CbArray<CyUniqueID, 0, CbArrayPolicyConstructDefault> ids;
+    ids.Add(CyUniqueID());
+    ids.Add(CyUniqueID());
+    CbWeakPointer<KaCTransformationNode> first = made;
+    {
+        Inner replacement = m_manager.CreateInnerNode();
+        mapper().SetNode(leaf->GetID(), replacement);
+        EXPECT_EQ(mapper().GetNode(leaf->GetID()), replacement);
+    }
+    made = nullptr;
+    EXPECT_FALSE(first.Lock());  // the map released the earlier node
+    mapper().SetNode(CyUniqueID(), nullptr);
+    mapper().ListMappedModelIDs(ids);
+    EXPECT_EQ(ids.GetSize(), 5u);
+    mapper().ClearMapping();
+}
+
+TEST_F(PersistenceTest, StructureRecordsOfEveryVersion) {
+    NamedTree tree = BuildTree("R(A(a1,a2),b)", m_random);
+    Leaf a1 = tree.leaf(L"a1");
+    a1->IsKeyframe(true);
+    a1->SetIsNewEntryScan(true);
+    a1->SetCleanedUp(true);
+
+    // A leaf reads back its father and its fields (compared in full by WholeTreesRoundTrip),
+    // but for the cleaned-up flag, which is not stored.
+    Bytes leafRecord = record([&](auto& s) { a1->SerializeStructure(s); });
+    auto copy = create<KaCTransformationNodeLeaf>(L"KaCTransformationNodeLeaf");
+    readStructure(copy, leafRecord, {tree["A"], a1});
+    EXPECT_EQ(copy->GetFather(), tree["A"]);
+    EXPECT_TRUE(copy->IsVisible() && copy->IsKeyframe() && copy->IsNewEntryScan());
+    EXPECT_FALSE(copy->IsCleanedUp());
+
+    // Older leaf records carry fewer flags; the rest keep their values.
+    Bytes base = record([&](auto& s) { a1->KaCTransformationNode::SerializeStructure(s); });
+    for (uint32_t version : {1u, 2u}) {
+        Bytes old = base;
+        Bytes tail = record([&](auto& s) {
+            s.WriteVersion(version);
+            if (version == 2) {
+                s.WriteBool(true);
+            }
+        });
+        old.insert(old.end(), tail.begin(), tail.end());
+        auto fresh = create<KaCTransformationNodeLeaf>(L"KaCTransformationNodeLeaf");
+        readStructure(fresh, old, {tree["A"], a1});
+        EXPECT_FALSE(fresh->IsKeyframe());
+        EXPECT_EQ(fresh->IsNewEntryScan(), version == 2);
+    }
+
+    // Unknown versions: base 2, inner 2, leaf 4.
+    auto reject = [&](const Node& node, Bytes bytes, size_t versionAt, uint8_t version) {
+        bytes[versionAt] = version;
+        CbStreamReadBinaryBuffer stream(bytes);
+        EXPECT_THROW(node->SerializeStructure(stream), CbExceptionWrongFileVersion);
+    };
+    reject(create<KaCTransformationNodeLeaf>(L"KaCTransformationNodeLeaf"), leafRecord, 0, 2);
+    reject(create<KaCTransformationNodeLeaf>(L"KaCTransformationNodeLeaf"), leafRecord, base.size(),
+           4);
+    Bytes innerRecord = record([&](auto& s) { tree["A"]->SerializeStructure(s); });
+    Bytes innerBase =
+        record([&](auto& s) { tree["A"]->KaCTransformationNode::SerializeStructure(s); });
+    reject(create<KaCTransformationNodeInner>(L"KaCTransformationNodeInner"), innerRecord,
+           innerBase.size(), 2);
+}
+
+TEST_F(PersistenceTest, InnerRecordsReplaceChildrenAndPushRevisions) {
+    NamedTree tree = BuildTree("R(A(a1,a2,a3),b)", m_random);
+    Inner A = tree.inner(L"A");
+    CbSmartPointer<KaCModelCCT> model = MakeModel(2);
+    model->SetFilename(L"model");
+    A->SetModel(model, 9);
+    A->SetNodeRevision(500, 1);
+    A->SetNodeRevision(501, 2);
+    Bytes innerRecord = record([&](auto& s) { A->SerializeStructure(s); });
+
+    auto copy = create<KaCTransformationNodeInner>(L"KaCTransformationNodeInner");
+    copy->SetDescription(L"will be replaced");
+    readStructure(copy, innerRecord, {tree.root, A, tree["a1"], tree["a2"], tree["a3"]});
+    EXPECT_EQ(copy->GetModel(), A->GetModel());
+    EXPECT_EQ(copy->GetModelRevision(), 9);
+    EXPECT_EQ(model->GetFilename(), L"model");  // reading the description renames nothing
+    ASSERT_EQ(copy->GetNrChildren(), 3u);
+    EXPECT_EQ(*copy->BeginChild(), tree["a1"]);
+    EXPECT_EQ(copy->BackChild(), tree["a3"]);
+    Inner later = m_manager.CreateInnerNode();
+    EXPECT_GE(later->GetNodeRevision(1), 502);
+
+    // Unresolved children leave no empty entries; an empty child list releases the old one.
+    readStructure(copy, innerRecord, {tree["a2"]});
+    ASSERT_EQ(copy->GetNrChildren(), 1u);
+    EXPECT_EQ(copy->FrontChild(), tree["a2"]);
+    EXPECT_FALSE(copy->GetFather());
+    EXPECT_FALSE(copy->GetModel());
+    Inner empty = m_manager.CreateInnerNode();
+    readStructure(copy, record([&](auto& s) { empty->SerializeStructure(s); }));
+    EXPECT_EQ(copy->GetNrChildren(), 0u);
+}
+
+TEST_F(PersistenceTest, WholeTreesRoundTrip) {
+    for (int round = 0; round < 8; ++round) {
+        Inner root = BuildRandomTree(m_random, 10 + round * 15);
+        int index = 0;
+        for (auto it = root->BeginNode(); it; ++it, ++index) {
+            KaCTransformationNode& node = *it.GetCurrentNode();
+            node.SetDescription(L"Knoten \u00fc\u00df " + std::to_wstring(index));
+            node.SetVisible(index % 3 == 0);
+            if (node.IsLeaf()) {
+                auto& leaf = static_cast<KaCTransformationNodeLeaf&>(node);
+                leaf.IsKeyframe(index % 2 == 0);
+                leaf.SetIsNewEntryScan(index % 5 == 0);
+            } else if (index % 4 == 1) {
+                static_cast<KaCTransformationNodeInner&>(node).SetModel(MakeModel(3, index), index);
+            }
+        }
+        Bytes bytes = record([&](auto& s) { KaCTransformationTreeSerializer::Write(s, root); });
+        CbStreamReadBinaryBuffer stream(bytes);
+        Inner read = KaCTransformationTreeSerializer::Read(stream, false);
+        EXPECT_EQ(stream.GetRemaining(), 0u);
+        EXPECT_EQ(KaCTransformationTreeComparator::FirstDifference(root, read), L"")
+            << "round " << round;
+        EXPECT_NE(read, root);
+        // Read nodes are named after their own IDs.
+        EXPECT_EQ(read->BackLeaf()->GetName(), read->BackLeaf()->GetID().ToString());
+        // A second, registered, read conflicts with the registered original.
+        CbStreamReadBinaryBuffer again(bytes);
+        EXPECT_THROW(KaCTransformationTreeSerializer::Read(again, true), CbException);
+    }
+    // The comparator does see a difference.
+    NamedTree one = BuildTree("R(a,b)", m_random);
+    Bytes bytes = record([&](auto& s) { KaCTransformationTreeSerializer::Write(s, one.root); });
+    CbStreamReadBinaryBuffer stream(bytes);
+    Inner read = KaCTransformationTreeSerializer::Read(stream, false);
+    read->BackChild()->SetDescription(L"changed");
+    EXPECT_NE(KaCTransformationTreeComparator::FirstDifference(one.root, read), L"");
+}
+
+TEST_F(PersistenceTest, WholeTreeReaderRefusesBadBytes) {
+    NamedTree tree = BuildTree("R(A(a1,a2),B(b1),c)", m_random);
+    Bytes bytes = record([&](auto& s) { KaCTransformationTreeSerializer::Write(s, tree.root); });
+    const size_t registered = m_manager.GetNrRegisteredNodes();
+    for (size_t length = 0; length < bytes.size(); length += 7) {
+        CbStreamReadBinaryBuffer truncated(bytes.data(), length);
+        EXPECT_THROW(KaCTransformationTreeSerializer::Read(truncated), CbException) << length;
+    }
+    Bytes wrongVersion = bytes;
+    wrongVersion[0] = 9;
+    CbStreamReadBinaryBuffer versionStream(wrongVersion);
+    EXPECT_THROW(KaCTransformationTreeSerializer::Read(versionStream), CbExceptionWrongFileVersion);
+
+    // Flipped bytes either still give a tree or are refused; never a crash or a half tree.
+    std::mt19937 random(5);
+    for (int i = 0; i < 300; ++i) {
+        Bytes corrupted = bytes;
+        corrupted[random() % corrupted.size()] ^= static_cast<uint8_t>(1 + random() % 255);
+        CbStreamReadBinaryBuffer stream(corrupted);
+        try {
+            Inner read = KaCTransformationTreeSerializer::Read(stream, false);
+            EXPECT_GE(read->GetNrChildren(), 1u);
+        } catch (const CbException&) {
+        }
+    }
+    EXPECT_EQ(m_manager.GetNrRegisteredNodes(), registered);
+}

@@ -1,7 +1,0 @@
-#include "transformationtree/KaCNodeVector.h"
-
-CB_DEFINE_RTTI(KaCNodeVector, nullptr, &KaCNodeVector::CreateByFactory,
-               &KaCNodeVector::CloneByFactory)
-
-const char* const KaCNodeVector::ms_sourceFile = __FILE__;
-const int KaCNodeVector::ms_sourceLine = __LINE__;

@@ -1,5 +1,0 @@
-#include "transformationtree/KaCSessionTransformationTree.h"
-
-KaCSessionTransformationTree::KaCSessionTransformationTree(Inner root) {
-    SetRoot(std::move(root));
-}

@@ -1,0 +1,433 @@
+#include "transformationtree/nodes/KaCTransformationNodeInner.h"
+
+#include <algorithm>
+
+#include "platform/harbor/CbExceptionWrongFileVersion.h"
+#include "platform/harbor/CbStreamReadBinary.h"
+#include "platform/harbor/CbStreamWriteBinary.h"
+#include "transformationtree/nodes/KaCTransformationNodeLeaf.h"
+#include "transformationtree/nodevectors/KaCNodeVector.h"
+#include "transformationtree/persistence/KaCTransformationNodeSerializationIDMapper.h"
+
+CB_DEFINE_RTTI(KaCTransformationNodeInner, &KaCTransformationNode::RTTI,
+               &KaCTransformationNodeInner::CreateByFactory,
+               &KaCTransformationNodeInner::CloneByFactory)
+
+namespace {
+constexpr uint32_t c_innerRecordVersion = 1;
+// Bytes of one node reference in a stream: the 16 bytes of an ID.
+constexpr uint64_t c_nodeReferenceBytes = 16;
+}  // namespace
+
+KaCTransformationNodeInner::KaCTransformationNodeInner() = default;
+
+KaCTransformationNodeInner::KaCTransformationNodeInner(const KaCTransformationNodeInner& other)
+    : KaCTransformationNode(other)
+    , m_children(other.m_children)
+    , m_modelRevisionStamp(other.m_modelRevisionStamp) {}
+
+KaCTransformationNodeInner::~KaCTransformationNodeInner() = default;
+
+IObject* KaCTransformationNodeInner::CreateByFactory() {
+    return new KaCTransformationNodeInner();
+}
+
+IObject* KaCTransformationNodeInner::CloneByFactory(const IObject& object) {
+    return new KaCTransformationNodeInner(dynamic_cast<const KaCTransformationNodeInner&>(object));
+}
+
+// --- Children
+
+KaCTransformationNodeInner::ChildList::iterator KaCTransformationNodeInner::LastChild() {
+    return m_children.empty() ? m_children.end() : m_children.end() - 1;
+}
+
+KaCTransformationNodeInner::ChildList::const_iterator KaCTransformationNodeInner::LastChild()
+    const {
+    return m_children.empty() ? m_children.end() : m_children.end() - 1;
+}
+
+KaCTransformationNodeInner::ChildList::iterator KaCTransformationNodeInner::FindChild(
+    CbSmartPointer<KaCTransformationNode> child) {
+    return std::find(m_children.begin(), m_children.end(), child);
+}
+
+KaCTransformationNodeInner::ChildList::const_iterator KaCTransformationNodeInner::FindChild(
+    CbSmartPointer<const KaCTransformationNode> child) const {
+    return std::find_if(
+        m_children.begin(), m_children.end(),
+        [&](const CbSmartPointer<KaCTransformationNode>& c) { return c.Get() == child.Get(); });
+}
+
+CbSmartPointer<KaCTransformationNode> KaCTransformationNodeInner::FrontChild() {
+    return m_children.empty() ? nullptr : m_children.front();
+}
+
+CbSmartPointer<KaCTransformationNode> KaCTransformationNodeInner::BackChild() {
+    return m_children.empty() ? nullptr : m_children.back();
+}
+
+CbSmartPointer<const KaCTransformationNode> KaCTransformationNodeInner::FrontChild() const {
+    return m_children.empty() ? nullptr : m_children.front();
+}
+
+CbSmartPointer<const KaCTransformationNode> KaCTransformationNodeInner::BackChild() const {
+    return m_children.empty() ? nullptr : m_children.back();
+}
+
+// --- Model slot
+
+void KaCTransformationNodeInner::SetModel(CbSmartPointer<const KaCModelCCT> model,
+                                          int64_t revision) {
+    m_modelRevisionStamp = revision;
+    m_model = std::move(model);
+}
+
+void KaCTransformationNodeInner::DeleteModel() {
+    m_modelRevisionStamp = -1;
+    m_model = nullptr;
+}
+
+void KaCTransformationNodeInner::AssumeAttributes(
+    CbSmartPointer<const KaCTransformationNode> source, EAttributesToCopy what) {
+    if (source->IsLeaf()) {
+        return;
+    }
+    KaCTransformationNode::AssumeAttributes(source, what);
+    const auto& inner = static_cast<const KaCTransformationNodeInner&>(*source);
+    if (inner.GetNrChildren() == GetNrChildren() && what == eAttributesAndModel) {
+        m_model = inner.m_model;
+        m_modelRevisionStamp = inner.m_modelRevisionStamp;
+    }
+}
+
+// --- Revisions of the subtree
+
+int64_t KaCTransformationNodeInner::GetNodeRevisionSubtree(unsigned int mask) const {
+    int64_t revision = GetNodeRevision(mask);
+    for (const CbSmartPointer<KaCTransformationNode>& child : m_children) {
+        revision = std::max(revision, child->GetNodeRevisionSubtree(mask));
+    }
+    return revision;
+}
+
+void KaCTransformationNodeInner::UpdateNodeRevisionSubtree(int64_t* revisions) {
+    // Lock one node at a time: never hold this node's lock while a child takes its own.
+    int64_t running[2];
+    readNodeRevisions(running);
+    for (const CbSmartPointer<KaCTransformationNode>& child : m_children) {
+        int64_t childRevisions[2] = {-1, -1};
+        child->UpdateNodeRevisionSubtree(childRevisions);
+        running[0] = std::max(running[0], childRevisions[0]);
+        running[1] = std::max(running[1], childRevisions[1]);
+    }
+    // Revisions may have risen meanwhile: the raise keeps the larger value.
+    raiseNodeRevisions(running);
+    if (revisions != nullptr) {
+        revisions[0] = running[0];
+        revisions[1] = running[1];
+    }
+}
+
+int64_t KaCTransformationNodeInner::GetDataNodeRevisionSubtree() const {
+    KaCNodeVector leaves(CbSmartPointer<const KaCTransformationNode>(this),
+                         KaCNodeVector::eLeafNodes, c_matIdentityD, 1);
+    int64_t revision = -1;
+    for (const KaCNodeAccelerated& element : leaves) {
+        revision = std::max(revision, element.nodeRevisions[0]);
+    }
+    return revision;
+}
+
+// --- Structure record
+
+void KaCTransformationNodeInner::SerializeStructure(CbStreamWriteBinary& stream) const {
+    KaCTransformationNode::SerializeStructure(stream);
+    KaCTransformationNodeSerializationIDMapper& nodes =
+        KaCTransformationNodeSerializationIDMapper::GetInstance();
+    stream.WriteUInt32(c_innerRecordVersion);
+    stream.WriteInt64(m_modelRevisionStamp);
+    stream.WriteUInt32(static_cast<uint32_t>(m_children.size()));
+    for (const CbSmartPointer<KaCTransformationNode>& child : m_children) {
+        nodes.WriteNodeByReference(stream, child);
+    }
+}
+
+void KaCTransformationNodeInner::SerializeStructure(CbStreamReadBinary& stream) {
+    KaCTransformationNode::SerializeStructure(stream);
+    uint32_t version = stream.ReadVersion(c_innerRecordVersion);
+    if (version != c_innerRecordVersion) {
+        CB_THROW(CbExceptionWrongFileVersion,
+                 "KaCTransformationNodeInner: unknown structure record version " +
+                     std::to_string(version));
+    }
+    readStructureVersion1(stream);
+}
+
+void KaCTransformationNodeInner::readStructureVersion1(CbStreamReadBinary& stream) {
+    m_modelRevisionStamp = stream.ReadInt64();
+    uint32_t count = stream.ReadCount(c_nodeReferenceBytes, "child reference");
+    KaCTransformationNodeSerializationIDMapper& nodes =
+        KaCTransformationNodeSerializationIDMapper::GetInstance();
+    // The old children go first; a failure part way keeps the children read before it.
+    m_children.clear();
+    m_children.reserve(count);
+    for (uint32_t i = 0; i < count; ++i) {
+        // A reference that resolves to no node leaves no entry: the rest of the library
+        // relies on child lists without empty slots.
+        if (CbSmartPointer<KaCTransformationNode> child = nodes.ReadNodeByReference(stream)) {
+            m_children.push_back(std::move(child));
+        }
+    }
+}
+
+// --- Walks with this node as traversal root
+
+KaCTransformationNode::KaNNodeIterator KaCTransformationNodeInner::BeginNode() {
+    KaNNodeIterator it;
+    it.startAt(this, true);
+    return it;
+}
+
+KaCTransformationNode::KaNNodeIterator KaCTransformationNodeInner::EndNode() {
+    KaNNodeIterator it;
+    it.startAt(this, false);
+    return it;
+}
+
+KaCTransformationNode::KaNNodeIterator KaCTransformationNodeInner::LastNode() {
+    KaNNodeIterator it;
+    if (m_children.empty()) {
+        it.startAt(this, true);
+    } else {
+        it.startDescent(this, &KaNNodeIterator::hasChildren, true);
+    }
+    return it;
+}
+
+CbSmartPointer<KaCTransformationNode> KaCTransformationNodeInner::BackNode() {
+    return LastNode().GetCurrentNode();
+}
+
+KaCTransformationNode::KaNNodeIterator KaCTransformationNodeInner::Find(
+    CbSmartPointer<KaCTransformationNode> node) {
+    KaNNodeIterator it;
+    it.startAt(this, false);
+    if (node.Get() == this) {
+        it.m_atRoot = true;
+        return it;
+    }
+    // The chain from `node` up to (not including) this node; End when it never gets here.
+    std::vector<KaCTransformationNode*> chain;
+    for (KaCTransformationNode* c = node.Get(); c != this;) {
+        if (c == nullptr) {
+            return it;
+        }
+        chain.push_back(c);
+        c = c->GetFather().Get();
+    }
+    KaCTransformationNodeInner* father = this;
+    for (auto entry = chain.rbegin(); entry != chain.rend(); ++entry) {
+        it.append(father->FindChild(CbSmartPointer<KaCTransformationNode>(*entry)));
+        father = static_cast<KaCTransformationNodeInner*>(*entry);
+    }
+    return it;
+}
+
+KaCTransformationNode::KaNLeafNodeIterator KaCTransformationNodeInner::Find(
+    CbSmartPointer<KaCTransformationNodeLeaf> leaf) {
+    KaNLeafNodeIterator it;
+    static_cast<KaNNodeIterator&>(it) = Find(CbSmartPointer<KaCTransformationNode>(leaf));
+    if (!leaf || it.m_path.empty()) {
+        return EndLeaf();
+    }
+    return it;
+}
+
+KaCTransformationNode::KaNLeafNodeIterator KaCTransformationNodeInner::BeginLeaf() {
+    KaNLeafNodeIterator it;
+    it.startDescent(this, &KaNLeafNodeIterator::descendsInto, false);
+    if (!it.m_path.empty() && !it.GetCurrentNode()->IsLeaf()) {
+        ++it;
+    }
+    return it;
+}
+
+KaCTransformationNode::KaNLeafNodeIterator KaCTransformationNodeInner::LastLeaf() {
+    KaNLeafNodeIterator it;
+    it.startDescent(this, &KaNLeafNodeIterator::descendsInto, true);
+    if (!it.m_path.empty() && !it.GetCurrentNode()->IsLeaf()) {
+        --it;
+    }
+    return it;
+}
+
+KaCTransformationNode::KaNLeafNodeIterator KaCTransformationNodeInner::EndLeaf() {
+    KaNLeafNodeIterator it;
+    it.startAt(this, false);
+    return it;
+}
+
+CbSmartPointer<KaCTransformationNodeLeaf> KaCTransformationNodeInner::FrontLeaf() {
+    KaNLeafNodeIterator it = BeginLeaf();
+    return it ? CbStaticCast<KaCTransformationNodeLeaf>(
+                    CbSmartPointer<KaCTransformationNode>(it.GetCurrentNode()))
+              : nullptr;
+}
+
+CbSmartPointer<KaCTransformationNodeLeaf> KaCTransformationNodeInner::BackLeaf() {
+    KaNLeafNodeIterator it = LastLeaf();
+    return it ? CbStaticCast<KaCTransformationNodeLeaf>(
+                    CbSmartPointer<KaCTransformationNode>(it.GetCurrentNode()))
+              : nullptr;
+}
+
+KaCTransformationNode::KaNKeyFrameNodeIterator KaCTransformationNodeInner::BeginKeyframe() {
+    KaNKeyFrameNodeIterator it;
+    it.startDescent(this, &KaNLeafNodeIterator::descendsInto, false);
+    if (!it.m_path.empty() && !KaNKeyFrameNodeIterator::isKeyframeLeaf(*it.GetCurrentNode())) {
+        ++it;
+    }
+    return it;
+}
+
+KaCTransformationNode::KaNCachedLeafNodeIterator KaCTransformationNodeInner::BeginCachedLeaf() {
+    KaNCachedLeafNodeIterator it;
+    it.startDescent(this, &KaNCachedLeafNodeIterator::descendsIntoUncached, false);
+    // A leaf without model is passed over here although a step may rest on it.
+    if (!it.m_path.empty() && !it.GetCurrentNode()->GetModel()) {
+        ++it;
+    }
+    return it;
+}
+
+KaCTransformationNode::KaNCachedLeafNodeIterator KaCTransformationNodeInner::LastCachedLeaf() {
+    KaNCachedLeafNodeIterator it;
+    it.startDescent(this, &KaNCachedLeafNodeIterator::descendsIntoUncached, true);
+    if (!it.m_path.empty() && !KaNCachedLeafNodeIterator::IsCachedLeaf(*it.GetCurrentNode())) {
+        --it;
+    }
+    return it;
+}
+
+KaCTransformationNode::KaNCachedLeafNodeIterator KaCTransformationNodeInner::EndCachedLeaf() {
+    KaNCachedLeafNodeIterator it;
+    it.startAt(this, false);
+    return it;
+}
+
+CbSmartPointer<KaCTransformationNode> KaCTransformationNodeInner::FrontCachedLeaf() {
+    KaNCachedLeafNodeIterator it = BeginCachedLeaf();
+    return it ? it.GetCurrentNode() : nullptr;
+}
+
+CbSmartPointer<KaCTransformationNode> KaCTransformationNodeInner::BackCachedLeaf() {
+    KaNCachedLeafNodeIterator it = LastCachedLeaf();
+    return it ? it.GetCurrentNode() : nullptr;
+}
+
+KaCTransformationNode::KaNInnerNodeIterator KaCTransformationNodeInner::BeginInner() {
+    KaNInnerNodeIterator it;
+    it.startAt(this, true);
+    return it;
+}
+
+KaCTransformationNode::KaNInnerNodeIterator KaCTransformationNodeInner::LastInner() {
+    KaNInnerNodeIterator it;
+    static_cast<KaNNodeIterator&>(it) = LastNode();
+    if (!it.m_path.empty() && it.GetCurrentNode()->IsLeaf()) {
+        --it;
+    }
+    return it;
+}
+
+KaCTransformationNode::KaNInnerNodeIterator KaCTransformationNodeInner::EndInner() {
+    KaNInnerNodeIterator it;
+    it.startAt(this, false);
+    return it;
+}
+
+// --- Counts and extent
+
+bool KaCTransformationNodeInner::EmptyLeafs() {
+    return BeginLeaf() == EndLeaf();
+}
+
+uint64_t KaCTransformationNodeInner::GetNrLeafNodes() const {
+    auto* self = const_cast<KaCTransformationNodeInner*>(this);
+    uint64_t count = 0;
+    for (KaNLeafNodeIterator it = self->BeginLeaf(); it; ++it) {
+        ++count;
+    }
+    return count;
+}
+
+uint64_t KaCTransformationNodeInner::GetNrCachedLeafNodes() {
+    uint64_t count = 0;
+    for (KaNCachedLeafNodeIterator it = BeginCachedLeaf(), end = EndCachedLeaf(); it != end; ++it) {
+        ++count;
+    }
+    return count;
+}
+
+CyBoundingBox3D KaCTransformationNodeInner::GetBoundingBox(const CbMatrix4Rd& trafo) const {
+    auto* self = const_cast<KaCTransformationNodeInner*>(this);
+    CyBoundingBox3D box;
+    const CbMatrix4Rf frame(trafo);
+    for (KaNLeafNodeIterator it = self->BeginLeaf(); it; ++it) {
+        CbSmartPointer<const KaCModelCCT> model = it.GetCurrentNode()->GetModel();
+        if (!model) {
+            continue;
+        }
+        CyBoundingBox3D modelBox = model->GetBoundingBox();
+        modelBox.Transform(CbMatrix4Rf(it.GetCurrentTrafo()) * frame);
+        box.Extend(modelBox);
+    }
+    return box;
+}
+
+// --- Surfels below this node
+
+KaCTransformationNode::KaNSurfelIterator KaCTransformationNodeInner::BeginSurfel() {
+    KaNSurfelIterator it;
+    it.m_current = BeginLeaf();
+    it.m_end = EndLeaf();
+    if (it.m_current != it.m_end) {
+        it.m_container = KaNSurfelIterator::containerOf(*it.m_current.GetCurrentNode());
+    }
+    return it;
+}
+
+KaCTransformationNode::KaNRandomAccessSurfelIterator KaCTransformationNodeInner::GetRas() {
+    KaNRandomAccessSurfelIterator ras;
+    for (KaNLeafNodeIterator it = BeginLeaf(), end = EndLeaf(); it != end; ++it) {
+        ras.addImage(it.GetCurrentNode()->GetModel(), it.GetCurrentTrafo());
+    }
+    ras.finish();
+    return ras;
+}
+
+KaCTransformationNode::KaNRandomSamplingSurfelIterator KaCTransformationNodeInner::BeginRss(
+    int every) {
+    KaNRandomSamplingSurfelIterator rss(GetRas());
+    rss.Init(every);
+    return rss;
+}
+
+// --- Model of the subtree
+
+void KaCTransformationNodeInner::CreateModel(bool useCollectionType4, float cellSize,
+                                             float samplerParameter) {
+    // The cached leaves stand for their subtrees: models built below are used, not redone.
+    KaCNodeVector cachedLeaves(CbSmartPointer<const KaCTransformationNode>(this),
+                               KaCNodeVector::eCachedLeafNodes, c_matIdentityD, 0);
+    KaCModelCCT::ESurfelCollectionType type = useCollectionType4
+                                                  ? KaCModelCCT::eSurfelCollectionTypeHighResolution
+                                                  : KaCModelCCT::eSurfelCollectionTypeStandard;
+    CbSmartPointer<KaCSurfelCollectionCCT> collection =
+        ComputeSubsampling(cachedLeaves, type, cellSize, samplerParameter, nullptr);
+    CbSmartPointer<const KaCModelCCT> model = KaCModelCCT::Create(collection, true);
+    // Only now that the new model exists is the old one replaced.
+    m_modelRevisionStamp = -1;
+    m_model = std::move(model);
+}

@@ -1,0 +1,222 @@
+#include "transformationtree/nodes/KaCTransformationNodeLeaf.h"
+
+#include "platform/harbor/CbExceptionWrongFileVersion.h"
+#include "platform/harbor/CbStreamReadBinary.h"
+#include "platform/harbor/CbStreamWriteBinary.h"
+
+CB_DEFINE_RTTI(KaCTransformationNodeLeaf, &KaCTransformationNode::RTTI,
+               &KaCTransformationNodeLeaf::CreateByFactory,
+               &KaCTransformationNodeLeaf::CloneByFactory)
+
+namespace {
+constexpr uint32_t c_leafRecordVersion = 3;
+}  // namespace
+
+KaCTransformationNodeLeaf::KaCTransformationNodeLeaf() = default;
+
+KaCTransformationNodeLeaf::KaCTransformationNodeLeaf(CbSmartPointer<const KaCModelCCT> model)
+    : KaCTransformationNode(std::move(model)) {
+    SetVisible(true);
+}
+
+KaCTransformationNodeLeaf::KaCTransformationNodeLeaf(const KaCTransformationNodeLeaf& other)
+    : KaCTransformationNode(other)
+    , m_newEntryScan(other.m_newEntryScan)
+    , m_modelRenewed(other.m_modelRenewed)
+    , m_keyframe(false)
+    , m_time(other.m_time) {}
+
+KaCTransformationNodeLeaf::~KaCTransformationNodeLeaf() = default;
+
+IObject* KaCTransformationNodeLeaf::CreateByFactory() {
+    return new KaCTransformationNodeLeaf();
+}
+
+IObject* KaCTransformationNodeLeaf::CloneByFactory(const IObject& object) {
+    return new KaCTransformationNodeLeaf(dynamic_cast<const KaCTransformationNodeLeaf&>(object));
+}
+
+CyBoundingBox3D KaCTransformationNodeLeaf::GetBoundingBox(const CbMatrix4Rd& /*trafo*/) const {
+    if (!m_model) {
+        return CyBoundingBox3D();
+    }
+    CbSmartPointer<const KaCSurfelCollectionCCT> collection =
+        m_model->GetSurfelCollection(KaCModelCCT::eSurfelCollectionTypeStandard);
+    return collection ? collection->GetBoundingBox() : CyBoundingBox3D();
+}
+
+void KaCTransformationNodeLeaf::AssumeAttributes(CbSmartPointer<const KaCTransformationNode> source,
+                                                 EAttributesToCopy what) {
+    if (source->IsLeaf()) {
+        KaCTransformationNode::AssumeAttributes(source, what);
+    }
+}
+
+void KaCTransformationNodeLeaf::UpdateNodeRevisionSubtree(int64_t* revisions) {
+    if (revisions != nullptr) {
+        readNodeRevisions(revisions);
+    }
+}
+
+void KaCTransformationNodeLeaf::RenewModel(CbSmartPointer<const KaCModelCCT> model) {
+    if (m_modelRenewed) {
+        return;
+    }
+    if (model != m_model) {
+        m_model = std::move(model);
+    }
+    NewNodeRevision(0xFFFFFFFFu);
+}
+
+void KaCTransformationNodeLeaf::AssumeAttributesIncrementVersion(
+    CbSmartPointer<const KaCTransformationNode> source) {
+    AssumeAttributes(source, eAttributesAndModel);
+}
+
+// --- Structure record
+
+void KaCTransformationNodeLeaf::SerializeStructure(CbStreamWriteBinary& stream) const {
+    KaCTransformationNode::SerializeStructure(stream);
+    stream.WriteVersion(c_leafRecordVersion);
+    writeStructureVersion3(stream);
+}
+
+void KaCTransformationNodeLeaf::SerializeStructure(CbStreamReadBinary& stream) {
+    KaCTransformationNode::SerializeStructure(stream);
+    switch (uint32_t version = stream.ReadVersion(c_leafRecordVersion)) {
+        case 1:
+            readStructureVersion1(stream);
+            break;
+        case 2:
+            readStructureVersion2(stream);
+            break;
+        case 3:
+            readStructureVersion3(stream);
+            break;
+        default:
+            CB_THROW(CbExceptionWrongFileVersion,
+                     "KaCTransformationNodeLeaf: unknown structure record version " +
+                         std::to_string(version));
+    }
+}
+
+void KaCTransformationNodeLeaf::readStructureVersion1(CbStreamReadBinary& /*stream*/) {}
+
+void KaCTransformationNodeLeaf::readStructureVersion2(CbStreamReadBinary& stream) {
+    m_newEntryScan = stream.ReadBool();
+}
+
+void KaCTransformationNodeLeaf::readStructureVersion3(CbStreamReadBinary& stream) {
+    readStructureVersion2(stream);
+    m_keyframe = stream.ReadBool();
+}
+
+void KaCTransformationNodeLeaf::writeStructureVersion1(CbStreamWriteBinary& /*stream*/) const {}
+
+void KaCTransformationNodeLeaf::writeStructureVersion2(CbStreamWriteBinary& stream) const {
+    stream.WriteBool(m_newEntryScan);
+}
+
+void KaCTransformationNodeLeaf::writeStructureVersion3(CbStreamWriteBinary& stream) const {
+    writeStructureVersion2(stream);
+    stream.WriteBool(m_keyframe);
+}
+
+// --- Walks: the subtree of a leaf is the leaf itself (single-leaf mode)
+
+KaCTransformationNode::KaNNodeIterator KaCTransformationNodeLeaf::BeginNode() {
+    KaNNodeIterator it;
+    it.startSingleLeaf(this, true);
+    return it;
+}
+
+KaCTransformationNode::KaNNodeIterator KaCTransformationNodeLeaf::LastNode() {
+    return BeginNode();
+}
+
+KaCTransformationNode::KaNNodeIterator KaCTransformationNodeLeaf::EndNode() {
+    KaNNodeIterator it;
+    it.startSingleLeaf(this, false);
+    return it;
+}
+
+CbSmartPointer<KaCTransformationNode> KaCTransformationNodeLeaf::BackNode() {
+    return this;
+}
+
+KaCTransformationNode::KaNLeafNodeIterator KaCTransformationNodeLeaf::BeginLeaf() {
+    KaNLeafNodeIterator it;
+    it.startSingleLeaf(this, true);
+    return it;
+}
+
+KaCTransformationNode::KaNLeafNodeIterator KaCTransformationNodeLeaf::LastLeaf() {
+    return BeginLeaf();
+}
+
+KaCTransformationNode::KaNLeafNodeIterator KaCTransformationNodeLeaf::EndLeaf() {
+    KaNLeafNodeIterator it;
+    it.startSingleLeaf(this, false);
+    return it;
+}
+
+CbSmartPointer<KaCTransformationNodeLeaf> KaCTransformationNodeLeaf::FrontLeaf() {
+    return this;
+}
+
+CbSmartPointer<KaCTransformationNodeLeaf> KaCTransformationNodeLeaf::BackLeaf() {
+    return this;
+}
+
+KaCTransformationNode::KaNKeyFrameNodeIterator KaCTransformationNodeLeaf::BeginKeyframe() {
+    KaNKeyFrameNodeIterator it;
+    it.startSingleLeaf(this, true);
+    while (it && !IsKeyframe()) {
+        ++it;
+    }
+    return it;
+}
+
+KaCTransformationNode::KaNCachedLeafNodeIterator KaCTransformationNodeLeaf::BeginCachedLeaf() {
+    KaNCachedLeafNodeIterator it;
+    it.startSingleLeaf(this, true);
+    return it;
+}
+
+KaCTransformationNode::KaNCachedLeafNodeIterator KaCTransformationNodeLeaf::LastCachedLeaf() {
+    return BeginCachedLeaf();
+}
+
+KaCTransformationNode::KaNCachedLeafNodeIterator KaCTransformationNodeLeaf::EndCachedLeaf() {
+    KaNCachedLeafNodeIterator it;
+    it.startSingleLeaf(this, false);
+    return it;
+}
+
+CbSmartPointer<KaCTransformationNode> KaCTransformationNodeLeaf::FrontCachedLeaf() {
+    return this;
+}
+
+CbSmartPointer<KaCTransformationNode> KaCTransformationNodeLeaf::BackCachedLeaf() {
+    return this;
+}
+
+KaCTransformationNode::KaNSurfelIterator KaCTransformationNodeLeaf::BeginSurfel() {
+    KaNSurfelIterator it(KaNSurfelIterator::containerOf(*this));
+    it.m_singleLeafMode = true;
+    return it;
+}
+
+KaCTransformationNode::KaNRandomAccessSurfelIterator KaCTransformationNodeLeaf::GetRas() {
+    KaNRandomAccessSurfelIterator ras;
+    ras.addImage(m_model, c_matIdentityD);
+    ras.finish();
+    return ras;
+}
+
+KaCTransformationNode::KaNRandomSamplingSurfelIterator KaCTransformationNodeLeaf::BeginRss(
+    int every) {
+    KaNRandomSamplingSurfelIterator rss(GetRas());
+    rss.Init(every);
+    return rss;
+}

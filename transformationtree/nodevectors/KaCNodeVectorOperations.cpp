@@ -1,0 +1,121 @@
+#include "transformationtree/nodevectors/KaCNodeVectorOperations.h"
+
+#include <algorithm>
+#include <limits>
+#include <string>
+
+#include "platform/harbor/CbExceptionWrongFileVersion.h"
+#include "platform/harbor/CbStreamReadBinary.h"
+#include "platform/harbor/CbStreamWriteBinary.h"
+#include "transformationtree/nodes/KaCTransformationNodeInner.h"
+#include "transformationtree/persistence/KaCTransformationNodeSerializationIDMapper.h"
+
+namespace {
+
+constexpr uint32_t c_version = 2;
+constexpr uint32_t c_cachedRevisions = 2;
+// Node reference (16), matrix version (4) and values (128): the smallest version 1 element.
+constexpr uint64_t c_minimumElementBytes = 16 + 4 + 16 * 8;
+
+template <class Iterator>
+void appendWalk(KaCNodeVectorOperations::Elements& elements, Iterator it, const Iterator& end,
+                const CbMatrix4Rd& trafo, unsigned int flags) {
+    for (; it != end; ++it) {
+        KaCNodeAccelerated& element = elements.emplace_back(it, trafo);
+        for (unsigned int index = 0; index < c_cachedRevisions; ++index) {
+            if ((flags & (1u << index)) != 0) {
+                element.nodeRevisions[index] = element.node->GetNodeRevisionSubtree(1u << index);
+            }
+        }
+    }
+}
+
+uint64_t sequenceNumber(const KaCTransformationNode& node) {
+    CbSmartPointer<const KaCModelCCT> model = node.GetModel();
+    return model ? model->GetAcquireSequenceNumber() : std::numeric_limits<uint64_t>::max();
+}
+
+}  // namespace
+
+void KaCNodeVectorOperations::AppendInnerNode(Elements& elements,
+                                              CbSmartPointer<const KaCTransformationNode> node,
+                                              int type, const CbMatrix4Rd& trafo,
+                                              unsigned int flags) {
+    if (!node) {
+        return;
+    }
+    // Walking needs the mutable node the iterators hold; the walk changes nothing.
+    auto* root = const_cast<KaCTransformationNode*>(node.Get());
+    switch (type) {
+        case 0:
+            appendWalk(elements, root->BeginLeaf(), root->EndLeaf(), trafo, flags);
+            break;
+        case 1:
+            appendWalk(elements, root->BeginCachedLeaf(), root->EndCachedLeaf(), trafo, flags);
+            break;
+        case 2:
+            appendWalk(elements, root->BeginNode(), root->EndNode(), trafo, flags);
+            break;
+        default:
+            break;
+    }
+}
+
+void KaCNodeVectorOperations::SortBySequenceNumber(Elements& elements) {
+    // Elements without node compare with nothing; keep them out of the sort, at the end.
+    auto withNode = std::stable_partition(
+        elements.begin(), elements.end(),
+        [](const KaCNodeAccelerated& e) { return static_cast<bool>(e.node); });
+    std::sort(elements.begin(), withNode,
+              [](const KaCNodeAccelerated& a, const KaCNodeAccelerated& b) {
+                  uint64_t sa = sequenceNumber(*a.node);
+                  uint64_t sb = sequenceNumber(*b.node);
+                  if (sa != sb) {
+                      return sa < sb;
+                  }
+                  return a.node->GetID() < b.node->GetID();
+              });
+}
+
+void KaCNodeVectorOperations::Write(const Elements& elements, CbStreamWriteBinary& stream) {
+    KaCTransformationNodeSerializationIDMapper& mapper =
+        KaCTransformationNodeSerializationIDMapper::GetInstance();
+    stream.WriteVersion(c_version);
+    stream.WriteUInt32(static_cast<uint32_t>(elements.size()));
+    for (const KaCNodeAccelerated& element : elements) {
+        mapper.WriteNodeByReference(stream, element.node);
+        element.trafo.Serialize(stream);
+        stream.WriteUInt32(c_cachedRevisions);
+        stream.WriteInt64(element.nodeRevisions[0]);
+        stream.WriteInt64(element.nodeRevisions[1]);
+    }
+}
+
+void KaCNodeVectorOperations::Read(Elements& elements, CbStreamReadBinary& stream,
+                                   const char* sourceFile, int sourceLine) {
+    uint32_t version = stream.ReadVersion(c_version);
+    if (version != 1 && version != 2) {
+        throw CbExceptionWrongFileVersion(
+            sourceFile, sourceLine, "node vector: unknown version " + std::to_string(version));
+    }
+    uint32_t count =
+        stream.ReadCount(c_minimumElementBytes + (version == 2 ? 4 : 0), "node vector element");
+    KaCTransformationNodeSerializationIDMapper& mapper =
+        KaCTransformationNodeSerializationIDMapper::GetInstance();
+    elements.clear();
+    elements.resize(count);
+    for (KaCNodeAccelerated& element : elements) {
+        CbSmartPointer<KaCTransformationNode> node = mapper.ReadNodeByReference(stream);
+        element.trafo.Serialize(stream);
+        element = KaCNodeAccelerated(node, element.trafo);
+        if (version == 2) {
+            uint32_t stored = stream.ReadCount(sizeof(int64_t), "cached revision");
+            for (uint32_t index = 0; index < stored; ++index) {
+                int64_t revision = stream.ReadInt64();
+                if (index < c_cachedRevisions) {
+                    element.nodeRevisions[index] = revision;
+                }
+            }
+        }
+    }
+}

@@ -1,0 +1,5 @@
+#include "transformationtree/organisation/KaCSessionTransformationTree.h"
+
+KaCSessionTransformationTree::KaCSessionTransformationTree(Inner root) {
+    SetRoot(std::move(root));
+}

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/harbor/CbSmartPointer.h"
+#include "transformationtree/nodes/KaCTransformationNodeInner.h"
+
+// A scan session on disk: the whole tree (structure, models, attributes) and a few text
+// properties, in a small container of checksummed sections (docs/FILE_FORMAT.md):
+//
+//   magic "TTREESES" (8 bytes), format version (u32), section count (u32), then per
+//   section: type (u32), payload byte count (u64), CRC-32 of the payload (u32), payload.
+//
+// Section 1 holds the tree record (KaCTransformationTreeSerializer), section 2 the
+// properties (a count, then key and value wide strings). Unknown section types are
+// skipped, so later versions can add sections that older readers ignore.
+//
+// Writing is atomic: the file is written under a temporary name in the same folder,
+// flushed to disk and renamed over the target, so a crash never leaves a half-written
+// session where a good one was. Reading checks the magic, the version, every section's
+// length and checksum before it parses anything, and then reads the tree all or nothing;
+// every fault throws CbException naming the file and what is wrong.
+//
+// Not synchronised: the tree must not change while it is written.
+class KaCSessionFile {
+public:
+    static constexpr uint32_t c_formatVersion = 1;
+    static constexpr uint32_t c_treeSection = 1;
+    static constexpr uint32_t c_propertiesSection = 2;
+
+    using Properties = std::map<std::wstring, std::wstring>;
+
+    struct Contents {
+        CbSmartPointer<KaCTransformationNodeInner> root;
+        Properties properties;
+    };
+
+    // Writes the session; returns the number of bytes written.
+    static uint64_t Write(const std::filesystem::path& path,
+                          CbSmartPointer<const KaCTransformationNodeInner> root,
+                          const Properties& properties = {});
+    // Reads a session; with `registerNodes` its nodes are registered with the node manager.
+    static Contents Read(const std::filesystem::path& path, bool registerNodes = true);
+    // The same from bytes in memory; `name` names the source in error messages.
+    static Contents ReadFromMemory(const std::vector<uint8_t>& bytes, const std::string& name,
+                                   bool registerNodes);
+    // The container as bytes.
+    static std::vector<uint8_t> Encode(CbSmartPointer<const KaCTransformationNodeInner> root,
+                                       const Properties& properties);
+};

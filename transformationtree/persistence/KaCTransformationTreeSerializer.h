@@ -1,0 +1,52 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "platform/harbor/CbSmartPointer.h"
+#include "transformationtree/nodes/KaCTransformationNodeInner.h"
+
+class CbStreamWriteBinary;
+class CbStreamReadBinary;
+
+// Writes and reads a whole tree in one call: every node's instantiation record, the
+// models its nodes refer to, every structure record and every node's attributes, in the
+// order the records require. This is the way to persist a tree; the record-level
+// operations it is built from (node instantiation and references, structure records,
+// model references) only work in this order.
+//
+// Record, version 1: version (unsigned 32-bit); node count n; n node-for-instantiation
+// records (class name, ID) in walk order, the root first; model count m; m model records;
+// n structure records and then n attribute records, both in the same order as the nodes.
+//
+// Reading returns a complete tree or throws, never a part of one: it checks the version
+// (CbExceptionWrongFileVersion), every count against the bytes left, every class name,
+// that IDs are unique, that fathers and child lists agree and form one tree below the
+// first node (CbException otherwise), and that the tree is at most c_maxDepth deep, so
+// that everything that later walks or releases it recursively stays within the stack.
+// Reading pushes the global revision counter above every revision it meets.
+//
+// Thread safety: both operations hold the node and model serialization mappers' locks for
+// their whole run and leave the mappers empty, so calls from several threads serialise.
+// Writing reads the tree: callers that share it hold read access to its root.
+class KaCTransformationTreeSerializer {
+public:
+    static constexpr uint32_t c_version = 1;
+    // Deepest tree that reading accepts (levels below the root).
+    static constexpr uint32_t c_maxDepth = 2048;
+
+    static void Write(CbStreamWriteBinary& stream,
+                      CbSmartPointer<const KaCTransformationNodeInner> root);
+
+    // The tree read from `stream`. With `registerNodes`, every node is registered with the
+    // node manager (see KaCTransformationNodeManager::RegisterSubtree), which refuses IDs
+    // that name other nodes already registered; without, the caller owns an unregistered
+    // tree (to compare it with another, for instance).
+    static CbSmartPointer<KaCTransformationNodeInner> Read(CbStreamReadBinary& stream,
+                                                           bool registerNodes = true);
+
+private:
+    // Takes every child list apart, so that nodes read from a record that failed its checks
+    // (which may hold cycles) are released without recursion.
+    static void dismantle(const std::vector<CbSmartPointer<KaCTransformationNode>>& nodes);
+};
