@@ -11,13 +11,43 @@ bool CachedLeafIterator::descendsIntoUncached(const KaCTransformationNode& node)
 }
 
 CachedLeafIterator& CachedLeafIterator::operator++() {
-    forwardUntil(&descendsIntoUncached, &IsCachedLeaf);
+    moveUntil(Direction::forward, &descendsIntoUncached, &IsCachedLeaf);
     return *this;
 }
 
 CachedLeafIterator& CachedLeafIterator::operator--() {
-    backwardUntil(&descendsIntoUncached, &IsCachedLeaf);
+    moveUntil(Direction::backward, &descendsIntoUncached, &IsCachedLeaf);
     return *this;
+}
+
+CachedLeafIterator CachedLeafIterator::Begin(KaCTransformationNode& root) {
+    KaNCachedLeafNodeIterator it;
+    if (root.IsLeaf()) {
+        it.startSingleLeaf(&root, true);
+        return it;
+    }
+    it.startDescent(&root, &descendsIntoUncached, Direction::forward);
+    // A leaf without model is passed over here although a step may rest on it.
+    if (!it.m_path.empty() && !it.GetCurrentNode()->GetModel()) {
+        ++it;
+    }
+    return it;
+}
+
+CachedLeafIterator CachedLeafIterator::Last(KaCTransformationNode& root) {
+    KaNCachedLeafNodeIterator it;
+    if (root.IsLeaf()) {
+        it.startSingleLeaf(&root, true);
+    } else {
+        it.startFiltered(root, &descendsIntoUncached, &IsCachedLeaf, Direction::backward);
+    }
+    return it;
+}
+
+CachedLeafIterator CachedLeafIterator::End(KaCTransformationNode& root) {
+    KaNCachedLeafNodeIterator it;
+    static_cast<KaNLeafNodeIterator&>(it) = KaNLeafNodeIterator::End(root);
+    return it;
 }
 
 CachedLeafIterator::operator bool() const {

@@ -8,6 +8,13 @@
 class KaCTransformationNode::KaNCachedLeafNodeIterator
     : public KaCTransformationNode::KaNLeafNodeIterator {
 public:
+    // The cached-leaf walk over the subtree of `root`: its first and last cached leaf, and
+    // End. Begin passes over a first leaf without a model, on which a step may rest. On a
+    // leaf the walk is single-leaf mode on that leaf.
+    static KaNCachedLeafNodeIterator Begin(KaCTransformationNode& root);
+    static KaNCachedLeafNodeIterator Last(KaCTransformationNode& root);
+    static KaNCachedLeafNodeIterator End(KaCTransformationNode& root);
+
     KaNCachedLeafNodeIterator() = default;
     KaNCachedLeafNodeIterator(const KaNCachedLeafNodeIterator& other) = default;
     KaNCachedLeafNodeIterator& operator=(const KaNCachedLeafNodeIterator& other) = default;
@@ -21,9 +28,6 @@ public:
     static bool IsCachedLeaf(const KaCTransformationNode& node);
 
 private:
-    friend class KaCTransformationNodeInner;
-    friend class KaCTransformationNodeLeaf;
-
     // Descent rule: an inner node with children and without model.
     static bool descendsIntoUncached(const KaCTransformationNode& node);
 };

@@ -27,3 +27,24 @@ InnerIterator& InnerIterator::operator--() {
 InnerIterator::operator bool() const {
     return m_atRoot || (!m_path.empty() && !GetCurrentNode()->IsLeaf());
 }
+
+InnerIterator InnerIterator::Begin(KaCTransformationNodeInner& root) {
+    KaNInnerNodeIterator it;
+    it.startAt(&root, true);
+    return it;
+}
+
+InnerIterator InnerIterator::Last(KaCTransformationNodeInner& root) {
+    KaNInnerNodeIterator it;
+    static_cast<KaNNodeIterator&>(it) = KaNNodeIterator::Last(root);
+    if (!it.m_path.empty() && it.GetCurrentNode()->IsLeaf()) {
+        --it;
+    }
+    return it;
+}
+
+InnerIterator InnerIterator::End(KaCTransformationNodeInner& root) {
+    KaNInnerNodeIterator it;
+    it.startAt(&root, false);
+    return it;
+}

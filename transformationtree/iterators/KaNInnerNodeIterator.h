@@ -8,6 +8,12 @@
 // not synchronised.
 class KaCTransformationNode::KaNInnerNodeIterator : public KaCTransformationNode::KaNNodeIterator {
 public:
+    // The inner-node walk over the subtree of `root`: standing on `root`, on the last inner
+    // node in walk order, and End.
+    static KaNInnerNodeIterator Begin(KaCTransformationNodeInner& root);
+    static KaNInnerNodeIterator Last(KaCTransformationNodeInner& root);
+    static KaNInnerNodeIterator End(KaCTransformationNodeInner& root);
+
     KaNInnerNodeIterator() = default;
     KaNInnerNodeIterator(const KaNInnerNodeIterator& other) = default;
     KaNInnerNodeIterator& operator=(const KaNInnerNodeIterator& other) = default;
@@ -18,8 +24,6 @@ public:
     explicit operator bool() const override;
 
 private:
-    friend class KaCTransformationNodeInner;
-
     // True when the iterator may rest where it stands: End, at root, or on an inner node.
     bool restsHere() const;
 };

@@ -7,8 +7,18 @@ bool KeyframeIterator::isKeyframeLeaf(const KaCTransformationNode& node) {
 }
 
 KeyframeIterator& KeyframeIterator::operator++() {
-    forwardUntil(&descendsInto, &isKeyframeLeaf);
+    moveUntil(Direction::forward, &descendsInto, &isKeyframeLeaf);
     return *this;
+}
+
+KeyframeIterator KeyframeIterator::Begin(KaCTransformationNode& root) {
+    KaNKeyFrameNodeIterator it;
+    if (root.IsLeaf()) {
+        it.startSingleLeaf(&root, root.IsKeyframe());
+    } else {
+        it.startFiltered(root, &descendsInto, &isKeyframeLeaf, Direction::forward);
+    }
+    return it;
 }
 
 KeyframeIterator::operator bool() const {

@@ -8,6 +8,10 @@
 class KaCTransformationNode::KaNKeyFrameNodeIterator
     : public KaCTransformationNode::KaNLeafNodeIterator {
 public:
+    // The first keyframe leaf of the subtree of `root`, or an iterator that tests false.
+    // On a leaf: single-leaf mode, valid when the leaf is a keyframe.
+    static KaNKeyFrameNodeIterator Begin(KaCTransformationNode& root);
+
     KaNKeyFrameNodeIterator() = default;
     KaNKeyFrameNodeIterator(const KaNKeyFrameNodeIterator& other) = default;
     KaNKeyFrameNodeIterator& operator=(const KaNKeyFrameNodeIterator& other) = default;
@@ -17,8 +21,5 @@ public:
     explicit operator bool() const override;
 
 private:
-    friend class KaCTransformationNodeInner;
-    friend class KaCTransformationNodeLeaf;
-
     static bool isKeyframeLeaf(const KaCTransformationNode& node);
 };

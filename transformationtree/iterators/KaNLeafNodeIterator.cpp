@@ -1,5 +1,6 @@
 #include "platform/harbor/Condition.h"
 #include "transformationtree/nodes/KaCTransformationNodeInner.h"
+#include "transformationtree/nodes/KaCTransformationNodeLeaf.h"
 
 using LeafIterator = KaCTransformationNode::KaNLeafNodeIterator;
 
@@ -15,7 +16,7 @@ bool LeafIterator::isLeaf(const KaCTransformationNode& node) {
     return node.IsLeaf();
 }
 
-void LeafIterator::forwardUntil(DescentRule rule, bool (*rests)(const KaCTransformationNode&)) {
+void LeafIterator::moveUntil(Direction direction, DescentRule rule, RestRule rests) {
     if (m_singleLeafMode) {
         m_atRoot = false;
         return;
@@ -24,31 +25,68 @@ void LeafIterator::forwardUntil(DescentRule rule, bool (*rests)(const KaCTransfo
         return;
     }
     do {
-        forwardMove(rule);
+        siblingMove(direction, rule);
     } while (!m_path.empty() && !rests(*GetCurrentNode()));
 }
 
-void LeafIterator::backwardUntil(DescentRule rule, bool (*rests)(const KaCTransformationNode&)) {
-    if (m_singleLeafMode) {
-        m_atRoot = false;
-        return;
+void LeafIterator::startFiltered(KaCTransformationNode& root, DescentRule rule, RestRule rests,
+                                 Direction direction) {
+    startDescent(&root, rule, direction);
+    if (!m_path.empty() && !rests(*GetCurrentNode())) {
+        moveUntil(direction, rule, rests);
     }
-    if (m_path.empty()) {
-        return;
-    }
-    do {
-        backwardMove(rule);
-    } while (!m_path.empty() && !rests(*GetCurrentNode()));
 }
 
 LeafIterator& LeafIterator::operator++() {
-    forwardUntil(&descendsInto, &isLeaf);
+    moveUntil(Direction::forward, &descendsInto, &isLeaf);
     return *this;
 }
 
 LeafIterator& LeafIterator::operator--() {
-    backwardUntil(&descendsInto, &isLeaf);
+    moveUntil(Direction::backward, &descendsInto, &isLeaf);
     return *this;
+}
+
+// --- The walk's ends
+
+LeafIterator LeafIterator::Begin(KaCTransformationNode& root) {
+    KaNLeafNodeIterator it;
+    if (root.IsLeaf()) {
+        it.startSingleLeaf(&root, true);
+    } else {
+        it.startFiltered(root, &descendsInto, &isLeaf, Direction::forward);
+    }
+    return it;
+}
+
+LeafIterator LeafIterator::Last(KaCTransformationNode& root) {
+    KaNLeafNodeIterator it;
+    if (root.IsLeaf()) {
+        it.startSingleLeaf(&root, true);
+    } else {
+        it.startFiltered(root, &descendsInto, &isLeaf, Direction::backward);
+    }
+    return it;
+}
+
+LeafIterator LeafIterator::End(KaCTransformationNode& root) {
+    KaNLeafNodeIterator it;
+    if (root.IsLeaf()) {
+        it.startSingleLeaf(&root, false);
+    } else {
+        it.startAt(&root, false);
+    }
+    return it;
+}
+
+LeafIterator LeafIterator::Find(KaCTransformationNodeInner& root,
+                                const KaCTransformationNodeLeaf* leaf) {
+    KaNLeafNodeIterator it;
+    static_cast<KaNNodeIterator&>(it) = KaNNodeIterator::Find(root, leaf);
+    if (leaf == nullptr || it.m_path.empty()) {
+        return End(root);
+    }
+    return it;
 }
 
 KaCTransformationNodeWithTrafo LeafIterator::operator*() const {

@@ -7,6 +7,15 @@
 // End. Value type, not synchronised; the tree must not change while it is used.
 class KaCTransformationNode::KaNLeafNodeIterator : public KaCTransformationNode::KaNNodeIterator {
 public:
+    // The leaf walk over the subtree of `root`: its first leaf, its last leaf, End. On a
+    // leaf the walk is single-leaf mode on that leaf.
+    static KaNLeafNodeIterator Begin(KaCTransformationNode& root);
+    static KaNLeafNodeIterator Last(KaCTransformationNode& root);
+    static KaNLeafNodeIterator End(KaCTransformationNode& root);
+    // Stands on `leaf` when it lies in the subtree of `root`, otherwise End.
+    static KaNLeafNodeIterator Find(KaCTransformationNodeInner& root,
+                                    const KaCTransformationNodeLeaf* leaf);
+
     KaNLeafNodeIterator();
     KaNLeafNodeIterator(const KaNLeafNodeIterator& other) = default;
     KaNLeafNodeIterator& operator=(const KaNLeafNodeIterator& other) = default;
@@ -23,13 +32,16 @@ public:
     CbSmartPointer<KaCTransformationNodeInner> GetFather() const;
 
 protected:
-    friend class KaCTransformationNodeInner;
-    friend class KaCTransformationNodeLeaf;
+    // Whether a filtered walk may rest on a node.
+    using RestRule = bool (*)(const KaCTransformationNode& node);
 
     // Descent rule of the leaf walk: any inner node with children.
     static bool descendsInto(const KaCTransformationNode& node);
-    // Repeats moves by `rule` until End or a node that `rests` accepts.
-    void forwardUntil(DescentRule rule, bool (*rests)(const KaCTransformationNode&));
-    void backwardUntil(DescentRule rule, bool (*rests)(const KaCTransformationNode&));
     static bool isLeaf(const KaCTransformationNode& node);
+    // Starts a filtered walk of the inner node `root`: down the first (last) children as
+    // `rule` allows; when the node reached is not one that `rests` accepts, one step on.
+    void startFiltered(KaCTransformationNode& root, DescentRule rule, RestRule rests,
+                       Direction direction);
+    // Repeats sibling moves by `rule` until End or a node that `rests` accepts.
+    void moveUntil(Direction direction, DescentRule rule, RestRule rests);
 };

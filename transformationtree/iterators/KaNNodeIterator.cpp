@@ -75,53 +75,86 @@ const CbMatrix4Rd& Iterator::GetCurrentTrafo() const {
     return m_path.empty() ? c_matIdentityD : m_path.back().trafoToTraversalRoot;
 }
 
-void Iterator::descendFirst(DescentRule rule) {
+void Iterator::descend(Direction direction, DescentRule rule) {
     for (KaCTransformationNode* node = GetCurrentNode(); node != nullptr && rule(*node);
          node = GetCurrentNode()) {
-        append(asInner(*node).BeginChild());
+        KaCTransformationNodeInner& inner = asInner(*node);
+        append(direction == Direction::forward ? inner.BeginChild() : inner.LastChild());
     }
 }
 
-void Iterator::descendLast(DescentRule rule) {
-    for (KaCTransformationNode* node = GetCurrentNode(); node != nullptr && rule(*node);
-         node = GetCurrentNode()) {
-        append(asInner(*node).LastChild());
-    }
-}
-
-void Iterator::startDescent(KaCTransformationNode* root, DescentRule rule, bool alongLastChildren) {
+void Iterator::startDescent(KaCTransformationNode* root, DescentRule rule, Direction direction) {
     startAt(root, false);
     KaCTransformationNodeInner& inner = asInner(*root);
     if (inner.GetNrChildren() == 0) {
         return;
     }
-    if (alongLastChildren) {
-        append(inner.LastChild());
-        descendLast(rule);
-    } else {
-        append(inner.BeginChild());
-        descendFirst(rule);
-    }
+    append(direction == Direction::forward ? inner.BeginChild() : inner.LastChild());
+    descend(direction, rule);
 }
 
-void Iterator::forwardMove(DescentRule rule) {
+void Iterator::siblingMove(Direction direction, DescentRule rule) {
     ChildPosition position = m_path.back().childPosition;
     KaCTransformationNodeInner& father = fatherOfLast();
     removeLast();
-    if (position + 1 != father.EndChild()) {
+    if (direction == Direction::forward && position + 1 != father.EndChild()) {
         append(position + 1);
-        descendFirst(rule);
+        descend(direction, rule);
+    } else if (direction == Direction::backward && position != father.BeginChild()) {
+        append(position - 1);
+        descend(direction, rule);
     }
 }
 
-void Iterator::backwardMove(DescentRule rule) {
-    ChildPosition position = m_path.back().childPosition;
-    KaCTransformationNodeInner& father = fatherOfLast();
-    removeLast();
-    if (position != father.BeginChild()) {
-        append(position - 1);
-        descendLast(rule);
+// --- The walk's ends
+
+Iterator Iterator::Begin(KaCTransformationNode& root) {
+    KaNNodeIterator it;
+    if (root.IsLeaf()) {
+        it.startSingleLeaf(&root, true);
+    } else {
+        it.startAt(&root, true);
     }
+    return it;
+}
+
+Iterator Iterator::Last(KaCTransformationNode& root) {
+    if (!hasChildren(root)) {
+        return Begin(root);
+    }
+    KaNNodeIterator it;
+    it.startDescent(&root, &hasChildren, Direction::backward);
+    return it;
+}
+
+Iterator Iterator::End(KaCTransformationNode& root) {
+    KaNNodeIterator it;
+    if (root.IsLeaf()) {
+        it.startSingleLeaf(&root, false);
+    } else {
+        it.startAt(&root, false);
+    }
+    return it;
+}
+
+Iterator Iterator::Find(KaCTransformationNodeInner& root, const KaCTransformationNode* node) {
+    KaNNodeIterator it;
+    it.startAt(&root, node == &root);
+    // The chain from `node` up to (not including) the root; End when it never gets there.
+    std::vector<KaCTransformationNode*> chain;
+    for (auto* c = const_cast<KaCTransformationNode*>(node); c != &root;) {
+        if (c == nullptr) {
+            return it;
+        }
+        chain.push_back(c);
+        c = c->GetFather().Get();
+    }
+    KaCTransformationNodeInner* father = &root;
+    for (auto entry = chain.rbegin(); entry != chain.rend(); ++entry) {
+        it.append(father->FindChild(CbSmartPointer<KaCTransformationNode>(*entry)));
+        father = static_cast<KaCTransformationNodeInner*>(*entry);
+    }
+    return it;
 }
 
 // --- Stepping
@@ -161,7 +194,7 @@ Iterator& Iterator::operator--() {
     if (position != father.BeginChild()) {
         // The last node, in walk order, of the previous sibling's subtree.
         append(position - 1);
-        descendLast(&hasChildren);
+        descend(Direction::backward, &hasChildren);
     } else if (m_path.empty()) {
         m_atRoot = true;
     }

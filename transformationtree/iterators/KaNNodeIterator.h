@@ -31,6 +31,16 @@ public:
         CbMatrix4Rd trafoToTraversalRoot;
     };
 
+    // The walk over the subtree of `root`: standing on `root`, on the last node in walk
+    // order, and End. The subtree of a leaf is the leaf alone (single-leaf mode).
+    static KaNNodeIterator Begin(KaCTransformationNode& root);
+    static KaNNodeIterator Last(KaCTransformationNode& root);
+    static KaNNodeIterator End(KaCTransformationNode& root);
+    // Stands on `node` when it lies in the subtree of `root` (on `root` itself at root),
+    // otherwise End. Costs the depth of `node`.
+    static KaNNodeIterator Find(KaCTransformationNodeInner& root,
+                                const KaCTransformationNode* node);
+
     KaNNodeIterator();
     KaNNodeIterator(const KaNNodeIterator& other);
     KaNNodeIterator& operator=(const KaNNodeIterator& other);
@@ -65,11 +75,9 @@ public:
     }
 
 protected:
-    friend class KaCTransformationNodeInner;
-    friend class KaCTransformationNodeLeaf;
-
     // A descent rule: whether a move may enter the node's children.
     using DescentRule = bool (*)(const KaCTransformationNode& node);
+    enum class Direction { forward, backward };
 
     // Starts a walk at `root` (at root) or a single-leaf walk at `leaf`.
     void startAt(KaCTransformationNode* root, bool atRoot);
@@ -79,17 +87,15 @@ protected:
     void removeLast() { m_path.pop_back(); }
     // The inner node whose child list holds the last entry's position.
     KaCTransformationNodeInner& fatherOfLast() const;
-    // To the next sibling of the current node, descending by `rule`; or up one level.
-    void forwardMove(DescentRule rule);
-    // To the previous sibling, descending along last children by `rule`; or up one level.
-    void backwardMove(DescentRule rule);
+    // To the next (previous) sibling of the current node, then down its first (last)
+    // children as `rule` allows; or up one level when there is no such sibling.
+    void siblingMove(Direction direction, DescentRule rule);
     // Appends the first (last) child of the current inner node repeatedly while `rule`
     // allows entering the node reached.
-    void descendFirst(DescentRule rule);
-    void descendLast(DescentRule rule);
-    // Appends the first child of the traversal root, then descends by `rule`; End when the
-    // traversal root has no children. For the Begin operations of the filtered walks.
-    void startDescent(KaCTransformationNode* root, DescentRule rule, bool alongLastChildren);
+    void descend(Direction direction, DescentRule rule);
+    // Appends the first (last) child of the traversal root, then descends by `rule`; End
+    // when the traversal root has no children. The start of the filtered walks.
+    void startDescent(KaCTransformationNode* root, DescentRule rule, Direction direction);
 
     static bool hasChildren(const KaCTransformationNode& node);
 

@@ -13,6 +13,19 @@ constexpr unsigned int c_color = 108;
 
 }  // namespace
 
+RandomAccess RandomAccess::Of(KaCTransformationNode& root) {
+    KaNRandomAccessSurfelIterator ras;
+    if (root.IsLeaf()) {
+        ras.addImage(root.GetModel(), c_matIdentityD);
+    } else {
+        for (KaNLeafNodeIterator it = KaNLeafNodeIterator::Begin(root); it; ++it) {
+            ras.addImage(it.GetCurrentNode()->GetModel(), it.GetCurrentTrafo());
+        }
+    }
+    ras.finish();
+    return ras;
+}
+
 void RandomAccess::addImage(CbSmartPointer<const KaCModelCCT> model, const CbMatrix4Rd& trafo) {
     // A leaf without model contributes an image without surfels, which no number maps to.
     uint64_t surfels = 0;

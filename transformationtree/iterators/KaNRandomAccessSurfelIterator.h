@@ -17,6 +17,10 @@ public:
     using Normal =
         KaTQuantizedNormalMultiLevel<CbVector3f, 7, KaTQuantizedNormalMultiLevelTraitsFast>;
 
+    // A snapshot of the leaves below `root` (of `root` itself when it is a leaf, with the
+    // identity as its transformation).
+    static KaNRandomAccessSurfelIterator Of(KaCTransformationNode& root);
+
     KaNRandomAccessSurfelIterator() = default;
     KaNRandomAccessSurfelIterator(const KaNRandomAccessSurfelIterator& other) = default;
     KaNRandomAccessSurfelIterator& operator=(const KaNRandomAccessSurfelIterator& other) = default;
@@ -37,10 +41,6 @@ public:
     const std::vector<unsigned int>& GetFirstSurfelIndices() const { return m_firstSurfelIndices; }
 
 private:
-    friend class KaCTransformationNodeInner;
-    friend class KaCTransformationNodeLeaf;
-    friend class KaCTransformationNode::KaNRandomSamplingSurfelIterator;
-
     struct Image {
         CbSmartPointer<const KaCModelCCT> model;
         CbMatrix4Rd trafo;

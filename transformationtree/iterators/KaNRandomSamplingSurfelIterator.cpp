@@ -3,6 +3,12 @@
 
 using RandomSampling = KaCTransformationNode::KaNRandomSamplingSurfelIterator;
 
+RandomSampling RandomSampling::Begin(KaCTransformationNode& root, int every) {
+    KaNRandomSamplingSurfelIterator rss(KaNRandomAccessSurfelIterator::Of(root));
+    rss.Init(every);
+    return rss;
+}
+
 void RandomSampling::Init(int every) {
     if (every == 0) {
         CB_THROW(CbExceptionPreconditionViolation, "sampling every 0th surfel");

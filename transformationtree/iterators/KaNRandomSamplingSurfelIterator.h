@@ -14,6 +14,9 @@ public:
     using Normal = KaNRandomAccessSurfelIterator::Normal;
     static constexpr unsigned int c_stride = 1073676287u;  // 0x3FFEFFFF, a prime
 
+    // About one surfel in `every` below `root`; every == 0 is refused.
+    static KaNRandomSamplingSurfelIterator Begin(KaCTransformationNode& root, int every);
+
     KaNRandomSamplingSurfelIterator() = default;
     KaNRandomSamplingSurfelIterator(const KaNRandomSamplingSurfelIterator& other) = default;
     KaNRandomSamplingSurfelIterator& operator=(const KaNRandomSamplingSurfelIterator& other) =
@@ -38,9 +41,6 @@ public:
     const KaNRandomAccessSurfelIterator& GetRandomAccess() const { return m_ras; }
 
 private:
-    friend class KaCTransformationNodeInner;
-    friend class KaCTransformationNodeLeaf;
-
     explicit KaNRandomSamplingSurfelIterator(KaNRandomAccessSurfelIterator ras)
         : m_ras(std::move(ras)) {}
     void Init(int every);

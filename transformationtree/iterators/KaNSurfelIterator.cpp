@@ -15,6 +15,21 @@ CbWeakPointer<const KaCSurfelContainer> SurfelIterator::containerOf(
         model->GetSurfelCollection(KaCModelCCT::eSurfelCollectionTypeStandard));
 }
 
+SurfelIterator SurfelIterator::Begin(KaCTransformationNode& root) {
+    KaNSurfelIterator it;
+    if (root.IsLeaf()) {
+        it.m_container = containerOf(root);
+        it.m_singleLeafMode = true;
+        return it;
+    }
+    it.m_current = KaNLeafNodeIterator::Begin(root);
+    it.m_end = KaNLeafNodeIterator::End(root);
+    if (it.m_current != it.m_end) {
+        it.m_container = containerOf(*it.m_current.GetCurrentNode());
+    }
+    return it;
+}
+
 SurfelIterator::operator bool() const {
     if (!m_singleLeafMode && m_current == m_end) {
         return false;

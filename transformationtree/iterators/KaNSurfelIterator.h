@@ -13,6 +13,9 @@
 // iterator test false while it stands on it. Value type, not synchronised.
 class KaCTransformationNode::KaNSurfelIterator {
 public:
+    // The first surfel below `root` (of `root` itself when it is a leaf).
+    static KaNSurfelIterator Begin(KaCTransformationNode& root);
+
     explicit KaNSurfelIterator(CbWeakPointer<const KaCSurfelContainer> container);
     KaNSurfelIterator(const KaNSurfelIterator& other) = default;
     KaNSurfelIterator& operator=(const KaNSurfelIterator& other) = default;
@@ -30,9 +33,6 @@ public:
     uint32_t GetSurfelIndex() const { return m_surfelIndex; }
 
 private:
-    friend class KaCTransformationNodeInner;
-    friend class KaCTransformationNodeLeaf;
-
     KaNSurfelIterator() = default;
     // The weak reference to the type-2 collection of the model of `node`.
     static CbWeakPointer<const KaCSurfelContainer> containerOf(const KaCTransformationNode& node);

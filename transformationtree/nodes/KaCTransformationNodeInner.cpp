@@ -184,25 +184,15 @@ void KaCTransformationNodeInner::readStructureVersion1(CbStreamReadBinary& strea
 // --- Walks with this node as traversal root
 
 KaCTransformationNode::KaNNodeIterator KaCTransformationNodeInner::BeginNode() {
-    KaNNodeIterator it;
-    it.startAt(this, true);
-    return it;
+    return KaNNodeIterator::Begin(*this);
 }
 
 KaCTransformationNode::KaNNodeIterator KaCTransformationNodeInner::EndNode() {
-    KaNNodeIterator it;
-    it.startAt(this, false);
-    return it;
+    return KaNNodeIterator::End(*this);
 }
 
 KaCTransformationNode::KaNNodeIterator KaCTransformationNodeInner::LastNode() {
-    KaNNodeIterator it;
-    if (m_children.empty()) {
-        it.startAt(this, true);
-    } else {
-        it.startDescent(this, &KaNNodeIterator::hasChildren, true);
-    }
-    return it;
+    return KaNNodeIterator::Last(*this);
 }
 
 CbSmartPointer<KaCTransformationNode> KaCTransformationNodeInner::BackNode() {
@@ -211,61 +201,24 @@ CbSmartPointer<KaCTransformationNode> KaCTransformationNodeInner::BackNode() {
 
 KaCTransformationNode::KaNNodeIterator KaCTransformationNodeInner::Find(
     CbSmartPointer<KaCTransformationNode> node) {
-    KaNNodeIterator it;
-    it.startAt(this, false);
-    if (node.Get() == this) {
-        it.m_atRoot = true;
-        return it;
-    }
-    // The chain from `node` up to (not including) this node; End when it never gets here.
-    std::vector<KaCTransformationNode*> chain;
-    for (KaCTransformationNode* c = node.Get(); c != this;) {
-        if (c == nullptr) {
-            return it;
-        }
-        chain.push_back(c);
-        c = c->GetFather().Get();
-    }
-    KaCTransformationNodeInner* father = this;
-    for (auto entry = chain.rbegin(); entry != chain.rend(); ++entry) {
-        it.append(father->FindChild(CbSmartPointer<KaCTransformationNode>(*entry)));
-        father = static_cast<KaCTransformationNodeInner*>(*entry);
-    }
-    return it;
+    return KaNNodeIterator::Find(*this, node.Get());
 }
 
 KaCTransformationNode::KaNLeafNodeIterator KaCTransformationNodeInner::Find(
     CbSmartPointer<KaCTransformationNodeLeaf> leaf) {
-    KaNLeafNodeIterator it;
-    static_cast<KaNNodeIterator&>(it) = Find(CbSmartPointer<KaCTransformationNode>(leaf));
-    if (!leaf || it.m_path.empty()) {
-        return EndLeaf();
-    }
-    return it;
+    return KaNLeafNodeIterator::Find(*this, leaf.Get());
 }
 
 KaCTransformationNode::KaNLeafNodeIterator KaCTransformationNodeInner::BeginLeaf() {
-    KaNLeafNodeIterator it;
-    it.startDescent(this, &KaNLeafNodeIterator::descendsInto, false);
-    if (!it.m_path.empty() && !it.GetCurrentNode()->IsLeaf()) {
-        ++it;
-    }
-    return it;
+    return KaNLeafNodeIterator::Begin(*this);
 }
 
 KaCTransformationNode::KaNLeafNodeIterator KaCTransformationNodeInner::LastLeaf() {
-    KaNLeafNodeIterator it;
-    it.startDescent(this, &KaNLeafNodeIterator::descendsInto, true);
-    if (!it.m_path.empty() && !it.GetCurrentNode()->IsLeaf()) {
-        --it;
-    }
-    return it;
+    return KaNLeafNodeIterator::Last(*this);
 }
 
 KaCTransformationNode::KaNLeafNodeIterator KaCTransformationNodeInner::EndLeaf() {
-    KaNLeafNodeIterator it;
-    it.startAt(this, false);
-    return it;
+    return KaNLeafNodeIterator::End(*this);
 }
 
 CbSmartPointer<KaCTransformationNodeLeaf> KaCTransformationNodeInner::FrontLeaf() {
@@ -283,37 +236,19 @@ CbSmartPointer<KaCTransformationNodeLeaf> KaCTransformationNodeInner::BackLeaf()
 }
 
 KaCTransformationNode::KaNKeyFrameNodeIterator KaCTransformationNodeInner::BeginKeyframe() {
-    KaNKeyFrameNodeIterator it;
-    it.startDescent(this, &KaNLeafNodeIterator::descendsInto, false);
-    if (!it.m_path.empty() && !KaNKeyFrameNodeIterator::isKeyframeLeaf(*it.GetCurrentNode())) {
-        ++it;
-    }
-    return it;
+    return KaNKeyFrameNodeIterator::Begin(*this);
 }
 
 KaCTransformationNode::KaNCachedLeafNodeIterator KaCTransformationNodeInner::BeginCachedLeaf() {
-    KaNCachedLeafNodeIterator it;
-    it.startDescent(this, &KaNCachedLeafNodeIterator::descendsIntoUncached, false);
-    // A leaf without model is passed over here although a step may rest on it.
-    if (!it.m_path.empty() && !it.GetCurrentNode()->GetModel()) {
-        ++it;
-    }
-    return it;
+    return KaNCachedLeafNodeIterator::Begin(*this);
 }
 
 KaCTransformationNode::KaNCachedLeafNodeIterator KaCTransformationNodeInner::LastCachedLeaf() {
-    KaNCachedLeafNodeIterator it;
-    it.startDescent(this, &KaNCachedLeafNodeIterator::descendsIntoUncached, true);
-    if (!it.m_path.empty() && !KaNCachedLeafNodeIterator::IsCachedLeaf(*it.GetCurrentNode())) {
-        --it;
-    }
-    return it;
+    return KaNCachedLeafNodeIterator::Last(*this);
 }
 
 KaCTransformationNode::KaNCachedLeafNodeIterator KaCTransformationNodeInner::EndCachedLeaf() {
-    KaNCachedLeafNodeIterator it;
-    it.startAt(this, false);
-    return it;
+    return KaNCachedLeafNodeIterator::End(*this);
 }
 
 CbSmartPointer<KaCTransformationNode> KaCTransformationNodeInner::FrontCachedLeaf() {
@@ -327,24 +262,15 @@ CbSmartPointer<KaCTransformationNode> KaCTransformationNodeInner::BackCachedLeaf
 }
 
 KaCTransformationNode::KaNInnerNodeIterator KaCTransformationNodeInner::BeginInner() {
-    KaNInnerNodeIterator it;
-    it.startAt(this, true);
-    return it;
+    return KaNInnerNodeIterator::Begin(*this);
 }
 
 KaCTransformationNode::KaNInnerNodeIterator KaCTransformationNodeInner::LastInner() {
-    KaNInnerNodeIterator it;
-    static_cast<KaNNodeIterator&>(it) = LastNode();
-    if (!it.m_path.empty() && it.GetCurrentNode()->IsLeaf()) {
-        --it;
-    }
-    return it;
+    return KaNInnerNodeIterator::Last(*this);
 }
 
 KaCTransformationNode::KaNInnerNodeIterator KaCTransformationNodeInner::EndInner() {
-    KaNInnerNodeIterator it;
-    it.startAt(this, false);
-    return it;
+    return KaNInnerNodeIterator::End(*this);
 }
 
 // --- Counts and extent
@@ -389,29 +315,16 @@ CyBoundingBox3D KaCTransformationNodeInner::GetBoundingBox(const CbMatrix4Rd& tr
 // --- Surfels below this node
 
 KaCTransformationNode::KaNSurfelIterator KaCTransformationNodeInner::BeginSurfel() {
-    KaNSurfelIterator it;
-    it.m_current = BeginLeaf();
-    it.m_end = EndLeaf();
-    if (it.m_current != it.m_end) {
-        it.m_container = KaNSurfelIterator::containerOf(*it.m_current.GetCurrentNode());
-    }
-    return it;
+    return KaNSurfelIterator::Begin(*this);
 }
 
 KaCTransformationNode::KaNRandomAccessSurfelIterator KaCTransformationNodeInner::GetRas() {
-    KaNRandomAccessSurfelIterator ras;
-    for (KaNLeafNodeIterator it = BeginLeaf(), end = EndLeaf(); it != end; ++it) {
-        ras.addImage(it.GetCurrentNode()->GetModel(), it.GetCurrentTrafo());
-    }
-    ras.finish();
-    return ras;
+    return KaNRandomAccessSurfelIterator::Of(*this);
 }
 
 KaCTransformationNode::KaNRandomSamplingSurfelIterator KaCTransformationNodeInner::BeginRss(
     int every) {
-    KaNRandomSamplingSurfelIterator rss(GetRas());
-    rss.Init(every);
-    return rss;
+    return KaNRandomSamplingSurfelIterator::Begin(*this, every);
 }
 
 // --- Model of the subtree

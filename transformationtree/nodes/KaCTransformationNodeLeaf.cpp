@@ -125,19 +125,15 @@ void KaCTransformationNodeLeaf::writeStructureVersion3(CbStreamWriteBinary& stre
 // --- Walks: the subtree of a leaf is the leaf itself (single-leaf mode)
 
 KaCTransformationNode::KaNNodeIterator KaCTransformationNodeLeaf::BeginNode() {
-    KaNNodeIterator it;
-    it.startSingleLeaf(this, true);
-    return it;
+    return KaNNodeIterator::Begin(*this);
 }
 
 KaCTransformationNode::KaNNodeIterator KaCTransformationNodeLeaf::LastNode() {
-    return BeginNode();
+    return KaNNodeIterator::Last(*this);
 }
 
 KaCTransformationNode::KaNNodeIterator KaCTransformationNodeLeaf::EndNode() {
-    KaNNodeIterator it;
-    it.startSingleLeaf(this, false);
-    return it;
+    return KaNNodeIterator::End(*this);
 }
 
 CbSmartPointer<KaCTransformationNode> KaCTransformationNodeLeaf::BackNode() {
@@ -145,19 +141,15 @@ CbSmartPointer<KaCTransformationNode> KaCTransformationNodeLeaf::BackNode() {
 }
 
 KaCTransformationNode::KaNLeafNodeIterator KaCTransformationNodeLeaf::BeginLeaf() {
-    KaNLeafNodeIterator it;
-    it.startSingleLeaf(this, true);
-    return it;
+    return KaNLeafNodeIterator::Begin(*this);
 }
 
 KaCTransformationNode::KaNLeafNodeIterator KaCTransformationNodeLeaf::LastLeaf() {
-    return BeginLeaf();
+    return KaNLeafNodeIterator::Last(*this);
 }
 
 KaCTransformationNode::KaNLeafNodeIterator KaCTransformationNodeLeaf::EndLeaf() {
-    KaNLeafNodeIterator it;
-    it.startSingleLeaf(this, false);
-    return it;
+    return KaNLeafNodeIterator::End(*this);
 }
 
 CbSmartPointer<KaCTransformationNodeLeaf> KaCTransformationNodeLeaf::FrontLeaf() {
@@ -169,28 +161,19 @@ CbSmartPointer<KaCTransformationNodeLeaf> KaCTransformationNodeLeaf::BackLeaf() 
 }
 
 KaCTransformationNode::KaNKeyFrameNodeIterator KaCTransformationNodeLeaf::BeginKeyframe() {
-    KaNKeyFrameNodeIterator it;
-    it.startSingleLeaf(this, true);
-    while (it && !IsKeyframe()) {
-        ++it;
-    }
-    return it;
+    return KaNKeyFrameNodeIterator::Begin(*this);
 }
 
 KaCTransformationNode::KaNCachedLeafNodeIterator KaCTransformationNodeLeaf::BeginCachedLeaf() {
-    KaNCachedLeafNodeIterator it;
-    it.startSingleLeaf(this, true);
-    return it;
+    return KaNCachedLeafNodeIterator::Begin(*this);
 }
 
 KaCTransformationNode::KaNCachedLeafNodeIterator KaCTransformationNodeLeaf::LastCachedLeaf() {
-    return BeginCachedLeaf();
+    return KaNCachedLeafNodeIterator::Last(*this);
 }
 
 KaCTransformationNode::KaNCachedLeafNodeIterator KaCTransformationNodeLeaf::EndCachedLeaf() {
-    KaNCachedLeafNodeIterator it;
-    it.startSingleLeaf(this, false);
-    return it;
+    return KaNCachedLeafNodeIterator::End(*this);
 }
 
 CbSmartPointer<KaCTransformationNode> KaCTransformationNodeLeaf::FrontCachedLeaf() {
@@ -202,21 +185,14 @@ CbSmartPointer<KaCTransformationNode> KaCTransformationNodeLeaf::BackCachedLeaf(
 }
 
 KaCTransformationNode::KaNSurfelIterator KaCTransformationNodeLeaf::BeginSurfel() {
-    KaNSurfelIterator it(KaNSurfelIterator::containerOf(*this));
-    it.m_singleLeafMode = true;
-    return it;
+    return KaNSurfelIterator::Begin(*this);
 }
 
 KaCTransformationNode::KaNRandomAccessSurfelIterator KaCTransformationNodeLeaf::GetRas() {
-    KaNRandomAccessSurfelIterator ras;
-    ras.addImage(m_model, c_matIdentityD);
-    ras.finish();
-    return ras;
+    return KaNRandomAccessSurfelIterator::Of(*this);
 }
 
 KaCTransformationNode::KaNRandomSamplingSurfelIterator KaCTransformationNodeLeaf::BeginRss(
     int every) {
-    KaNRandomSamplingSurfelIterator rss(GetRas());
-    rss.Init(every);
-    return rss;
+    return KaNRandomSamplingSurfelIterator::Begin(*this, every);
 }
