@@ -4,7 +4,6 @@
 #include <utility>
 
 #include "platform/harbor/CbException.h"
-#include "platform/harbor/CbExceptionWrongFileVersion.h"
 #include "platform/harbor/CbStreamReadBinary.h"
 #include "platform/harbor/CbStreamWriteBinary.h"
 
@@ -56,11 +55,7 @@ void CyTriangulationBase::Serialize(CbStreamWriteBinary& stream) const {
 }
 
 void CyTriangulationBase::Serialize(CbStreamReadBinary& stream) {
-    const uint32_t version = stream.ReadVersion(c_currentVersion);
-    if (version != c_currentVersion) {
-        CB_THROW(CbExceptionWrongFileVersion,
-                 "CyTriangulationBase: unknown record version " + std::to_string(version));
-    }
+    stream.ReadAcceptedVersion("CyTriangulationBase record", {c_currentVersion});
     const uint32_t count = stream.ReadCount(3 * sizeof(uint32_t), "triangle");
     std::vector<Triangle> triangles(count);
     for (Triangle& triangle : triangles) {

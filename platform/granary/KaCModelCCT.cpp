@@ -8,7 +8,6 @@
 
 #include "platform/harbor/CbCriticalSectionAuto.h"
 #include "platform/harbor/CbException.h"
-#include "platform/harbor/CbExceptionWrongFileVersion.h"
 #include "platform/harbor/CbFactory.h"
 #include "platform/harbor/CbStreamReadBinary.h"
 #include "platform/harbor/CbStreamWriteBinary.h"
@@ -179,11 +178,7 @@ void KaCModelCCT::SerializeGeometry(CbStreamWriteBinary& stream) const {
 }
 
 void KaCModelCCT::SerializeGeometry(CbStreamReadBinary& stream) {
-    const uint32_t version = stream.ReadVersion(c_geometryVersion);
-    if (version != c_geometryVersion) {
-        CB_THROW(CbExceptionWrongFileVersion,
-                 "KaCModelCCT: unknown geometry record version " + std::to_string(version));
-    }
+    stream.ReadAcceptedVersion("KaCModelCCT geometry record", {c_geometryVersion});
     CollectionPointer main;
     if (stream.ReadBool()) {
         main = CollectionPointer(new KaCSurfelCollectionCCT());
@@ -226,11 +221,7 @@ void KaCModelCCT::SerializeMetaData(CbStreamWriteBinary& stream) const {
 }
 
 void KaCModelCCT::SerializeMetaData(CbStreamReadBinary& stream) {
-    const uint32_t version = stream.ReadVersion(c_metaDataVersion);
-    if (version != c_metaDataVersion) {
-        CB_THROW(CbExceptionWrongFileVersion,
-                 "KaCModelCCT: unknown metadata record version " + std::to_string(version));
-    }
+    stream.ReadAcceptedVersion("KaCModelCCT metadata record", {c_metaDataVersion});
     CyUniqueID id;
     id.Serialize(stream);
     std::wstring filename = stream.ReadWideString();

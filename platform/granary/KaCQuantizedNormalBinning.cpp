@@ -5,7 +5,6 @@
 #include <string>
 
 #include "platform/harbor/CbException.h"
-#include "platform/harbor/CbExceptionWrongFileVersion.h"
 #include "platform/harbor/CbStreamReadBinary.h"
 #include "platform/harbor/CbStreamWriteBinary.h"
 
@@ -113,11 +112,7 @@ void KaCQuantizedNormalBinning::Serialize(CbStreamWriteBinary& stream) const {
 }
 
 void KaCQuantizedNormalBinning::Serialize(CbStreamReadBinary& stream) {
-    const uint32_t version = stream.ReadVersion(c_currentVersion);
-    if (version != c_currentVersion) {
-        CB_THROW(CbExceptionWrongFileVersion,
-                 "KaCQuantizedNormalBinning: unknown record version " + std::to_string(version));
-    }
+    stream.ReadAcceptedVersion("KaCQuantizedNormalBinning record", {c_currentVersion});
     const uint32_t nrBins = stream.ReadUInt32();
     if (nrBins != ms_nrBins) {
         CB_THROW(CbException,

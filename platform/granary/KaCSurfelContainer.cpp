@@ -7,7 +7,6 @@
 #include "platform/granary/KaCSurfelKernels.h"
 #include "platform/harbor/CbCriticalSectionAuto.h"
 #include "platform/harbor/CbException.h"
-#include "platform/harbor/CbExceptionWrongFileVersion.h"
 #include "platform/harbor/CbStreamReadBinary.h"
 #include "platform/harbor/CbStreamWriteBinary.h"
 
@@ -439,11 +438,7 @@ void KaCSurfelContainer::Serialize(CbStreamWriteBinary& stream) const {
 }
 
 void KaCSurfelContainer::Serialize(CbStreamReadBinary& stream) {
-    const uint32_t version = stream.ReadVersion(c_currentVersion);
-    if (version != c_currentVersion) {
-        CB_THROW(CbExceptionWrongFileVersion,
-                 "KaCSurfelContainer: unknown record version " + std::to_string(version));
-    }
+    stream.ReadAcceptedVersion("KaCSurfelContainer record", {c_currentVersion});
     const uint32_t attributeSet = stream.ReadUInt32();
     if (!IsValidAttributeSet(attributeSet)) {
         CB_THROW(CbException, "KaCSurfelContainer: corrupt stream: unknown attribute set " +

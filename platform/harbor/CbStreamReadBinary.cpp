@@ -1,10 +1,12 @@
 #include "platform/harbor/CbStreamReadBinary.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "platform/harbor/CbByteOrder.h"
 #include "platform/harbor/CbException.h"
+#include "platform/harbor/CbExceptionWrongFileVersion.h"
 #include "platform/harbor/CbStringConversion.h"
 
 template <class T>
@@ -17,6 +19,24 @@ T CbStreamReadBinary::readLittleEndian() {
 uint32_t CbStreamReadBinary::ReadVersion(uint32_t /*newestKnown*/) {
     return readLittleEndian<uint32_t>();
 }
+uint32_t CbStreamReadBinary::ReadAcceptedVersion(std::string_view record,
+                                                 std::initializer_list<uint32_t> accepted,
+                                                 std::source_location caller) {
+    return ReadAcceptedVersion(record, accepted, caller.file_name(),
+                               static_cast<int>(caller.line()));
+}
+
+uint32_t CbStreamReadBinary::ReadAcceptedVersion(std::string_view record,
+                                                 std::initializer_list<uint32_t> accepted,
+                                                 const char* file, int line) {
+    const uint32_t version = ReadVersion(std::max(accepted));
+    if (std::find(accepted.begin(), accepted.end(), version) == accepted.end()) {
+        throw CbExceptionWrongFileVersion(
+            file, line, std::string(record) + ": unknown version " + std::to_string(version));
+    }
+    return version;
+}
+
 bool CbStreamReadBinary::ReadBool() {
     return readLittleEndian<uint8_t>() != 0;
 }

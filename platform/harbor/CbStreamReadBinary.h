@@ -1,7 +1,10 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
+#include <source_location>
 #include <string>
+#include <string_view>
 
 #include "platform/harbor/CbStreamRead.h"
 
@@ -17,6 +20,13 @@ public:
     // Reads a version number. `newestKnown` is the newest version the caller can read; the
     // stored version is returned whatever it is, and the caller decides what to accept.
     virtual uint32_t ReadVersion(uint32_t newestKnown);
+    // Reads a version number and returns it when `accepted` holds it; otherwise throws
+    // CbExceptionWrongFileVersion with "<record>: unknown version <n>", located at the
+    // caller (or at `file` and `line`).
+    uint32_t ReadAcceptedVersion(std::string_view record, std::initializer_list<uint32_t> accepted,
+                                 std::source_location caller = std::source_location::current());
+    uint32_t ReadAcceptedVersion(std::string_view record, std::initializer_list<uint32_t> accepted,
+                                 const char* file, int line);
     virtual bool ReadBool();
     virtual uint8_t ReadUInt8();
     virtual uint16_t ReadUInt16();

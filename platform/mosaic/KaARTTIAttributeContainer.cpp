@@ -4,7 +4,6 @@
 #include <string>
 
 #include "platform/harbor/CbException.h"
-#include "platform/harbor/CbExceptionWrongFileVersion.h"
 #include "platform/harbor/CbFactory.h"
 #include "platform/harbor/CbStreamReadBinary.h"
 #include "platform/harbor/CbStreamReadBinaryBuffer.h"
@@ -104,11 +103,7 @@ void KaARTTIAttributeContainer::Serialize(CbStreamWriteBinary& stream) const {
 }
 
 void KaARTTIAttributeContainer::Serialize(CbStreamReadBinary& stream) {
-    uint32_t version = stream.ReadVersion(c_version);
-    if (version != c_version) {
-        CB_THROW(CbExceptionWrongFileVersion,
-                 "KaARTTIAttributeContainer: unknown version " + std::to_string(version));
-    }
+    stream.ReadAcceptedVersion("KaARTTIAttributeContainer", {c_version});
     uint32_t count = stream.ReadCount(c_minimumEntryBytes, "attribute");
     KaARTTIAttributeContainer read;
     for (uint32_t i = 0; i < count; ++i) {

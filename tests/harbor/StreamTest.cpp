@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/harbor/CbException.h"
+#include "platform/harbor/CbExceptionWrongFileVersion.h"
 #include "platform/harbor/CbMap.h"
 #include "platform/harbor/CbStreamReadBinaryBuffer.h"
 #include "platform/harbor/CbStreamReadBinaryFile.h"
@@ -230,6 +231,28 @@ TEST(CbStreamBinary, TruncatedInputThrowsOnMemoryAndFile) {
          {tempPath("missing"), std::filesystem::path(testing::TempDir())}) {
         EXPECT_THROW({ CbStreamReadBinaryFile stream(path); }, CbException)
             << path;  // missing, a directory
+    }
+}
+
+TEST(CbStreamBinary, AcceptedVersionsPassAndOthersNameTheRecordAndTheReader) {
+    for (uint32_t version : {0u, 1u, 2u, 3u, 0xFFFFFFFFu}) {
+        Bytes bytes = toMemory([&](CbStreamWriteBinary& s) { s.WriteVersion(version); });
+        CbStreamReadBinaryBuffer stream(bytes.data(), bytes.size());
+        if (version == 1 || version == 3) {
+            EXPECT_EQ(stream.ReadAcceptedVersion("test record", {1, 3}), version);
+            continue;
+        }
+        int line = 0;
+        try {
+            line = __LINE__ + 1;
+            stream.ReadAcceptedVersion("test record", {1, 3});
+            ADD_FAILURE() << "version " << version << " accepted";
+        } catch (const CbExceptionWrongFileVersion& error) {
+            EXPECT_EQ(error.GetLine(), line);
+            const std::string expected = "test record: unknown version " + std::to_string(version);
+            EXPECT_NE(std::string(error.what()).find(expected), std::string::npos) << error.what();
+            EXPECT_NE(std::string(error.GetFile()).find("StreamTest.cpp"), std::string::npos);
+        }
     }
 }
 

@@ -3,7 +3,6 @@
 #include <string>
 
 #include "platform/harbor/CbCriticalSectionAuto.h"
-#include "platform/harbor/CbExceptionWrongFileVersion.h"
 #include "platform/harbor/CbStreamReadBinary.h"
 #include "platform/harbor/CbStreamWriteBinary.h"
 
@@ -40,9 +39,5 @@ void KaCAreaPropertiesAttribute::Serialize(CbStreamWriteBinary& stream) const {
 }
 
 void KaCAreaPropertiesAttribute::Serialize(CbStreamReadBinary& stream) {
-    const uint32_t version = stream.ReadVersion(c_version);
-    if (version != c_version) {
-        CB_THROW(CbExceptionWrongFileVersion,
-                 "KaCAreaPropertiesAttribute: unknown version " + std::to_string(version));
-    }
+    stream.ReadAcceptedVersion("KaCAreaPropertiesAttribute", {c_version});
 }

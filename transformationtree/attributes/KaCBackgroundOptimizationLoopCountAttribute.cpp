@@ -3,7 +3,6 @@
 #include <string>
 
 #include "platform/harbor/CbCriticalSectionAuto.h"
-#include "platform/harbor/CbExceptionWrongFileVersion.h"
 #include "platform/harbor/CbStreamReadBinary.h"
 #include "platform/harbor/CbStreamWriteBinary.h"
 
@@ -45,12 +44,7 @@ void KaCBackgroundOptimizationLoopCountAttribute::Serialize(CbStreamWriteBinary&
 }
 
 void KaCBackgroundOptimizationLoopCountAttribute::Serialize(CbStreamReadBinary& stream) {
-    const uint32_t version = stream.ReadVersion(c_version);
-    if (version != c_version) {
-        CB_THROW(CbExceptionWrongFileVersion,
-                 "KaCBackgroundOptimizationLoopCountAttribute: unknown version " +
-                     std::to_string(version));
-    }
+    stream.ReadAcceptedVersion("KaCBackgroundOptimizationLoopCountAttribute", {c_version});
     CbCriticalSectionAuto lock(m_lock);
     m_optimizationLoopCount = stream.ReadUInt32();
 }

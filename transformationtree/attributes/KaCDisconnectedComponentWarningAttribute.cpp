@@ -3,7 +3,6 @@
 #include <string>
 
 #include "platform/harbor/CbCriticalSectionAuto.h"
-#include "platform/harbor/CbExceptionWrongFileVersion.h"
 #include "platform/harbor/CbStreamReadBinary.h"
 #include "platform/harbor/CbStreamWriteBinary.h"
 #include "transformationtree/persistence/KaCSurfelCollectionBlock.h"
@@ -57,11 +56,6 @@ void KaCDisconnectedComponentWarningAttribute::Serialize(CbStreamWriteBinary& st
 
 void KaCDisconnectedComponentWarningAttribute::Serialize(CbStreamReadBinary& stream) {
     CbCriticalSectionAuto lock(m_lock);
-    const uint32_t version = stream.ReadVersion(c_version);
-    if (version != c_version) {
-        CB_THROW(
-            CbExceptionWrongFileVersion,
-            "KaCDisconnectedComponentWarningAttribute: unknown version " + std::to_string(version));
-    }
+    stream.ReadAcceptedVersion("KaCDisconnectedComponentWarningAttribute", {c_version});
     KaCSurfelCollectionBlock::Read(stream, m_warningSurfelCollection);
 }

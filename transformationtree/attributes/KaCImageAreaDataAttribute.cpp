@@ -5,7 +5,6 @@
 #include <string>
 
 #include "platform/harbor/CbCriticalSectionAuto.h"
-#include "platform/harbor/CbExceptionWrongFileVersion.h"
 #include "platform/harbor/CbFormat.h"
 #include "platform/harbor/CbStreamReadBinary.h"
 #include "platform/harbor/CbStreamWriteBinary.h"
@@ -140,8 +139,7 @@ void KaCImageAreaDataAttribute::Serialize(CbStreamWriteBinary& stream) const {
 }
 
 void KaCImageAreaDataAttribute::Serialize(CbStreamReadBinary& stream) {
-    const uint32_t version = stream.ReadUInt32();
-    switch (version) {
+    switch (stream.ReadAcceptedVersion("KaCImageAreaDataAttribute", {0, 1, 2, 3})) {
         case 0:
             readVersion0(stream);
             break;
@@ -151,12 +149,9 @@ void KaCImageAreaDataAttribute::Serialize(CbStreamReadBinary& stream) {
         case 2:
             readVersion2(stream);
             break;
-        case 3:
+        default:
             readVersion3(stream);
             break;
-        default:
-            CB_THROW(CbExceptionWrongFileVersion,
-                     "KaCImageAreaDataAttribute: unknown version " + std::to_string(version));
     }
 }
 

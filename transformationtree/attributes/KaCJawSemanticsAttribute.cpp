@@ -3,7 +3,6 @@
 #include <string>
 
 #include "platform/harbor/CbCriticalSectionAuto.h"
-#include "platform/harbor/CbExceptionWrongFileVersion.h"
 #include "platform/harbor/CbStreamReadBinary.h"
 #include "platform/harbor/CbStreamWriteBinary.h"
 
@@ -112,11 +111,7 @@ void KaCJawSemanticsAttribute::Serialize(CbStreamWriteBinary& stream) const {
 }
 
 void KaCJawSemanticsAttribute::Serialize(CbStreamReadBinary& stream) {
-    const uint32_t version = stream.ReadVersion(c_version);
-    if (version != c_version) {
-        CB_THROW(CbExceptionWrongFileVersion,
-                 "KaCJawSemanticsAttribute: unknown version " + std::to_string(version));
-    }
+    stream.ReadAcceptedVersion("KaCJawSemanticsAttribute", {c_version});
     // Read completely before anything changes, so that a record that breaks off cannot
     // leave a valid flag that belongs to other histograms.
     const CbVector3f occlusal = readVector(stream);

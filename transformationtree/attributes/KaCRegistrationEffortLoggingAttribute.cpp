@@ -3,7 +3,6 @@
 #include <string>
 
 #include "platform/harbor/CbCriticalSectionAuto.h"
-#include "platform/harbor/CbExceptionWrongFileVersion.h"
 #include "platform/harbor/CbFormat.h"
 #include "platform/harbor/CbStreamReadBinary.h"
 #include "platform/harbor/CbStreamWriteBinary.h"
@@ -158,12 +157,7 @@ void KaCRegistrationEffortLoggingAttribute::Serialize(CbStreamWriteBinary& strea
 }
 
 void KaCRegistrationEffortLoggingAttribute::Serialize(CbStreamReadBinary& stream) {
-    const uint32_t version = stream.ReadVersion(c_version);
-    if (version != c_version) {
-        CB_THROW(
-            CbExceptionWrongFileVersion,
-            "KaCRegistrationEffortLoggingAttribute: unknown version " + std::to_string(version));
-    }
+    stream.ReadAcceptedVersion("KaCRegistrationEffortLoggingAttribute", {c_version});
     readVersion1(stream);
 }
 

@@ -3,7 +3,6 @@
 #include <string>
 
 #include "platform/harbor/CbCriticalSectionAuto.h"
-#include "platform/harbor/CbExceptionWrongFileVersion.h"
 #include "platform/harbor/CbStreamReadBinary.h"
 #include "platform/harbor/CbStreamWriteBinary.h"
 #include "transformationtree/persistence/KaCSurfelCollectionBlock.h"
@@ -89,11 +88,7 @@ void KaCRegistrationHintsAttribute::Serialize(CbStreamWriteBinary& stream) const
 
 void KaCRegistrationHintsAttribute::Serialize(CbStreamReadBinary& stream) {
     CbCriticalSectionAuto lock(m_lock);
-    const uint32_t version = stream.ReadVersion(c_version);
-    if (version != c_version) {
-        CB_THROW(CbExceptionWrongFileVersion,
-                 "KaCRegistrationHintsAttribute: unknown version " + std::to_string(version));
-    }
+    stream.ReadAcceptedVersion("KaCRegistrationHintsAttribute", {c_version});
     m_displayMode = static_cast<ESurfelCollectionDisplayMode>(stream.ReadUInt32());
     KaCSurfelCollectionBlock::Read(stream, m_registrationHintSurfelCollection);
 }

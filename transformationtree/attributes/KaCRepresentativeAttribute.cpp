@@ -2,7 +2,6 @@
 
 #include <string>
 
-#include "platform/harbor/CbExceptionWrongFileVersion.h"
 #include "platform/harbor/CbStreamReadBinary.h"
 #include "platform/harbor/CbStreamWriteBinary.h"
 
@@ -53,11 +52,7 @@ void KaCRepresentativeAttribute::Serialize(CbStreamWriteBinary& stream) const {
 }
 
 void KaCRepresentativeAttribute::Serialize(CbStreamReadBinary& stream) {
-    const uint32_t version = stream.ReadVersion(c_version);
-    if (version != c_version) {
-        CB_THROW(CbExceptionWrongFileVersion,
-                 "KaCRepresentativeAttribute: unknown version " + std::to_string(version));
-    }
+    stream.ReadAcceptedVersion("KaCRepresentativeAttribute", {c_version});
     readVersion1(stream);
 }
 

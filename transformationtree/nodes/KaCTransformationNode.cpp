@@ -11,7 +11,6 @@
 #include "platform/granary/KaCModelSerializationIDMapper.h"
 #include "platform/harbor/CbCriticalSectionAuto.h"
 #include "platform/harbor/CbExceptionPreconditionViolation.h"
-#include "platform/harbor/CbExceptionWrongFileVersion.h"
 #include "platform/harbor/CbStreamReadBinary.h"
 #include "platform/harbor/CbStreamWriteBinary.h"
 #include "platform/harbor/Debugging.h"
@@ -229,12 +228,7 @@ void KaCTransformationNode::SerializeStructure(CbStreamWriteBinary& stream) cons
 }
 
 void KaCTransformationNode::SerializeStructure(CbStreamReadBinary& stream) {
-    uint32_t version = stream.ReadVersion(c_baseRecordVersion);
-    if (version != c_baseRecordVersion) {
-        CB_THROW(
-            CbExceptionWrongFileVersion,
-            "KaCTransformationNode: unknown structure record version " + std::to_string(version));
-    }
+    stream.ReadAcceptedVersion("KaCTransformationNode structure record", {c_baseRecordVersion});
     readStructureVersion1(stream);
 }
 

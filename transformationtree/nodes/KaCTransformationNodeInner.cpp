@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "platform/harbor/CbExceptionWrongFileVersion.h"
 #include "platform/harbor/CbStreamReadBinary.h"
 #include "platform/harbor/CbStreamWriteBinary.h"
 #include "transformationtree/nodes/KaCTransformationNodeLeaf.h"
@@ -155,12 +154,8 @@ void KaCTransformationNodeInner::SerializeStructure(CbStreamWriteBinary& stream)
 
 void KaCTransformationNodeInner::SerializeStructure(CbStreamReadBinary& stream) {
     KaCTransformationNode::SerializeStructure(stream);
-    uint32_t version = stream.ReadVersion(c_innerRecordVersion);
-    if (version != c_innerRecordVersion) {
-        CB_THROW(CbExceptionWrongFileVersion,
-                 "KaCTransformationNodeInner: unknown structure record version " +
-                     std::to_string(version));
-    }
+    stream.ReadAcceptedVersion("KaCTransformationNodeInner structure record",
+                               {c_innerRecordVersion});
     readStructureVersion1(stream);
 }
 

@@ -1,6 +1,5 @@
 #include "transformationtree/nodes/KaCTransformationNodeLeaf.h"
 
-#include "platform/harbor/CbExceptionWrongFileVersion.h"
 #include "platform/harbor/CbStreamReadBinary.h"
 #include "platform/harbor/CbStreamWriteBinary.h"
 
@@ -83,20 +82,16 @@ void KaCTransformationNodeLeaf::SerializeStructure(CbStreamWriteBinary& stream) 
 
 void KaCTransformationNodeLeaf::SerializeStructure(CbStreamReadBinary& stream) {
     KaCTransformationNode::SerializeStructure(stream);
-    switch (uint32_t version = stream.ReadVersion(c_leafRecordVersion)) {
+    switch (stream.ReadAcceptedVersion("KaCTransformationNodeLeaf structure record", {1, 2, 3})) {
         case 1:
             readStructureVersion1(stream);
             break;
         case 2:
             readStructureVersion2(stream);
             break;
-        case 3:
+        default:
             readStructureVersion3(stream);
             break;
-        default:
-            CB_THROW(CbExceptionWrongFileVersion,
-                     "KaCTransformationNodeLeaf: unknown structure record version " +
-                         std::to_string(version));
     }
 }
 

@@ -4,7 +4,6 @@
 #include <limits>
 #include <string>
 
-#include "platform/harbor/CbExceptionWrongFileVersion.h"
 #include "platform/harbor/CbStreamReadBinary.h"
 #include "platform/harbor/CbStreamWriteBinary.h"
 #include "transformationtree/nodes/KaCTransformationNodeInner.h"
@@ -93,11 +92,8 @@ void KaCNodeVectorOperations::Write(const Elements& elements, CbStreamWriteBinar
 
 void KaCNodeVectorOperations::Read(Elements& elements, CbStreamReadBinary& stream,
                                    const char* sourceFile, int sourceLine) {
-    uint32_t version = stream.ReadVersion(c_version);
-    if (version != 1 && version != 2) {
-        throw CbExceptionWrongFileVersion(
-            sourceFile, sourceLine, "node vector: unknown version " + std::to_string(version));
-    }
+    const uint32_t version =
+        stream.ReadAcceptedVersion("node vector", {1, 2}, sourceFile, sourceLine);
     uint32_t count =
         stream.ReadCount(c_minimumElementBytes + (version == 2 ? 4 : 0), "node vector element");
     KaCTransformationNodeSerializationIDMapper& mapper =

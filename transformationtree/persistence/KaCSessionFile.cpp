@@ -130,12 +130,7 @@ KaCSessionFile::Contents KaCSessionFile::ReadFromMemory(const std::vector<uint8_
         fail(name, "not a session file (no session magic)");
     }
     stream.Skip(sizeof(c_magic));
-    uint32_t version = stream.ReadUInt32();
-    if (version != c_formatVersion) {
-        throw CbExceptionWrongFileVersion(
-            __FILE__, __LINE__,
-            "session file '" + name + "': unknown format version " + std::to_string(version));
-    }
+    stream.ReadAcceptedVersion("session file '" + name + "'", {c_formatVersion});
     uint32_t sections = stream.ReadCount(c_sectionHeaderBytes, "section");
     const uint8_t* tree = nullptr;
     uint64_t treeSize = 0;

@@ -8,7 +8,6 @@
 #include "platform/granary/KaCModelSerializationIDMapper.h"
 #include "platform/harbor/CbCriticalSectionAuto.h"
 #include "platform/harbor/CbException.h"
-#include "platform/harbor/CbExceptionWrongFileVersion.h"
 #include "platform/harbor/CbStreamReadBinary.h"
 #include "platform/harbor/CbStreamWriteBinary.h"
 #include "transformationtree/manager/KaCTransformationNodeManager.h"
@@ -154,11 +153,7 @@ void KaCTransformationTreeSerializer::Write(CbStreamWriteBinary& stream,
 
 CbSmartPointer<KaCTransformationNodeInner> KaCTransformationTreeSerializer::Read(
     CbStreamReadBinary& stream, bool registerNodes) {
-    uint32_t version = stream.ReadVersion(c_version);
-    if (version != c_version) {
-        CB_THROW(CbExceptionWrongFileVersion,
-                 "tree record: unknown version " + std::to_string(version));
-    }
+    stream.ReadAcceptedVersion("tree record", {c_version});
     NodeList nodes;
     try {
         MappingSession session;
