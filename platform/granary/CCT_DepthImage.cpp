@@ -15,14 +15,6 @@ CbSmartPointer<CCT_DepthImage> CCT_DepthImage::Create(
         new CCT_DepthImage(std::move(collection), updateBoundingBox));
 }
 
-IObject* CCT_DepthImage::CreateByFactory() {
-    return new CCT_DepthImage();
-}
-
-IObject* CCT_DepthImage::CloneByFactory(const IObject& object) {
-    return new CCT_DepthImage(dynamic_cast<const CCT_DepthImage&>(object));
-}
-
 void CCT_DepthImage::Compress(int level) {
     if (level <= 0) {
         return;

@@ -25,6 +25,5 @@ protected:
     CCT_DepthImage(const CCT_DepthImage& other) = default;
 
 private:
-    static IObject* CreateByFactory();
-    static IObject* CloneByFactory(const IObject& object);
+    CB_DECLARE_FACTORIES(CCT_DepthImage)
 };

@@ -14,14 +14,6 @@ namespace {
 constexpr uint32_t c_currentVersion = 1;
 }  // namespace
 
-IObject* CyTriangulationBase::CreateByFactory() {
-    return new CyTriangulationBase();
-}
-
-IObject* CyTriangulationBase::CloneByFactory(const IObject& object) {
-    return new CyTriangulationBase(dynamic_cast<const CyTriangulationBase&>(object));
-}
-
 void CyTriangulationBase::AddTriangle(uint32_t a, uint32_t b, uint32_t c) {
     if (m_triangles.size() >= UINT32_MAX) {
         CB_THROW(CbException, "CyTriangulationBase::AddTriangle: the triangulation is full");

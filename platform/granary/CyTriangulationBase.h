@@ -41,8 +41,7 @@ public:
     virtual void Serialize(CbStreamReadBinary& stream);
 
 private:
-    static IObject* CreateByFactory();
-    static IObject* CloneByFactory(const IObject& object);
+    CB_DECLARE_FACTORIES(CyTriangulationBase)
 
     std::vector<Triangle> m_triangles;
 };

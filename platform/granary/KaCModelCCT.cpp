@@ -77,14 +77,6 @@ CbSmartPointer<KaCModelCCT> KaCModelCCT::Create(CbSmartPointer<KaCSurfelCollecti
     return CbSmartPointer<KaCModelCCT>(new KaCModelCCT(std::move(collection), updateBoundingBox));
 }
 
-IObject* KaCModelCCT::CreateByFactory() {
-    return new KaCModelCCT();
-}
-
-IObject* KaCModelCCT::CloneByFactory(const IObject& object) {
-    return new KaCModelCCT(dynamic_cast<const KaCModelCCT&>(object));
-}
-
 void KaCModelCCT::checkType(ESurfelCollectionType type) {
     if (static_cast<uint32_t>(type) >= ms_nrCollectionTypes) {
         CB_THROW(CbException,

@@ -101,8 +101,7 @@ protected:
     std::vector<KaCSurfelCollectionCCT*> getDistinctCollections() const;
 
 private:
-    static IObject* CreateByFactory();
-    static IObject* CloneByFactory(const IObject& object);
+    CB_DECLARE_FACTORIES(KaCModelCCT)
     static void checkType(ESurfelCollectionType type);
 
     CbSmartPointer<KaCSurfelCollectionCCT> m_collection;

@@ -33,14 +33,6 @@ CbSmartPointer<KaCSurfelCollectionCCT> KaCSurfelCollectionCCT::CreateForOverwrit
         new KaCSurfelCollectionCCT(ForOverwrite{}, count, attributeSet, std::move(rayImage)));
 }
 
-IObject* KaCSurfelCollectionCCT::CreateByFactory() {
-    return new KaCSurfelCollectionCCT();
-}
-
-IObject* KaCSurfelCollectionCCT::CloneByFactory(const IObject& object) {
-    return new KaCSurfelCollectionCCT(dynamic_cast<const KaCSurfelCollectionCCT&>(object));
-}
-
 void KaCSurfelCollectionCCT::UpdateBoundingBox() {
     const auto* positions = static_cast<const CbVector3f*>(GetPositionAccessor().GetData());
     m_boundingBox = KaCSurfelKernels::BoundsOf(positions, GetNrSurfels());

@@ -64,8 +64,7 @@ public:
     void Serialize(CbStreamReadBinary& stream) override;
 
 private:
-    static IObject* CreateByFactory();
-    static IObject* CloneByFactory(const IObject& object);
+    CB_DECLARE_FACTORIES(KaCSurfelCollectionCCT)
 
     void extendBoundingBox(uint32_t start, uint32_t count);
     struct ForOverwrite {};

@@ -56,14 +56,6 @@ KaCSurfelContainer::KaCSurfelContainer(ESurfelAttributeSet attributeSet)
     }
 }
 
-IObject* KaCSurfelContainer::CreateByFactory() {
-    return new KaCSurfelContainer();
-}
-
-IObject* KaCSurfelContainer::CloneByFactory(const IObject& object) {
-    return new KaCSurfelContainer(dynamic_cast<const KaCSurfelContainer&>(object));
-}
-
 void KaCSurfelContainer::checkIndex(uint32_t index, uint32_t count, const char* operation) const {
     if (index >= m_count || count > m_count - index) {
         CB_THROW(CbException, std::string(operation) + ": surfels " + std::to_string(index) +

@@ -147,8 +147,7 @@ protected:
 
 private:
     void checkIndex(uint32_t index, uint32_t count, const char* operation) const;
-    static IObject* CreateByFactory();
-    static IObject* CloneByFactory(const IObject& object);
+    CB_DECLARE_FACTORIES(KaCSurfelContainer)
 
     void lookUpAttribute(unsigned int attributeId, size_t elementSize, const void*& data,
                          size_t& stride) const;

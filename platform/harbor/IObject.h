@@ -28,3 +28,18 @@ private:
     const CbRTTI& Class::GetRTTI() const {                     \
         return RTTI;                                           \
     }
+
+// Declares and defines the factory functions registered in a class's record, in the
+// private section where the macro stands: CreateByFactory makes a default instance,
+// CloneByFactory a copy through the class's copy constructor. A class whose copies are
+// not allowed declares only the create function.
+#define CB_DECLARE_CREATE_FACTORY(Class) \
+    static IObject* CreateByFactory() {  \
+        return new Class();              \
+    }
+
+#define CB_DECLARE_FACTORIES(Class)                           \
+    CB_DECLARE_CREATE_FACTORY(Class)                          \
+    static IObject* CloneByFactory(const IObject& object) {   \
+        return new Class(dynamic_cast<const Class&>(object)); \
+    }

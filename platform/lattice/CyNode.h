@@ -60,7 +60,7 @@ protected:
 private:
     friend class CyDataManager;
 
-    static IObject* CreateByFactory() { return new CyNode(); }
+    CB_DECLARE_CREATE_FACTORY(CyNode)
 
     std::atomic<CyDataManager*> m_dataManager{nullptr};
     // Guarded by the lock of the data manager that holds the node.

@@ -14,11 +14,3 @@ CbSmartPointer<VelmarDepthImage> VelmarDepthImage::Create(
     return CbSmartPointer<VelmarDepthImage>(
         new VelmarDepthImage(std::move(collection), updateBoundingBox));
 }
-
-IObject* VelmarDepthImage::CreateByFactory() {
-    return new VelmarDepthImage();
-}
-
-IObject* VelmarDepthImage::CloneByFactory(const IObject& object) {
-    return new VelmarDepthImage(dynamic_cast<const VelmarDepthImage&>(object));
-}

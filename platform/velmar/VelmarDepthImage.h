@@ -21,6 +21,5 @@ protected:
     VelmarDepthImage(const VelmarDepthImage& other) = default;
 
 private:
-    static IObject* CreateByFactory();
-    static IObject* CloneByFactory(const IObject& object);
+    CB_DECLARE_FACTORIES(VelmarDepthImage)
 };

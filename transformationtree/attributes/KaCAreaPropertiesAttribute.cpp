@@ -13,10 +13,6 @@ namespace {
 constexpr uint32_t c_version = 1;
 }  // namespace
 
-IObject* KaCAreaPropertiesAttribute::CreateByFactory() {
-    return new KaCAreaPropertiesAttribute();
-}
-
 KaCAreaPropertiesAttribute::EOrientationStrategy
 KaCAreaPropertiesAttribute::GetOrientationStrategy() const {
     CbCriticalSectionAuto lock(m_lock);

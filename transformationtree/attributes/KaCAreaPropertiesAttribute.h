@@ -38,7 +38,7 @@ public:
     void Serialize(CbStreamReadBinary& stream) override;
 
 private:
-    static IObject* CreateByFactory();
+    CB_DECLARE_CREATE_FACTORY(KaCAreaPropertiesAttribute)
 
     mutable CbCriticalSection m_lock;
     EOrientationStrategy m_orientationStrategy = eOrientationStrategyNone;

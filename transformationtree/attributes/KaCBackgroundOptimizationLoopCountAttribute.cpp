@@ -14,15 +14,6 @@ namespace {
 constexpr uint32_t c_version = 1;
 }  // namespace
 
-IObject* KaCBackgroundOptimizationLoopCountAttribute::CreateByFactory() {
-    return new KaCBackgroundOptimizationLoopCountAttribute();
-}
-
-IObject* KaCBackgroundOptimizationLoopCountAttribute::CloneByFactory(const IObject& object) {
-    return new KaCBackgroundOptimizationLoopCountAttribute(
-        dynamic_cast<const KaCBackgroundOptimizationLoopCountAttribute&>(object));
-}
-
 KaCBackgroundOptimizationLoopCountAttribute::KaCBackgroundOptimizationLoopCountAttribute(
     const KaCBackgroundOptimizationLoopCountAttribute& other)
     : KaARTTIAttribute(other), m_optimizationLoopCount(other.GetOptimizationLoopCount()) {}

@@ -31,8 +31,7 @@ private:
     KaCBackgroundOptimizationLoopCountAttribute(
         const KaCBackgroundOptimizationLoopCountAttribute& other);
 
-    static IObject* CreateByFactory();
-    static IObject* CloneByFactory(const IObject& object);
+    CB_DECLARE_FACTORIES(KaCBackgroundOptimizationLoopCountAttribute)
 
     mutable CbCriticalSection m_lock;
     uint32_t m_optimizationLoopCount = 0;

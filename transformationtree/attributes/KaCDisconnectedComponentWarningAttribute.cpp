@@ -15,15 +15,6 @@ namespace {
 constexpr uint32_t c_version = 1;
 }  // namespace
 
-IObject* KaCDisconnectedComponentWarningAttribute::CreateByFactory() {
-    return new KaCDisconnectedComponentWarningAttribute();
-}
-
-IObject* KaCDisconnectedComponentWarningAttribute::CloneByFactory(const IObject& object) {
-    return new KaCDisconnectedComponentWarningAttribute(
-        dynamic_cast<const KaCDisconnectedComponentWarningAttribute&>(object));
-}
-
 KaCDisconnectedComponentWarningAttribute::KaCDisconnectedComponentWarningAttribute(
     const KaCDisconnectedComponentWarningAttribute& other)
     : KaARTTIAttribute(other)

@@ -43,8 +43,7 @@ private:
     // was computed for no node revision yet.
     KaCDisconnectedComponentWarningAttribute(const KaCDisconnectedComponentWarningAttribute& other);
 
-    static IObject* CreateByFactory();
-    static IObject* CloneByFactory(const IObject& object);
+    CB_DECLARE_FACTORIES(KaCDisconnectedComponentWarningAttribute)
 
     mutable CbCriticalSection m_lock;
     CbSmartPointer<const CySurfelCollectionBase> m_warningSurfelCollection;

@@ -36,10 +36,6 @@ unsigned int addressBits(const void* address) {
 }
 }  // namespace
 
-IObject* KaCImageAreaDataAttribute::CreateByFactory() {
-    return new KaCImageAreaDataAttribute();
-}
-
 KaCImageAreaDataAttribute::KaCImageAreaDataAttribute() {
     KaCImageAreaDataAttribute::ResetAttribute();
 }

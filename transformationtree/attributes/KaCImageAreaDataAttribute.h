@@ -123,7 +123,7 @@ public:
     void Serialize(CbStreamReadBinary& stream) override;
 
 private:
-    static IObject* CreateByFactory();
+    CB_DECLARE_CREATE_FACTORY(KaCImageAreaDataAttribute)
 
     // Each reads or writes the complete record of its version (without the version number).
     void readVersion0(CbStreamReadBinary& stream);

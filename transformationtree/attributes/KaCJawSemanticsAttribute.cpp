@@ -28,10 +28,6 @@ CbVector3f readVector(CbStreamReadBinary& stream) {
 }
 }  // namespace
 
-IObject* KaCJawSemanticsAttribute::CreateByFactory() {
-    return new KaCJawSemanticsAttribute();
-}
-
 KaCJawSemanticsAttribute::KaCJawSemanticsAttribute() {
     KaCJawSemanticsAttribute::ResetAttribute();
 }

@@ -56,7 +56,7 @@ public:
     void Serialize(CbStreamReadBinary& stream) override;
 
 private:
-    static IObject* CreateByFactory();
+    CB_DECLARE_CREATE_FACTORY(KaCJawSemanticsAttribute)
 
     // Recomputes both estimates unless the cache is valid; the caller holds m_lock.
     void updateEstimates() const;

@@ -26,10 +26,6 @@ V entryOr(const CbMap<int, V>& map, int key, V fallback) {
 }
 }  // namespace
 
-IObject* KaCRegistrationEffortLoggingAttribute::CreateByFactory() {
-    return new KaCRegistrationEffortLoggingAttribute();
-}
-
 template <class V>
 V KaCRegistrationEffortLoggingAttribute::firstFailureEntry(const CbMap<int, V>& map) {
     for (int code : c_icpFailureCodes) {

@@ -73,7 +73,7 @@ protected:
     virtual void writeVersion1(CbStreamWriteBinary& stream) const;
 
 private:
-    static IObject* CreateByFactory();
+    CB_DECLARE_CREATE_FACTORY(KaCRegistrationEffortLoggingAttribute)
 
     // The entry of the first failure code that `map` holds, or 0.
     template <class V>

@@ -15,15 +15,6 @@ namespace {
 constexpr uint32_t c_version = 1;
 }  // namespace
 
-IObject* KaCRegistrationHintsAttribute::CreateByFactory() {
-    return new KaCRegistrationHintsAttribute();
-}
-
-IObject* KaCRegistrationHintsAttribute::CloneByFactory(const IObject& object) {
-    return new KaCRegistrationHintsAttribute(
-        dynamic_cast<const KaCRegistrationHintsAttribute&>(object));
-}
-
 KaCRegistrationHintsAttribute::KaCRegistrationHintsAttribute(
     const KaCRegistrationHintsAttribute& other)
     : KaARTTIAttribute(other)

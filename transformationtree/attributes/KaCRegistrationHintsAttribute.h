@@ -70,8 +70,7 @@ private:
     // status and revision are the defaults (0, 0, -1) and it has no triangulations.
     KaCRegistrationHintsAttribute(const KaCRegistrationHintsAttribute& other);
 
-    static IObject* CreateByFactory();
-    static IObject* CloneByFactory(const IObject& object);
+    CB_DECLARE_FACTORIES(KaCRegistrationHintsAttribute)
 
     mutable CbCriticalSection m_lock;
     CbSmartPointer<const CySurfelCollectionBase> m_registrationHintSurfelCollection;

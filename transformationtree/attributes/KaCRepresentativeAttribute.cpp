@@ -12,14 +12,6 @@ namespace {
 constexpr uint32_t c_version = 1;
 }  // namespace
 
-IObject* KaCRepresentativeAttribute::CreateByFactory() {
-    return new KaCRepresentativeAttribute();
-}
-
-IObject* KaCRepresentativeAttribute::CloneByFactory(const IObject& object) {
-    return new KaCRepresentativeAttribute(dynamic_cast<const KaCRepresentativeAttribute&>(object));
-}
-
 KaCRepresentativeAttribute& KaCRepresentativeAttribute::operator=(
     const KaCRepresentativeAttribute& other) {
     KaARTTIAttribute::operator=(other);

@@ -38,8 +38,7 @@ private:
     // Used by the clone function.
     KaCRepresentativeAttribute(const KaCRepresentativeAttribute& other) = default;
 
-    static IObject* CreateByFactory();
-    static IObject* CloneByFactory(const IObject& object);
+    CB_DECLARE_FACTORIES(KaCRepresentativeAttribute)
 
     int32_t m_gridVoxelX = ms_unsetVoxel;
     int32_t m_gridVoxelY = ms_unsetVoxel;

@@ -30,7 +30,7 @@ public:
     void SetError() { m_error = true; }
 
 private:
-    static IObject* CreateByFactory() { return new KaCTransformationNodeManager_UnitTest(); }
+    CB_DECLARE_CREATE_FACTORY(KaCTransformationNodeManager_UnitTest)
 
     EResult runAirNodeTest();
 

@@ -27,14 +27,6 @@ KaCTransformationNodeInner::KaCTransformationNodeInner(const KaCTransformationNo
 
 KaCTransformationNodeInner::~KaCTransformationNodeInner() = default;
 
-IObject* KaCTransformationNodeInner::CreateByFactory() {
-    return new KaCTransformationNodeInner();
-}
-
-IObject* KaCTransformationNodeInner::CloneByFactory(const IObject& object) {
-    return new KaCTransformationNodeInner(dynamic_cast<const KaCTransformationNodeInner&>(object));
-}
-
 // --- Children
 
 KaCTransformationNodeInner::ChildList::iterator KaCTransformationNodeInner::LastChild() {

@@ -105,8 +105,7 @@ private:
     // same children, whose father link still names `other`) and the model revision stamp.
     KaCTransformationNodeInner(const KaCTransformationNodeInner& other);
 
-    static IObject* CreateByFactory();
-    static IObject* CloneByFactory(const IObject& object);
+    CB_DECLARE_FACTORIES(KaCTransformationNodeInner)
 
     void readStructureVersion1(CbStreamReadBinary& stream);
 

@@ -27,14 +27,6 @@ KaCTransformationNodeLeaf::KaCTransformationNodeLeaf(const KaCTransformationNode
 
 KaCTransformationNodeLeaf::~KaCTransformationNodeLeaf() = default;
 
-IObject* KaCTransformationNodeLeaf::CreateByFactory() {
-    return new KaCTransformationNodeLeaf();
-}
-
-IObject* KaCTransformationNodeLeaf::CloneByFactory(const IObject& object) {
-    return new KaCTransformationNodeLeaf(dynamic_cast<const KaCTransformationNodeLeaf&>(object));
-}
-
 CyBoundingBox3D KaCTransformationNodeLeaf::GetBoundingBox(const CbMatrix4Rd& /*trafo*/) const {
     if (!m_model) {
         return CyBoundingBox3D();

@@ -89,8 +89,7 @@ private:
     // the time stamp; the copy is not a keyframe.
     KaCTransformationNodeLeaf(const KaCTransformationNodeLeaf& other);
 
-    static IObject* CreateByFactory();
-    static IObject* CloneByFactory(const IObject& object);
+    CB_DECLARE_FACTORIES(KaCTransformationNodeLeaf)
 
     void readStructureVersion1(CbStreamReadBinary& stream);
     void readStructureVersion2(CbStreamReadBinary& stream);

@@ -23,8 +23,5 @@ public:
     static const int ms_sourceLine;
 
 private:
-    static IObject* CreateByFactory() { return new KaCNodeVector(); }
-    static IObject* CloneByFactory(const IObject& object) {
-        return new KaCNodeVector(dynamic_cast<const KaCNodeVector&>(object));
-    }
+    CB_DECLARE_FACTORIES(KaCNodeVector)
 };

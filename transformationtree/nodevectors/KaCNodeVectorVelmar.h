@@ -25,8 +25,5 @@ public:
     static const int ms_sourceLine;
 
 private:
-    static IObject* CreateByFactory() { return new KaCNodeVectorVelmar(); }
-    static IObject* CloneByFactory(const IObject& object) {
-        return new KaCNodeVectorVelmar(dynamic_cast<const KaCNodeVectorVelmar&>(object));
-    }
+    CB_DECLARE_FACTORIES(KaCNodeVectorVelmar)
 };
