@@ -1,6 +1,10 @@
-// Writes valid records as seed inputs for the fuzz targets, one folder per target.
+// Writes valid records as seed inputs for the fuzz targets, one folder per target:
+// fuzz_write_seeds <corpus folder> [--force]. Seeds that exist are kept unless --force is
+// given; the program lists what it wrote and what it kept.
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -29,13 +33,29 @@
 namespace {
 
 std::filesystem::path g_root;
+bool g_force = false;
+int g_skipped = 0;
 
+// Writes one seed. A seed that exists is kept, so that no run replaces a checked-in seed
+// unnoticed, unless --force was given.
 void save(const std::string& target, const std::string& name, const std::vector<uint8_t>& bytes) {
     std::filesystem::path folder = g_root / target;
     std::filesystem::create_directories(folder);
-    std::ofstream file(folder / (name + ".bin"), std::ios::binary);
+    const std::filesystem::path path = folder / (name + ".bin");
+    const std::string shown = target + "/" + name + ".bin";
+    if (std::filesystem::exists(path) && !g_force) {
+        std::printf("skipped %s: it exists (--force overwrites)\n", shown.c_str());
+        ++g_skipped;
+        return;
+    }
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
     file.write(reinterpret_cast<const char*>(bytes.data()),
                static_cast<std::streamsize>(bytes.size()));
+    if (!file) {
+        std::fprintf(stderr, "cannot write %s\n", path.c_str());
+        std::exit(1);
+    }
+    std::printf("wrote %s (%zu bytes)\n", shown.c_str(), bytes.size());
 }
 
 std::vector<uint8_t> withPrefix(uint8_t prefix, const std::vector<uint8_t>& bytes) {
@@ -213,8 +233,9 @@ void writeFilesOfTheProgram() {
 }
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s <corpus folder>\n", argv[0]);
+    g_force = argc == 3 && std::strcmp(argv[2], "--force") == 0;
+    if (argc != 2 && !g_force) {
+        std::fprintf(stderr, "usage: %s <corpus folder> [--force]\n", argv[0]);
         return 2;
     }
     g_root = argv[1];
@@ -222,5 +243,8 @@ int main(int argc, char** argv) {
     writeRecordsOfFixedNodes();
     writeAttributeRecords();
     writeFilesOfTheProgram();
+    if (g_skipped > 0) {
+        std::printf("%d seeds kept; run with --force to overwrite them\n", g_skipped);
+    }
     return 0;
 }
