@@ -1,10 +1,12 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <new>
 #include <string>
 #include <unordered_map>
 #include <utility>
+#include <vector>
 
 #include "platform/harbor/CbExceptionOutOfMemory.h"
 #include "platform/harbor/CbHashKey.h"
@@ -72,14 +74,22 @@ public:
 
     // Stream form for maps whose keys and values the binary streams know (wide string,
     // 32-bit integers, double): version 0, an unsigned 32-bit count, then key and value
-    // of each entry in iteration order. Reading empties the map first; for a repeated key
-    // the last entry wins.
+    // of each entry. Entries are written in ascending key order, so that the same map
+    // gives the same bytes whatever the hash table's order. Reading empties the map
+    // first; for a repeated key the last entry wins.
     void Serialize(CbStreamWriteBinary& stream) const {
+        std::vector<const typename Map::value_type*> entries;
+        entries.reserve(m_map.size());
+        for (const auto& entry : m_map) {
+            entries.push_back(&entry);
+        }
+        std::sort(entries.begin(), entries.end(),
+                  [](const auto* a, const auto* b) { return a->first < b->first; });
         stream.WriteVersion(0);
-        stream.WriteUInt32(static_cast<uint32_t>(m_map.size()));
-        for (const auto& [key, value] : m_map) {
-            write(stream, key);
-            write(stream, value);
+        stream.WriteUInt32(static_cast<uint32_t>(entries.size()));
+        for (const auto* entry : entries) {
+            write(stream, entry->first);
+            write(stream, entry->second);
         }
     }
     void Serialize(CbStreamReadBinary& stream) {

@@ -178,7 +178,7 @@ void KaCImageAreaDataAttribute::readVersion1(CbStreamReadBinary& stream) {
 
 void KaCImageAreaDataAttribute::readVersion2(CbStreamReadBinary& stream) {
     readVersion1(stream);
-    stream.ReadBuffer(&m_timeChanged, sizeof(m_timeChanged));
+    m_timeChanged = stream.ReadInt64();
 }
 
 void KaCImageAreaDataAttribute::readVersion3(CbStreamReadBinary& stream) {
@@ -211,7 +211,7 @@ void KaCImageAreaDataAttribute::writeVersion1(CbStreamWriteBinary& stream) const
 
 void KaCImageAreaDataAttribute::writeVersion2(CbStreamWriteBinary& stream) const {
     writeVersion1(stream);
-    stream.WriteBuffer(&m_timeChanged, sizeof(m_timeChanged));
+    stream.WriteInt64(m_timeChanged);
 }
 
 void KaCImageAreaDataAttribute::writeVersion3(CbStreamWriteBinary& stream) const {

@@ -373,9 +373,11 @@ void expectEffortLogging(const KaCRegistrationEffortLoggingAttribute& effort) {
     EXPECT_EQ(effort.GetMeanNewtonError(), 0.25);
     EXPECT_EQ(effort.GetTimeStampLog(), L"@0.0 (0.0) start\n@1.5 (1.5) icp\n");
     CbMap<std::wstring, double> durations = effort.GetSubTaskDurationLog();
-    EXPECT_EQ(durations.GetCount(), 1u);
-    const double* icp = durations.Find(L"icp");
-    EXPECT_TRUE(icp != nullptr && *icp == 1.5);
+    EXPECT_EQ(durations.GetCount(), 3u);
+    for (const auto& [name, seconds] : {std::pair{L"align", 0.5}, {L"icp", 1.5}, {L"merge", 2.5}}) {
+        const double* stored = durations.Find(name);
+        EXPECT_TRUE(stored != nullptr && *stored == seconds) << name;
+    }
 }
 
 // The record holds no valid estimates, so the getters compute them from the histograms.

@@ -310,12 +310,15 @@ CbSmartPointer<KaARTTIAttribute> effortLogging() {
             s.WriteDouble(value);
         }
         s.WriteWideString(L"@0.0 (0.0) start\n@1.5 (1.5) icp\n");
-        // One sub-task only: the durations are written in the order of a hash map, which
-        // differs after reading them back, so two entries would not be written byte for byte.
+        // Three sub-tasks, in ascending name order as the map writes them, whatever the
+        // order of its hash table.
         s.WriteUInt32(0);
-        s.WriteUInt32(1);
-        s.WriteWideString(L"icp");
-        s.WriteDouble(1.5);
+        s.WriteUInt32(3);
+        for (const auto& [name, seconds] :
+             {std::pair{L"align", 0.5}, {L"icp", 1.5}, {L"merge", 2.5}}) {
+            s.WriteWideString(name);
+            s.WriteDouble(seconds);
+        }
     });
     auto effort = CbMakeShared<KaCRegistrationEffortLoggingAttribute>();
     CbStreamReadBinaryBuffer stream(bytes);
