@@ -1,11 +1,11 @@
 #include "transformationtree/nodevectors/KaCNodeVectorOperations.h"
 
 #include <algorithm>
-#include <limits>
 #include <string>
 
 #include "platform/harbor/CbStreamReadBinary.h"
 #include "platform/harbor/CbStreamWriteBinary.h"
+#include "transformationtree/nodes/KaCAcquisitionOrder.h"
 #include "transformationtree/nodes/KaCTransformationNodeInner.h"
 #include "transformationtree/persistence/KaCTransformationNodeSerializationIDMapper.h"
 
@@ -27,11 +27,6 @@ void appendWalk(KaCNodeVectorOperations::Elements& elements, Iterator it, const 
             }
         }
     }
-}
-
-uint64_t sequenceNumber(const KaCTransformationNode& node) {
-    CbSmartPointer<const KaCModelCCT> model = node.GetModel();
-    return model ? model->GetAcquireSequenceNumber() : std::numeric_limits<uint64_t>::max();
 }
 
 }  // namespace
@@ -61,18 +56,13 @@ void KaCNodeVectorOperations::AppendInnerNode(Elements& elements,
 }
 
 void KaCNodeVectorOperations::SortBySequenceNumber(Elements& elements) {
-    // Elements without node compare with nothing; keep them out of the sort, at the end.
+    // Elements without node keep their relative order, at the end.
     auto withNode = std::stable_partition(
         elements.begin(), elements.end(),
         [](const KaCNodeAccelerated& e) { return static_cast<bool>(e.node); });
     std::sort(elements.begin(), withNode,
               [](const KaCNodeAccelerated& a, const KaCNodeAccelerated& b) {
-                  uint64_t sa = sequenceNumber(*a.node);
-                  uint64_t sb = sequenceNumber(*b.node);
-                  if (sa != sb) {
-                      return sa < sb;
-                  }
-                  return a.node->GetID() < b.node->GetID();
+                  return KaCAcquisitionOrder()(*a.node, *b.node);
               });
 }
 

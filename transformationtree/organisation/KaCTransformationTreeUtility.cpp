@@ -1,7 +1,6 @@
 #include "transformationtree/organisation/KaCTransformationTreeUtility.h"
 
 #include <algorithm>
-#include <limits>
 #include <string>
 #include <vector>
 
@@ -13,6 +12,7 @@
 #include "platform/harbor/CbFactory.h"
 #include "platform/tidewell/KaCMessageDispatcher.h"
 #include "transformationtree/manager/KaCTransformationNodeManager.h"
+#include "transformationtree/nodes/KaCAcquisitionOrder.h"
 
 namespace {
 
@@ -39,18 +39,6 @@ void requireMaxChildren(int64_t maxChildren) {
                  "KaCTransformationTreeUtility: a node must be allowed at least 2 children, not " +
                      std::to_string(maxChildren));
     }
-}
-
-// The acquisition order of node vectors: the model's sequence number (nodes without model
-// last), ties by ID.
-bool inAcquisitionOrder(const Node& a, const Node& b) {
-    auto sequence = [](const Node& node) {
-        CbSmartPointer<const KaCModelCCT> model = node->GetModel();
-        return model ? model->GetAcquireSequenceNumber() : std::numeric_limits<uint64_t>::max();
-    };
-    uint64_t sa = sequence(a);
-    uint64_t sb = sequence(b);
-    return sa != sb ? sa < sb : a->GetID() < b->GetID();
 }
 
 }  // namespace
@@ -188,7 +176,7 @@ void KaCTransformationTreeUtility::CollapseAll(CbSmartPointer<KaCTransformationN
         leaves.push_back(it.GetCurrentNode());
         leaves.back()->SetRelativeTrafo(it.GetCurrentTrafo());
     }
-    std::sort(leaves.begin(), leaves.end(), inAcquisitionOrder);
+    std::sort(leaves.begin(), leaves.end(), KaCAcquisitionOrder());
     for (const Node& leaf : leaves) {
         manager.MoveNode(node, leaf, nullptr);
         if (post) {
