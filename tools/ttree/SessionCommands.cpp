@@ -62,8 +62,10 @@ int SessionCommands::Info(const std::string& file) {
     for (auto it = session.root->BeginNode(); it; ++it) {
         const KaCTransformationNode& node = *it.GetCurrentNode();
         depth = std::max(depth, it.GetPath().size());
-        modelRevision = std::max(modelRevision, node.GetNodeRevision(1));
-        trafoRevision = std::max(trafoRevision, node.GetNodeRevision(2));
+        modelRevision =
+            std::max(modelRevision, node.GetNodeRevision(KaCTransformationNode::eRevisionModel));
+        trafoRevision =
+            std::max(trafoRevision, node.GetNodeRevision(KaCTransformationNode::eRevisionTrafo));
         if (node.IsLeaf()) {
             ++leaves;
             keyframes += node.IsKeyframe() ? 1 : 0;

@@ -28,16 +28,19 @@ namespace {
 
 constexpr uint32_t c_baseRecordVersion = 1;
 
-// Revision mask bits: index 0 the model revision, index 1 the transformation revision.
+// m_nodeRevisions[index] holds the revision that this mask bit selects.
+constexpr unsigned int c_maskOfIndex[2] = {KaCTransformationNode::eRevisionModel,
+                                           KaCTransformationNode::eRevisionTrafo};
+
 constexpr bool selects(unsigned int mask, int index) {
-    return (mask & (1u << index)) != 0;
+    return (mask & c_maskOfIndex[index]) != 0;
 }
 
 }  // namespace
 
 KaCTransformationNode::KaCTransformationNode() : m_nodeRevisions{0, 0} {
     SetName(m_id.ToString());
-    NewNodeRevision(3);
+    NewNodeRevision(eRevisionAll);
 }
 
 KaCTransformationNode::KaCTransformationNode(CbSmartPointer<const KaCModelCCT> model)
@@ -101,7 +104,7 @@ CbMatrix4Rd KaCTransformationNode::GetRelativeTrafo(
 
 void KaCTransformationNode::SetRelativeTrafo(const CbMatrix4Rd& trafo) {
     m_relativeTrafo = trafo;
-    NewNodeRevision(2);
+    NewNodeRevision(eRevisionTrafo);
 }
 
 void KaCTransformationNode::SetRelativeTrafo(

@@ -126,8 +126,13 @@ public:
     void SetRelativeTrafo(const CbMatrix4Rd& trafo,
                           CbSmartPointer<const KaCTransformationNodeInner> ancestor);
 
-    // --- Revisions. Bit 0 of a mask selects the model revision, bit 1 the transformation
-    // revision; other bits are ignored.
+    // --- Revisions. A mask selects the model revision, the transformation revision or
+    // both; other bits are ignored.
+    enum ERevisionMask : unsigned int {
+        eRevisionModel = 1u,
+        eRevisionTrafo = 2u,
+        eRevisionAll = eRevisionModel | eRevisionTrafo,
+    };
     int64_t GetNodeRevision(unsigned int mask) const;
     void NewNodeRevision(unsigned int mask);
     void SetNodeRevision(int64_t revision, unsigned int mask);

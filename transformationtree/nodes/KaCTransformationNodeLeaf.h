@@ -21,8 +21,8 @@ public:
     // A leaf builds no model.
     void CreateModel(bool, float, float) override {}
     CbSmartPointer<const KaCModelCCT> GetModel() const override { return m_model; }
-    // The leaf's model revision: GetNodeRevision(1).
-    int64_t GetModelRevision() const override { return GetNodeRevision(1); }
+    // The leaf's model revision: GetNodeRevision(eRevisionModel).
+    int64_t GetModelRevision() const override { return GetNodeRevision(eRevisionModel); }
     bool IsLeaf() const override { return true; }
     bool IsKeyframe() const override { return m_keyframe; }
     bool EmptyLeafs() override { return false; }

@@ -13,6 +13,9 @@ namespace {
 
 constexpr uint32_t c_version = 2;
 constexpr uint32_t c_cachedRevisions = 2;
+// Cached revision `index` is the subtree revision this mask selects; a flag bit asks for it.
+constexpr unsigned int c_maskOfIndex[c_cachedRevisions] = {KaCTransformationNode::eRevisionModel,
+                                                           KaCTransformationNode::eRevisionTrafo};
 // Node reference (16), matrix version (4) and values (128): the smallest version 1 element.
 constexpr uint64_t c_minimumElementBytes = 16 + 4 + 16 * 8;
 
@@ -22,8 +25,9 @@ void appendWalk(KaCNodeVectorOperations::Elements& elements, Iterator it, const 
     for (; it != end; ++it) {
         KaCNodeAccelerated& element = elements.emplace_back(it, trafo);
         for (unsigned int index = 0; index < c_cachedRevisions; ++index) {
-            if ((flags & (1u << index)) != 0) {
-                element.nodeRevisions[index] = element.node->GetNodeRevisionSubtree(1u << index);
+            const unsigned int mask = c_maskOfIndex[index];
+            if ((flags & mask) != 0) {
+                element.nodeRevisions[index] = element.node->GetNodeRevisionSubtree(mask);
             }
         }
     }

@@ -39,8 +39,10 @@ std::wstring compareNodes(const KaCTransformationNode& a, const KaCTransformatio
                     16 * sizeof(double)) != 0) {
         return L"relative trafo";
     }
-    if (a.GetNodeRevision(1) != b.GetNodeRevision(1) ||
-        a.GetNodeRevision(2) != b.GetNodeRevision(2)) {
+    if (a.GetNodeRevision(KaCTransformationNode::eRevisionModel) !=
+            b.GetNodeRevision(KaCTransformationNode::eRevisionModel) ||
+        a.GetNodeRevision(KaCTransformationNode::eRevisionTrafo) !=
+            b.GetNodeRevision(KaCTransformationNode::eRevisionTrafo)) {
         return L"revisions";
     }
     if (a.IsVisible() != b.IsVisible()) {

@@ -227,6 +227,7 @@ TEST_F(KaCImageAreaDataAttributeOnNodes, InitFromAreaNodeResetsAndTakesTheSubtre
     EXPECT_EQ(state, attribute.GetLastNodeRevisionState());
     EXPECT_EQ(state, attribute.GetLastAreaCorrelationRevision());
     EXPECT_EQ(state, attribute.GetLastRefAreaCorrelationRevision());
-    EXPECT_EQ(leaf->GetNodeRevision(1), attribute.GetLastNodeRevisionData());
+    EXPECT_EQ(leaf->GetNodeRevision(KaCTransformationNode::eRevisionModel),
+              attribute.GetLastNodeRevisionData());
     EXPECT_EQ(-1, attribute.GetLastGUIDRevisionData());  // reset first
 }

@@ -33,22 +33,23 @@ TEST_F(ManagerTest, AppendAndInsertKeepOrderAndRenewFathers) {
     Leaf c = namedLeaf(L"c");
 
     // Re-appending a child changes nothing, not even a revision.
-    int64_t revision = R->GetNodeRevision(3);
+    int64_t revision = R->GetNodeRevision(KaCTransformationNode::eRevisionAll);
     m_manager.AppendChild(R, tree["a"], true);
     EXPECT_EQ(childNames(R), (Names{L"a", L"b"}));
-    EXPECT_EQ(R->GetNodeRevision(3), revision);
+    EXPECT_EQ(R->GetNodeRevision(KaCTransformationNode::eRevisionAll), revision);
 
     m_manager.AppendChild(R, c, false);
     EXPECT_EQ(childNames(R), (Names{L"c", L"a", L"b"}));
-    EXPECT_GT(R->GetNodeRevision(1), revision);
-    EXPECT_GT(R->GetNodeRevision(2), R->GetNodeRevision(1));
+    EXPECT_GT(R->GetNodeRevision(KaCTransformationNode::eRevisionModel), revision);
+    EXPECT_GT(R->GetNodeRevision(KaCTransformationNode::eRevisionTrafo),
+              R->GetNodeRevision(KaCTransformationNode::eRevisionModel));
 
     // A child of another father is refused; both fathers stay as they were.
     Inner other = m_manager.CreateInnerNode();
-    revision = other->GetNodeRevision(3);
+    revision = other->GetNodeRevision(KaCTransformationNode::eRevisionAll);
     EXPECT_THROW(m_manager.AppendChild(other, c, true), CbException);
     EXPECT_EQ(other->GetNrChildren(), 0u);
-    EXPECT_EQ(other->GetNodeRevision(3), revision);
+    EXPECT_EQ(other->GetNodeRevision(KaCTransformationNode::eRevisionAll), revision);
     EXPECT_EQ(childNames(R), (Names{L"c", L"a", L"b"}));
 
     Leaf d = namedLeaf(L"d");
@@ -66,12 +67,12 @@ TEST_F(ManagerTest, RemoveReplaceAndExchangeChildren) {
     NamedTree tree = BuildTree("R(a,B(b1,b2),c)", m_random);
     Inner R = tree.root;
 
-    int64_t revision = R->GetNodeRevision(3);
+    int64_t revision = R->GetNodeRevision(KaCTransformationNode::eRevisionAll);
     m_manager.RemoveChild(R, tree["a"]);
     EXPECT_EQ(childNames(R), (Names{L"B", L"c"}));
     EXPECT_FALSE(tree["a"]->GetFather());
     EXPECT_EQ(m_manager.GetNodeByID(tree["a"]->GetID()), tree["a"]);
-    EXPECT_GT(R->GetNodeRevision(3), revision);
+    EXPECT_GT(R->GetNodeRevision(KaCTransformationNode::eRevisionAll), revision);
     m_manager.RemoveChild(nullptr, tree["a"]);  // a null father does nothing
     EXPECT_THROW(m_manager.RemoveChild(R, tree["a"]), CbExceptionPreconditionViolation);
 
@@ -84,7 +85,7 @@ TEST_F(ManagerTest, RemoveReplaceAndExchangeChildren) {
 
     // Replace: the whole old subtree leaves the ID map, deepest nodes included.
     Leaf y = namedLeaf(L"y");
-    revision = R->GetNodeRevision(3);
+    revision = R->GetNodeRevision(KaCTransformationNode::eRevisionAll);
     m_manager.ReplaceChild(R, tree["B"], y);
     EXPECT_EQ(childNames(R), (Names{L"y", L"x"}));
     for (const wchar_t* name : {L"B", L"b1", L"b2"}) {
@@ -92,7 +93,7 @@ TEST_F(ManagerTest, RemoveReplaceAndExchangeChildren) {
     }
     EXPECT_EQ(tree.inner(L"B")->GetNrChildren(), 0u);
     EXPECT_FALSE(tree["b1"]->GetFather());
-    EXPECT_GT(R->GetNodeRevision(3), revision);
+    EXPECT_GT(R->GetNodeRevision(KaCTransformationNode::eRevisionAll), revision);
 }
 
 TEST_F(ManagerTest, MoveNodeNeverReordersWithinItsFather) {
@@ -104,13 +105,13 @@ TEST_F(ManagerTest, MoveNodeNeverReordersWithinItsFather) {
     EXPECT_EQ(childNames(A), (Names{L"a1", L"a2", L"a3"}));
     m_manager.MoveNode(A, nullptr, nullptr);
 
-    const int64_t revisionA = A->GetNodeRevision(3);
-    const int64_t revisionB = B->GetNodeRevision(3);
+    const int64_t revisionA = A->GetNodeRevision(KaCTransformationNode::eRevisionAll);
+    const int64_t revisionB = B->GetNodeRevision(KaCTransformationNode::eRevisionAll);
     m_manager.MoveNode(B, tree["a2"], tree["b1"]);
     EXPECT_EQ(childNames(A), (Names{L"a1", L"a3"}));
     EXPECT_EQ(childNames(B), (Names{L"a2", L"b1"}));
-    EXPECT_GT(A->GetNodeRevision(3), revisionA);
-    EXPECT_GT(B->GetNodeRevision(3), revisionB);
+    EXPECT_GT(A->GetNodeRevision(KaCTransformationNode::eRevisionAll), revisionA);
+    EXPECT_GT(B->GetNodeRevision(KaCTransformationNode::eRevisionAll), revisionB);
 
     // A `before` that is not a child of the new father puts the node last.
     m_manager.MoveNode(B, tree["a3"], tree["a1"]);

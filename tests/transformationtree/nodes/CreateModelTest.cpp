@@ -42,13 +42,13 @@ TEST_F(CreateModel, LeavesTheStampAtMinusOneAndDrawsNoNodeRevision) {
     const auto old = MakeModel(4, 77);
     tree.root->SetModel(old, 17);
     ASSERT_EQ(tree.root->GetModelRevision(), 17);
-    const int64_t modelRevision = tree.root->GetNodeRevision(1);
-    const int64_t trafoRevision = tree.root->GetNodeRevision(2);
+    const int64_t modelRevision = tree.root->GetNodeRevision(KaCTransformationNode::eRevisionModel);
+    const int64_t trafoRevision = tree.root->GetNodeRevision(KaCTransformationNode::eRevisionTrafo);
 
     tree.root->CreateModel(false, 0.0f, 0.0f);
     EXPECT_EQ(tree.root->GetModelRevision(), -1);
-    EXPECT_EQ(tree.root->GetNodeRevision(1), modelRevision);
-    EXPECT_EQ(tree.root->GetNodeRevision(2), trafoRevision);
+    EXPECT_EQ(tree.root->GetNodeRevision(KaCTransformationNode::eRevisionModel), modelRevision);
+    EXPECT_EQ(tree.root->GetNodeRevision(KaCTransformationNode::eRevisionTrafo), trafoRevision);
     ASSERT_TRUE(tree.root->GetModel());
     EXPECT_NE(tree.root->GetModel(), CbSmartPointer<const KaCModelCCT>(old));
     // Its own old model plays no part: three leaves of three surfels each.
@@ -59,12 +59,13 @@ TEST_F(CreateModel, OnALeafChangesNothing) {
     const auto tree = BuildTree("R(L)", m_random);
     const auto leaf = tree.leaf(L"L");
     const auto model = leaf->GetModel();
-    const int64_t revisions[2] = {leaf->GetNodeRevision(1), leaf->GetNodeRevision(2)};
+    const int64_t revisions[2] = {leaf->GetNodeRevision(KaCTransformationNode::eRevisionModel),
+                                  leaf->GetNodeRevision(KaCTransformationNode::eRevisionTrafo)};
     for (float cellSize : {0.0f, 0.5f, std::numeric_limits<float>::quiet_NaN()}) {
         leaf->CreateModel(cellSize != 0.0f, cellSize, 1.0f);
         EXPECT_EQ(leaf->GetModel(), model);
-        EXPECT_EQ(leaf->GetNodeRevision(1), revisions[0]);
-        EXPECT_EQ(leaf->GetNodeRevision(2), revisions[1]);
+        EXPECT_EQ(leaf->GetNodeRevision(KaCTransformationNode::eRevisionModel), revisions[0]);
+        EXPECT_EQ(leaf->GetNodeRevision(KaCTransformationNode::eRevisionTrafo), revisions[1]);
         EXPECT_EQ(SurfelsOf(leaf->GetModel()).size(), 3u);
     }
 }

@@ -22,8 +22,8 @@ TEST_F(NodesTest, ConcurrentRevisionsAreDistinctAndIncreasing) {
             for (int i = 0; i < c_draws; ++i) {
                 KaCTransformationNode& node =
                     (i % 2 == 0) ? static_cast<KaCTransformationNode&>(*own) : *shared;
-                node.NewNodeRevision(3);
-                drawn[t].push_back(node.GetNodeRevision(3));
+                node.NewNodeRevision(KaCTransformationNode::eRevisionAll);
+                drawn[t].push_back(node.GetNodeRevision(KaCTransformationNode::eRevisionAll));
             }
         });
     }
@@ -42,5 +42,6 @@ TEST_F(NodesTest, ConcurrentRevisionsAreDistinctAndIncreasing) {
         }
     }
     // Both kinds of the shared node carry distinct numbers.
-    EXPECT_NE(shared->GetNodeRevision(1), shared->GetNodeRevision(2));
+    EXPECT_NE(shared->GetNodeRevision(KaCTransformationNode::eRevisionModel),
+              shared->GetNodeRevision(KaCTransformationNode::eRevisionTrafo));
 }

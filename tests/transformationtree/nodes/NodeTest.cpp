@@ -18,23 +18,25 @@ CbMatrix4Rd singular() {
 
 TEST_F(NodesTest, RevisionMasksSelectKinds) {
     Inner node = m_manager.CreateInnerNode();
-    const int64_t model = node->GetNodeRevision(1);
-    const int64_t trafo = node->GetNodeRevision(2);
+    const int64_t model = node->GetNodeRevision(KaCTransformationNode::eRevisionModel);
+    const int64_t trafo = node->GetNodeRevision(KaCTransformationNode::eRevisionTrafo);
     EXPECT_LT(model, trafo);
     EXPECT_EQ(node->GetNodeRevision(0), -1);
-    EXPECT_EQ(node->GetNodeRevision(3), trafo);
+    EXPECT_EQ(node->GetNodeRevision(KaCTransformationNode::eRevisionAll), trafo);
     EXPECT_EQ(node->GetNodeRevision(0xFFFFFFFCu), -1);
     EXPECT_EQ(node->GetNodeRevision(0xFFFFFFFFu), trafo);
 
     // A new transformation revision leaves the model revision alone and is the newest.
     Inner later = m_manager.CreateInnerNode();
     node->SetRelativeTrafo(RandomRigid(m_random));
-    EXPECT_EQ(node->GetNodeRevision(1), model);
-    EXPECT_GT(node->GetNodeRevision(2), later->GetNodeRevision(3));
+    EXPECT_EQ(node->GetNodeRevision(KaCTransformationNode::eRevisionModel), model);
+    EXPECT_GT(node->GetNodeRevision(KaCTransformationNode::eRevisionTrafo),
+              later->GetNodeRevision(KaCTransformationNode::eRevisionAll));
 
     // Both kinds drawn at once get distinct, consecutive numbers, model first.
     node->NewNodeRevision(0xFFFFFFFFu);
-    EXPECT_EQ(node->GetNodeRevision(2), node->GetNodeRevision(1) + 1);
+    EXPECT_EQ(node->GetNodeRevision(KaCTransformationNode::eRevisionTrafo),
+              node->GetNodeRevision(KaCTransformationNode::eRevisionModel) + 1);
 }
 
 TEST_F(NodesTest, RelativeTrafoChainsAndInverts) {
@@ -55,18 +57,18 @@ TEST_F(NodesTest, RelativeTrafoChainsAndInverts) {
     EXPECT_TRUE(Near(B * A * R, b->GetRelativeTrafo(m_manager.CreateInnerNode())));
 
     const CbMatrix4Rd T = RandomAffine(m_random);
-    const int64_t before = b->GetNodeRevision(2);
+    const int64_t before = b->GetNodeRevision(KaCTransformationNode::eRevisionTrafo);
     b->SetRelativeTrafo(T, tree.root);
     EXPECT_TRUE(Near(T, b->GetRelativeTrafo(tree.root), 1e-9));
-    EXPECT_GT(b->GetNodeRevision(2), before);
+    EXPECT_GT(b->GetNodeRevision(KaCTransformationNode::eRevisionTrafo), before);
 
     // A singular father-to-ancestor transformation throws and changes nothing.
     tree["a"]->SetRelativeTrafo(singular());
     const CbMatrix4Rd kept = b->GetRelativeTrafo();
-    const int64_t revision = b->GetNodeRevision(3);
+    const int64_t revision = b->GetNodeRevision(KaCTransformationNode::eRevisionAll);
     EXPECT_THROW(b->SetRelativeTrafo(T, tree.root), CyExceptionNotInvertible);
     EXPECT_EQ(b->GetRelativeTrafo(), kept);
-    EXPECT_EQ(b->GetNodeRevision(3), revision);
+    EXPECT_EQ(b->GetNodeRevision(KaCTransformationNode::eRevisionAll), revision);
 
     // Without father it throws CbException, also unchanged.
     const CbMatrix4Rd rootTrafo = tree.root->GetRelativeTrafo();
@@ -103,8 +105,10 @@ TEST_F(NodesTest, DescriptionsAttributesModelSlotAndCopies) {
     EXPECT_EQ(innerCopy->GetRelativeTrafo(), inner->GetRelativeTrafo());
     EXPECT_EQ(innerCopy->GetDescription(), inner->GetDescription());
     EXPECT_TRUE(innerCopy->IsVisible() && innerCopy->IsCleanedUp());
-    EXPECT_EQ(innerCopy->GetNodeRevision(1), inner->GetNodeRevision(1));
-    EXPECT_EQ(innerCopy->GetNodeRevision(2), inner->GetNodeRevision(2));
+    EXPECT_EQ(innerCopy->GetNodeRevision(KaCTransformationNode::eRevisionModel),
+              inner->GetNodeRevision(KaCTransformationNode::eRevisionModel));
+    EXPECT_EQ(innerCopy->GetNodeRevision(KaCTransformationNode::eRevisionTrafo),
+              inner->GetNodeRevision(KaCTransformationNode::eRevisionTrafo));
     EXPECT_FALSE(innerCopy->GetModel());
     EXPECT_EQ(innerCopy->GetModelRevision(), 42);
     EXPECT_FALSE(innerCopy->GetFather());
@@ -124,7 +128,7 @@ TEST_F(NodesTest, AssumeAttributesFollowsTheKindOfNode) {
     source->SetVisible(true);
     Inner sameCount = tree.inner(L"T");
     Inner fewer = tree.inner(L"U");
-    const int64_t revision = sameCount->GetNodeRevision(3);
+    const int64_t revision = sameCount->GetNodeRevision(KaCTransformationNode::eRevisionAll);
 
     sameCount->AssumeAttributes(source, KaCTransformationNode::eAttributesAndModel);
     EXPECT_EQ(sameCount->GetRelativeTrafo(), source->GetRelativeTrafo());
@@ -132,7 +136,7 @@ TEST_F(NodesTest, AssumeAttributesFollowsTheKindOfNode) {
     EXPECT_TRUE(sameCount->IsVisible());
     EXPECT_EQ(sameCount->GetModel(), source->GetModel());
     EXPECT_EQ(sameCount->GetModelRevision(), 7);
-    EXPECT_EQ(sameCount->GetNodeRevision(3), revision);
+    EXPECT_EQ(sameCount->GetNodeRevision(KaCTransformationNode::eRevisionAll), revision);
 
     fewer->AssumeAttributes(source, KaCTransformationNode::eAttributesAndModel);
     EXPECT_EQ(fewer->GetDescription(), L"S");
@@ -167,15 +171,15 @@ TEST_F(NodesTest, LeafModelsAndSubtreeRevisions) {
     Leaf a1 = tree.leaf(L"a1");
     EXPECT_TRUE(a1->IsVisible());
     EXPECT_FALSE(a1->IsKeyframe() || a1->IsNewEntryScan() || a1->IsModelRenewed());
-    EXPECT_EQ(a1->GetModelRevision(), a1->GetNodeRevision(1));
-    a1->SetNodeRevision(3, 1);
+    EXPECT_EQ(a1->GetModelRevision(), a1->GetNodeRevision(KaCTransformationNode::eRevisionModel));
+    a1->SetNodeRevision(3, KaCTransformationNode::eRevisionModel);
     EXPECT_EQ(a1->GetModelRevision(), 3);
 
     // RenewModel with the current model still draws both kinds; the flag blocks it.
-    const int64_t trafo = a1->GetNodeRevision(2);
+    const int64_t trafo = a1->GetNodeRevision(KaCTransformationNode::eRevisionTrafo);
     a1->RenewModel(a1->GetModel());
     EXPECT_GT(a1->GetModelRevision(), trafo);
-    EXPECT_GT(a1->GetNodeRevision(2), trafo);
+    EXPECT_GT(a1->GetNodeRevision(KaCTransformationNode::eRevisionTrafo), trafo);
     CbSmartPointer<KaCModelCCT> renewed = MakeModel(5);
     a1->SetModelRenewed(true);
     a1->RenewModel(renewed);
@@ -186,23 +190,27 @@ TEST_F(NodesTest, LeafModelsAndSubtreeRevisions) {
 
     Inner A = tree.inner(L"A");
     EXPECT_EQ(A->GetDataNodeRevisionSubtree(), a1->GetModelRevision());
-    EXPECT_EQ(A->GetNodeRevisionSubtree(1), std::max({A->GetNodeRevision(1), a1->GetNodeRevision(1),
-                                                      tree["a2"]->GetNodeRevision(1)}));
+    EXPECT_EQ(A->GetNodeRevisionSubtree(KaCTransformationNode::eRevisionModel),
+              std::max({A->GetNodeRevision(KaCTransformationNode::eRevisionModel),
+                        a1->GetNodeRevision(KaCTransformationNode::eRevisionModel),
+                        tree["a2"]->GetNodeRevision(KaCTransformationNode::eRevisionModel)}));
     EXPECT_EQ(A->GetNodeRevisionSubtree(0), -1);
     EXPECT_EQ(m_manager.CreateInnerNode()->GetDataNodeRevisionSubtree(), -1);
 
     // The update raises every inner node to its subtree's maxima and changes no leaf.
-    const int64_t leafRevision = tree["b"]->GetNodeRevision(3);
-    tree["b"]->NewNodeRevision(2);
-    const int64_t newest = tree["b"]->GetNodeRevision(2);
+    const int64_t leafRevision = tree["b"]->GetNodeRevision(KaCTransformationNode::eRevisionAll);
+    tree["b"]->NewNodeRevision(KaCTransformationNode::eRevisionTrafo);
+    const int64_t newest = tree["b"]->GetNodeRevision(KaCTransformationNode::eRevisionTrafo);
     tree.root->UpdateNodeRevisionSubtree(nullptr);
-    EXPECT_EQ(tree.root->GetNodeRevision(2), newest);
-    EXPECT_EQ(tree.root->GetNodeRevision(1), tree.root->GetNodeRevisionSubtree(1));
-    EXPECT_EQ(A->GetNodeRevision(1), A->GetNodeRevisionSubtree(1));
+    EXPECT_EQ(tree.root->GetNodeRevision(KaCTransformationNode::eRevisionTrafo), newest);
+    EXPECT_EQ(tree.root->GetNodeRevision(KaCTransformationNode::eRevisionModel),
+              tree.root->GetNodeRevisionSubtree(KaCTransformationNode::eRevisionModel));
+    EXPECT_EQ(A->GetNodeRevision(KaCTransformationNode::eRevisionModel),
+              A->GetNodeRevisionSubtree(KaCTransformationNode::eRevisionModel));
     int64_t reported[2] = {0, 0};
     A->UpdateNodeRevisionSubtree(reported);
-    EXPECT_EQ(reported[0], A->GetNodeRevision(1));
-    EXPECT_EQ(reported[1], A->GetNodeRevision(2));
+    EXPECT_EQ(reported[0], A->GetNodeRevision(KaCTransformationNode::eRevisionModel));
+    EXPECT_EQ(reported[1], A->GetNodeRevision(KaCTransformationNode::eRevisionTrafo));
     EXPECT_GT(newest, leafRevision);
 }
 

@@ -36,8 +36,10 @@ TEST_F(NodeVectorsTest, NodeVectorsFillAndSort) {
     KaCNodeVector vector(tree.root, KaCNodeVector::eLeafNodes, c_matIdentityD, 3);
     ASSERT_EQ(vector.size(), 3u);
     EXPECT_EQ(vector[0].node, tree["a1"]);
-    EXPECT_EQ(vector[0].nodeRevisions[0], tree["a1"]->GetNodeRevision(1));
-    EXPECT_EQ(vector[0].nodeRevisions[1], tree["a1"]->GetNodeRevision(2));
+    EXPECT_EQ(vector[0].nodeRevisions[0],
+              tree["a1"]->GetNodeRevision(KaCTransformationNode::eRevisionModel));
+    EXPECT_EQ(vector[0].nodeRevisions[1],
+              tree["a1"]->GetNodeRevision(KaCTransformationNode::eRevisionTrafo));
     EXPECT_EQ(vector[0].model, tree["a1"]->GetModel());
     EXPECT_TRUE(Near(tree["a1"]->GetRelativeTrafo(tree.root), vector[0].trafo));
 
@@ -47,7 +49,8 @@ TEST_F(NodeVectorsTest, NodeVectorsFillAndSort) {
     EXPECT_EQ(vector[3].node, tree.root);
     EXPECT_EQ(vector[3].trafo, T);
     EXPECT_EQ(vector[3].nodeRevisions[0], -1);
-    EXPECT_EQ(vector[3].nodeRevisions[1], tree.root->GetNodeRevisionSubtree(2));
+    EXPECT_EQ(vector[3].nodeRevisions[1],
+              tree.root->GetNodeRevisionSubtree(KaCTransformationNode::eRevisionTrafo));
     EXPECT_TRUE(Near(tree["a2"]->GetRelativeTrafo(tree.root) * T, vector[6].trafo));
 
     vector.SetInnerNode(tree["b"], KaCNodeVector::eLeafNodes, c_matIdentityD, 0);

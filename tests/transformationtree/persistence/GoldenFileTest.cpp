@@ -206,8 +206,8 @@ void expectStructure(const KaCTransformationNode& node, const ExpectedNode& expe
     EXPECT_EQ(modelId(node), expected.model.id);
     EXPECT_TRUE(samePlace(expected.trafo, node.GetRelativeTrafo()));
     EXPECT_EQ(node.GetDescription(), expected.description);
-    EXPECT_EQ(node.GetNodeRevision(1), expected.modelRevision);
-    EXPECT_EQ(node.GetNodeRevision(2), expected.trafoRevision);
+    EXPECT_EQ(node.GetNodeRevision(KaCTransformationNode::eRevisionModel), expected.modelRevision);
+    EXPECT_EQ(node.GetNodeRevision(KaCTransformationNode::eRevisionTrafo), expected.trafoRevision);
     EXPECT_EQ(node.IsVisible(), expected.visible);
     ASSERT_EQ(node.IsLeaf(), expected.leaf);
     if (node.IsLeaf()) {

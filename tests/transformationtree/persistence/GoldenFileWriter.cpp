@@ -108,8 +108,8 @@ CbSmartPointer<T> node(const wchar_t* id, const wchar_t* description, const CbMa
 }
 
 void setRevisions(KaCTransformationNode& node, int64_t model, int64_t trafo) {
-    node.SetNodeRevision(model, 1);
-    node.SetNodeRevision(trafo, 2);
+    node.SetNodeRevision(model, KaCTransformationNode::eRevisionModel);
+    node.SetNodeRevision(trafo, KaCTransformationNode::eRevisionTrafo);
 }
 
 void addAttributes(const Tree& tree) {
@@ -196,8 +196,8 @@ void writeNodeBaseVersion1(CbStreamWriteBinary& s, const KaCTransformationNode& 
     writeMatrixVersion1(s, node.GetRelativeTrafo());
     s.WriteWideString(node.GetDescription());
     node.GetID().Serialize(s);
-    s.WriteInt64(node.GetNodeRevision(1));
-    s.WriteInt64(node.GetNodeRevision(2));
+    s.WriteInt64(node.GetNodeRevision(KaCTransformationNode::eRevisionModel));
+    s.WriteInt64(node.GetNodeRevision(KaCTransformationNode::eRevisionTrafo));
     s.WriteBool(node.IsVisible());
 }
 

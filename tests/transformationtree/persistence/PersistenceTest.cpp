@@ -159,8 +159,8 @@ TEST_F(PersistenceTest, InnerRecordsReplaceChildrenAndPushRevisions) {
     CbSmartPointer<KaCModelCCT> model = MakeModel(2);
     model->SetFilename(L"model");
     A->SetModel(model, 9);
-    A->SetNodeRevision(500, 1);
-    A->SetNodeRevision(501, 2);
+    A->SetNodeRevision(500, KaCTransformationNode::eRevisionModel);
+    A->SetNodeRevision(501, KaCTransformationNode::eRevisionTrafo);
     Bytes innerRecord = record([&](auto& s) { A->SerializeStructure(s); });
 
     auto copy = create<KaCTransformationNodeInner>(L"KaCTransformationNodeInner");
@@ -173,7 +173,7 @@ TEST_F(PersistenceTest, InnerRecordsReplaceChildrenAndPushRevisions) {
     EXPECT_EQ(*copy->BeginChild(), tree["a1"]);
     EXPECT_EQ(copy->BackChild(), tree["a3"]);
     Inner later = m_manager.CreateInnerNode();
-    EXPECT_GE(later->GetNodeRevision(1), 502);
+    EXPECT_GE(later->GetNodeRevision(KaCTransformationNode::eRevisionModel), 502);
 
     // Unresolved children leave no empty entries; an empty child list releases the old one.
     readStructure(copy, innerRecord, {tree["a2"]});
