@@ -12,21 +12,6 @@
 using namespace Logging;
 using ::testing::HasSubstr;
 
-namespace LoggerTests {
-
-// Logs from a member function so that the macros have a qualified name to find.
-class CMacroUser {
-public:
-    static int32_t WarnAndDebug(const CLogger& logger, int value) {
-        TT_LOG_DEBUG(logger, L"debug %d", value);
-        const int32_t line = __LINE__ + 1;
-        TT_LOG_WARNING(logger, L"value %d", value);
-        return line;
-    }
-};
-
-}  // namespace LoggerTests
-
 // Sends the process-wide back end's lines to a file of the test and enables info and up.
 class LoggerTest : public ::testing::Test {
 protected:
@@ -59,18 +44,6 @@ TEST_F(LoggerTest, EnabledLevelsReachTheBackEndAndDisabledOnesWriteNothing) {
     }
     EXPECT_TRUE(lines[4].ends_with(" WARN Global Static Logger Run (global.cpp:7) default logger"))
         << lines[4];
-}
-
-TEST_F(LoggerTest, MacrosFillTheSourceLocation) {
-    const CLogger logger(L"Tests.Logging.Macros");
-    const int32_t line = LoggerTests::CMacroUser::WarnAndDebug(logger, 7);
-
-    std::vector<std::string> lines = m_log.Lines();
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_TRUE(
-        lines[0].ends_with(" WARN Tests.Logging.Macros LoggerTests::CMacroUser::WarnAndDebug (" +
-                           std::string(__FILE__) + ":" + std::to_string(line) + ") value 7"))
-        << lines[0];
 }
 
 TEST_F(LoggerTest, DiagnosticsContextShowsItemsAndChangesTheLevel) {
