@@ -1,5 +1,6 @@
 #include <benchmark/benchmark.h>
 
+#include <stdexcept>
 #include <vector>
 
 #include "bench/BenchmarkTrees.h"
@@ -14,7 +15,9 @@ class MirroredTree {
 public:
     MirroredTree() : m_manager(Manager::GetInstance()) {
         KaCDataManager& data = KaCDataManager::GetInstance();
-        m_manager.SetDataManager(data, data.GetRootNode());
+        if (!m_manager.SetDataManager(data, data.GetRootNode())) {
+            throw std::runtime_error("the node manager is bound to another data manager");
+        }
         m_root = BenchmarkTrees::MakeTree(1000, 10, 1);
         m_manager.SetRootNode(m_root);
         for (auto it = m_root->BeginNode(); it; ++it) {
@@ -26,7 +29,7 @@ public:
             Manager::WriteHandle access = m_manager.GetSingleWriteHandleLocked(m_root);
             m_manager.UnsetRootNode();
         }
-        m_manager.UnsetDataManager();
+        static_cast<void>(m_manager.UnsetDataManager());  // the root is unset: it unbinds
         BenchmarkTrees::ReleaseAll();
     }
 

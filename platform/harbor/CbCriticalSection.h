@@ -11,7 +11,7 @@ public:
     CbCriticalSection& operator=(const CbCriticalSection&) = delete;
 
     void Enter() { m_mutex.lock(); }
-    bool TryEnter() { return m_mutex.try_lock(); }
+    [[nodiscard]] bool TryEnter() { return m_mutex.try_lock(); }
     void Leave() { m_mutex.unlock(); }
 
     void lock() { Enter(); }

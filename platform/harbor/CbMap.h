@@ -37,7 +37,7 @@ public:
     }
 
     // True and the value when `key` is present.
-    bool Lookup(const K& key, V& value) const {
+    [[nodiscard]] bool Lookup(const K& key, V& value) const {
         auto it = m_map.find(key);
         if (it == m_map.end()) {
             return false;

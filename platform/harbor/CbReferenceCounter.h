@@ -29,7 +29,7 @@ public:
 
     void Increment() { m_count.fetch_add(1, std::memory_order_relaxed); }
     // True when the count was not zero and has been incremented.
-    bool TryIncrement();
+    [[nodiscard]] bool TryIncrement();
     // Decrements; at zero, clears the weak pointers and destroys `owner`.
     void Decrement(const IReferenceCounted* owner);
 

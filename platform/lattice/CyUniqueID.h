@@ -24,7 +24,7 @@ public:
     explicit CyUniqueID(const std::wstring& text);
     static CyUniqueID FromBytes(const Bytes& bytes);
     // Parses without throwing; false for text that is not a text form.
-    static bool TryParse(const std::wstring& text, CyUniqueID& id);
+    [[nodiscard]] static bool TryParse(const std::wstring& text, CyUniqueID& id);
 
     static const CyUniqueID& GetInvalidID();
     bool IsValid() const;

@@ -201,7 +201,7 @@ void TreeFixture::TearDown() {
             m_manager.GetSingleWriteHandleLocked(root);
         m_manager.UnsetRootNode();
     }
-    m_manager.UnsetDataManager();
+    EXPECT_TRUE(m_manager.UnsetDataManager());
     for (const Node& node : m_manager.GetRegisteredNodes()) {
         m_manager.DeleteNode(node);
     }

@@ -3,6 +3,8 @@
 #include <cstdio>
 
 #include "platform/harbor/CbException.h"
+#include "platform/tidewell/KaCDataManager.h"
+#include "transformationtree/manager/KaCTransformationNodeManager.h"
 #include "transformationtree/nodevectors/KaCNodeVector.h"
 
 CbSmartPointer<KaCTransformationNode> CommandSupport::FindNode(
@@ -40,4 +42,16 @@ CommandSupport::Phase::~Phase() {
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - m_start)
             .count();
     std::printf("  %-30s %9.1f ms\n", m_name, ms);
+}
+
+void CommandSupport::BindDataManager() {
+    KaCDataManager& data = KaCDataManager::GetInstance();
+    if (!KaCTransformationNodeManager::GetInstance().SetDataManager(data, data.GetRootNode())) {
+        CB_THROW(CbException, "the node manager is bound to another data manager already");
+    }
+}
+
+void CommandSupport::UnbindDataManager() {
+    // Refused only while a root is set, and every caller unsets it first.
+    static_cast<void>(KaCTransformationNodeManager::GetInstance().UnsetDataManager());
 }

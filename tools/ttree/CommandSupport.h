@@ -20,6 +20,12 @@ public:
     static CbSmartPointer<KaCSurfelCollectionCCT> SurfelsOf(
         const CbSmartPointer<KaCTransformationNode>& node, float cellSize);
 
+    // Binds the node manager to the application's data manager, so that a tree set as
+    // root is mirrored; throws when another data manager is bound already.
+    static void BindDataManager();
+    // Unbinds it again; the root must have been unset before.
+    static void UnbindDataManager();
+
     // Measures one phase of a command and prints its time when it ends.
     class Phase {
     public:

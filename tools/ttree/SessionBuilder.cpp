@@ -3,13 +3,12 @@
 #include <algorithm>
 #include <vector>
 
-#include "platform/tidewell/KaCDataManager.h"
+#include "tools/ttree/CommandSupport.h"
 #include "transformationtree/organisation/KaCTransformationTreeUtility.h"
 
 SessionBuilder::SessionBuilder(const Options& options)
     : m_options(options), m_manager(KaCTransformationNodeManager::GetInstance()) {
-    KaCDataManager& data = KaCDataManager::GetInstance();
-    m_manager.SetDataManager(data, data.GetRootNode());
+    CommandSupport::BindDataManager();
     m_root = m_manager.CreateRootNode();
     m_access = m_manager.GetSingleWriteHandleLocked(m_root);
     m_tree = CbMakeShared<KaCSessionTransformationTree>(m_root);
@@ -19,7 +18,7 @@ SessionBuilder::~SessionBuilder() {
     m_tree = nullptr;
     m_manager.UnsetRootNode();
     m_access = KaCTransformationNodeManager::WriteHandle();
-    m_manager.UnsetDataManager();
+    CommandSupport::UnbindDataManager();
 }
 
 void SessionBuilder::AddScan(CbSmartPointer<const KaCModelCCT> model, const CbMatrix4Rd& pose,

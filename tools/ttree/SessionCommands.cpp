@@ -5,7 +5,6 @@
 
 #include "platform/harbor/CbStreamWriteASCII.h"
 #include "platform/harbor/CbStringConversion.h"
-#include "platform/tidewell/KaCDataManager.h"
 #include "tools/ttree/CommandSupport.h"
 #include "tools/ttree/PlyFile.h"
 #include "tools/ttree/PreviewRenderer.h"
@@ -30,15 +29,14 @@ public:
     explicit MirroredSession(const std::string& file)
         : m_manager(KaCTransformationNodeManager::GetInstance())
         , m_contents(KaCSessionFile::Read(file, true)) {
-        KaCDataManager& data = KaCDataManager::GetInstance();
-        m_manager.SetDataManager(data, data.GetRootNode());
+        CommandSupport::BindDataManager();
         m_manager.SetRootNode(m_contents.root);
         m_access = m_manager.GetSingleWriteHandleLocked(m_contents.root);
     }
     ~MirroredSession() {
         m_manager.UnsetRootNode();
         m_access = KaCTransformationNodeManager::WriteHandle();
-        m_manager.UnsetDataManager();
+        CommandSupport::UnbindDataManager();
     }
     MirroredSession(const MirroredSession&) = delete;
     MirroredSession& operator=(const MirroredSession&) = delete;

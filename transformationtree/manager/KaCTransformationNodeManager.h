@@ -88,9 +88,9 @@ public:
 
     // Binds the manager; false (and no change) when one is bound already, `parent` is null
     // or `parent` is not a node of `dataManager`. Does not mirror an existing tree.
-    bool SetDataManager(CyDataManager& dataManager, CbSmartPointer<CyNode> parent);
+    [[nodiscard]] bool SetDataManager(CyDataManager& dataManager, CbSmartPointer<CyNode> parent);
     // Unbinds; false (and no change) while a root is set.
-    bool UnsetDataManager();
+    [[nodiscard]] bool UnsetDataManager();
     // The bound data manager; throws CbExceptionPreconditionViolation when none is bound.
     CyDataManager& GetDataManager() const;
     // Mirrors `root` under the data parent node with everything below it and registers it.

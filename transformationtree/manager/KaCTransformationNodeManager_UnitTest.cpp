@@ -248,8 +248,8 @@ Test::EResult Test::runAirNodeTest() {
         Manager::WriteHandle handle = manager.GetSingleWriteHandleLocked(manager.GetRootNode());
         manager.UnsetRootNode();
     }
-    if (boundHere) {
-        manager.UnsetDataManager();
+    if (boundHere && !manager.UnsetDataManager()) {
+        m_error = true;
     }
     return m_error ? eResultFailed : eResultSucceeded;
 }
