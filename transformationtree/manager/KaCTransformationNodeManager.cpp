@@ -21,6 +21,21 @@ void require(const CbSmartPointer<T>& pointer, const char* what) {
                  std::string("KaCTransformationNodeManager: ") + what + " is null");
     }
 }
+
+// Refuses to link `node` below `father` when `node` is `father` or one of its ancestors:
+// the node would become its own ancestor, and every walk up or down would never end.
+// Climbs from `father` to its root, so it costs the depth of `father`.
+void requireNoCycle(const KaCTransformationNode& father, const KaCTransformationNode& node,
+                    const char* operation) {
+    for (CbSmartPointer<const KaCTransformationNode> ancestor(&father); ancestor;
+         ancestor = ancestor->GetFather()) {
+        if (ancestor.Get() == &node) {
+            CB_THROW(CbExceptionPreconditionViolation,
+                     std::string("KaCTransformationNodeManager::") + operation +
+                         ": the node is the new father or one of its ancestors");
+        }
+    }
+}
 }  // namespace
 
 KaCTransformationNodeManager::KaCTransformationNodeManager() : m_idMap(c_idMapBuckets) {}
@@ -163,6 +178,7 @@ void KaCTransformationNodeManager::InsertChild(CbSmartPointer<KaCTransformationN
                                                CbSmartPointer<KaCTransformationNode> child) {
     require(father, "father");
     require(child, "child");
+    requireNoCycle(*father, *child, "InsertChild");
     CbSmartPointer<KaCTransformationNodeInner> currentFather = child->GetFather();
     if (currentFather == father) {
         return;
@@ -224,6 +240,7 @@ void KaCTransformationNodeManager::ReplaceChild(CbSmartPointer<KaCTransformation
     require(father, "father");
     require(oldChild, "old child");
     require(newChild, "new child");
+    requireNoCycle(*father, *newChild, "ReplaceChild");
     size_t index = detachInPlace(*father, oldChild);
     // The old subtree is unlinked now, so dismantling it leaves the slot where it was.
     deleteSubtree(oldChild);
@@ -236,6 +253,7 @@ void KaCTransformationNodeManager::ExchangeChild(CbSmartPointer<KaCTransformatio
     require(father, "father");
     require(oldChild, "old child");
     require(newChild, "new child");
+    requireNoCycle(*father, *newChild, "ExchangeChild");
     attachInPlace(father, detachInPlace(*father, oldChild), newChild, false);
 }
 
@@ -246,6 +264,7 @@ void KaCTransformationNodeManager::MoveNode(CbSmartPointer<KaCTransformationNode
         return;
     }
     require(newFather, "new father");
+    requireNoCycle(*newFather, *node, "MoveNode");
     CbSmartPointer<KaCTransformationNodeInner> oldFather = node->GetFather();
     if (oldFather == newFather) {
         return;

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <thread>
 
+#include "platform/harbor/CbExceptionPreconditionViolation.h"
 #include "platform/harbor/CbStreamWriteASCIIString.h"
 #include "platform/tidewell/KaCDataManager.h"
 #include "tests/support/LogCapture.h"
@@ -130,6 +131,53 @@ TEST_F(MirrorTest, EditsKeepTheMirrorInStep) {
     m_manager.ExchangeChild(tree.inner(L"B"), tree["b1"], fresh);
     EXPECT_TRUE(mirroredBelow(fresh, tree["B"]));
     EXPECT_FALSE(m_manager.IsNodeInDataManager(tree["b1"]));
+    EXPECT_TRUE(m_manager.IsValid());
+}
+
+// A link that would make a node its own ancestor is refused before anything changes, in
+// a mirrored tree and in a loose one alike.
+TEST_F(MirrorTest, LinksThatWouldMakeACycleAreRefusedBeforeAnythingChanges) {
+    Inner root = m_manager.CreateRootNode();
+    Manager::WriteHandle access = m_manager.GetSingleWriteHandleLocked(root);
+    NamedTree mirrored = BuildTree("S(A(a1,B(b1)),C)", m_random);
+    m_manager.AppendChild(root, mirrored.root, true);
+    NamedTree loose = BuildTree("L(M(N(n1)))", m_random);
+    Leaf spare = m_manager.CreateLeafNode(MakeModel(1));
+
+    for (const NamedTree* tree : {&mirrored, &loose}) {
+        const Inner top = tree->root;
+        const Inner low = tree == &mirrored ? tree->inner(L"B") : tree->inner(L"N");
+        const Inner middle = tree == &mirrored ? tree->inner(L"A") : tree->inner(L"M");
+        std::vector<int64_t> revisions;
+        for (const Inner& node : {top, middle, low}) {
+            revisions.push_back(node->GetNodeRevision(KaCTransformationNode::eRevisionAll));
+        }
+        const auto fatherOf = [](const Node& node) { return node->GetFather(); };
+        const std::vector<Inner> fathers = {fatherOf(top), fatherOf(middle), fatherOf(low)};
+
+        EXPECT_THROW(m_manager.AppendChild(low, low, true), CbExceptionPreconditionViolation);
+        EXPECT_THROW(m_manager.AppendChild(low, top, true), CbExceptionPreconditionViolation);
+        EXPECT_THROW(m_manager.InsertChild(low, low->FrontChild(), middle),
+                     CbExceptionPreconditionViolation);
+        EXPECT_THROW(m_manager.MoveNode(low, middle, nullptr), CbExceptionPreconditionViolation);
+        EXPECT_THROW(m_manager.MoveNode(low, low, nullptr), CbExceptionPreconditionViolation);
+        EXPECT_THROW(m_manager.ExchangeChild(low, low->FrontChild(), top),
+                     CbExceptionPreconditionViolation);
+        EXPECT_THROW(m_manager.ReplaceChild(middle, low, middle), CbExceptionPreconditionViolation);
+
+        EXPECT_EQ((std::vector<Inner>{fatherOf(top), fatherOf(middle), fatherOf(low)}), fathers);
+        EXPECT_EQ(low->GetNrChildren(), 1u);
+        std::vector<int64_t> after;
+        for (const Inner& node : {top, middle, low}) {
+            after.push_back(node->GetNodeRevision(KaCTransformationNode::eRevisionAll));
+        }
+        EXPECT_EQ(after, revisions);
+        // The walks still end, and a legal link still works.
+        EXPECT_EQ(top->GetNrLeafNodes(), tree == &mirrored ? 3u : 1u);
+        m_manager.AppendChild(low, spare, true);
+        m_manager.RemoveChild(low, spare);
+    }
+    EXPECT_TRUE(mirroredBelow(mirrored["B"], mirrored["A"]));
     EXPECT_TRUE(m_manager.IsValid());
 }
 
