@@ -16,7 +16,7 @@ set(CMAKE_LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/lib)
 set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
 set(CMAKE_BUILD_RPATH "${CMAKE_BINARY_DIR}/lib")
 
-add_compile_options(-Wall -Wextra -Werror -Wpedantic -Wshadow)
+add_compile_options(-Wall -Wextra -Werror -Wpedantic -Wshadow -Wnon-virtual-dtor)
 # clang reports loops it was asked to vectorise and could not (in sanitizer builds, most);
 # that is a remark about speed, not a fault.
 if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")

@@ -44,7 +44,7 @@ public:
     KaNNodeIterator();
     KaNNodeIterator(const KaNNodeIterator& other);
     KaNNodeIterator& operator=(const KaNNodeIterator& other);
-    ~KaNNodeIterator();
+    virtual ~KaNNodeIterator();
 
     // The next node in walk order, or End.
     virtual KaNNodeIterator& operator++();
