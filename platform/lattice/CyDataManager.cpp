@@ -182,11 +182,16 @@ CyDataManager::ELockStatus CyDataManager::tryGrantLocked(std::unique_lock<std::m
         return requests;
     };
     std::vector<CyDataLockRequest*> requests = mine();
+    const bool holdsAccess =
+        std::any_of(m_granted.begin(), m_granted.end(),
+                    [&](const CyDataLockRequest* g) { return g->thread == self; });
     if (requests.empty()) {
-        return eLockNoRequests;
+        // Handles covered by access the thread holds were granted when they were made: a
+        // grant call then has nothing left to do. Only a thread without any handle has
+        // nothing to grant.
+        return holdsAccess ? eLockGranted : eLockNoRequests;
     }
-    if (std::any_of(m_granted.begin(), m_granted.end(),
-                    [&](const CyDataLockRequest* g) { return g->thread == self; })) {
+    if (holdsAccess) {
         return eLockUnreleased;
     }
     const auto deadline =

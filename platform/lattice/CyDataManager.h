@@ -19,7 +19,9 @@
 // descendants. A thread asks for access by making handles (lock requests) and then calls
 // TryLock/TryLockAndWait once, which grants all of its pending requests at once or none,
 // waiting on a condition variable up to the time-out. A request that the thread's current
-// access already covers is granted when it is made. A thread that holds access and asks
+// access already covers is granted when it is made; a grant call that finds only such
+// requests succeeds, and only a thread without any request gets eLockNoRequests. A thread
+// that holds access and asks
 // for more that its access does not cover is refused (status eLockUnreleased), which rules
 // out lock-order deadlocks between threads.
 //
@@ -30,7 +32,7 @@ public:
     enum ELockStatus {
         eLockGranted = 0,
         eLockGeneralError = 1,
-        eLockNoRequests = 2,   // the thread has no pending request
+        eLockNoRequests = 2,   // the thread has no request at all, pending or granted
         eLockUnreleased = 3,   // the thread still holds access and asks for more
         eLockInvalidNode = 4,  // a requested node is not (any more) in this manager
         eLockNodesLocked = 5,  // conflicting access of another thread, with a wait time of 0

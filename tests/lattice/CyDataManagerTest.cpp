@@ -58,12 +58,13 @@ TEST(CyDataManager, LockStatusesOfOneThread) {
     EXPECT_TRUE(m.HoldsAccess(*store.b, CyDataHandleBase::eWrite));
     EXPECT_FALSE(m.HoldsAccess(*store.c, CyDataHandleBase::eRead));
 
-    // Covered by the write access to a: granted at once, read or write.
+    // Covered by the write access to a: granted at once, read or write, and a grant call
+    // that finds nothing else to grant succeeds.
     Read readB(m, store.b);
     Write writeB(m, store.b);
     EXPECT_TRUE(readB.IsGranted());
     EXPECT_TRUE(writeB.IsGranted());
-    EXPECT_EQ(lock(m, 0), CyDataManager::eLockNoRequests);
+    EXPECT_EQ(lock(m, 0), CyDataManager::eLockGranted);
 
     // Not covered while access is held: refused rather than risking a deadlock.
     {

@@ -335,6 +335,11 @@ bool KaCTransformationNodeManager::UnsetDataManager() {
     return true;
 }
 
+CyDataManager* KaCTransformationNodeManager::boundDataManager() const {
+    CbCriticalSectionAuto lock(m_criticalSection);
+    return m_dataManager;
+}
+
 CyDataManager& KaCTransformationNodeManager::GetDataManager() const {
     CbCriticalSectionAuto lock(m_criticalSection);
     if (m_dataManager == nullptr) {
@@ -434,8 +439,8 @@ void KaCTransformationNodeManager::addNodeToDataManager(CbSmartPointer<KaCTransf
                                                         bool registerIds) {
     // A node whose father is not mirrored has no data father: the data manager refuses it.
     CbSmartPointer<CyNode> dataFather = GetDataNode(node->GetFather());
-    if (m_dataManager != nullptr) {
-        m_dataManager->InsertNode(dataFather, node).MarkExamined();
+    if (CyDataManager* dataManager = boundDataManager()) {
+        dataManager->InsertNode(dataFather, node).MarkExamined();
     }
     if (registerIds) {
         CbCriticalSectionAuto lock(m_criticalSection);
@@ -600,7 +605,9 @@ void KaCTransformationNodeManager::getSingleHandleLocked(const Node& node,
                                                          const wchar_t* kindName) {
     const Logging::CLogger& logger = KaCTransformationTreeLoggers::TransformationNodeManager();
     const char* function = "KaCTransformationNodeManager::getSingleHandleLocked";
-    const wchar_t* description = node ? node->GetDescription().c_str() : L"nullptr";
+    // The log lines need the description while this thread waits for a writer that may
+    // rename the node: copy it now, under the node's own lock, not the text later.
+    const std::wstring description = node ? node->GetDescriptionCopy() : L"nullptr";
     int waited = 0;
     for (;;) {
         if constexpr (Access == 0) {
@@ -609,13 +616,20 @@ void KaCTransformationNodeManager::getSingleHandleLocked(const Node& node,
             handle = GetWriteHandle(node);
         }
         CyDataManager::ELockStatus status = CyDataManager::eLockGeneralError;
-        bool granted = TryLockAndWait(c_singleHandleAttemptMilliseconds, status);
+        // A handle that access this thread holds already covers is granted as it is made;
+        // an unmirrored node gives no handle, which is reported as having nothing to lock.
+        bool granted = handle.IsValid() && handle.IsGranted();
+        if (!handle.IsValid()) {
+            status = CyDataManager::eLockNoRequests;
+        } else if (!granted) {
+            granted = TryLockAndWait(c_singleHandleAttemptMilliseconds, status);
+        }
         const bool timedOut = status == CyDataManager::eLockTimeout;
         if (timedOut) {
             waited += static_cast<int>(c_singleHandleAttemptMilliseconds);
             Logging::LogDebug(logger, __FILE__, __LINE__, function,
                               L"getSingleHandleLocked<%s>(%s) 100ms Timeout, retrying.", kindName,
-                              description);
+                              description.c_str());
         }
         if (granted) {
             if (waited > static_cast<int>(c_singleHandleAttemptMilliseconds)) {
@@ -623,7 +637,7 @@ void KaCTransformationNodeManager::getSingleHandleLocked(const Node& node,
                 Debugging::GetCallStack(stack, 3);
                 Logging::LogWarning(logger, __FILE__, __LINE__, function,
                                     L"getSingleHandleLocked<%s>(%s) waited for %dms.\n%s", kindName,
-                                    description, waited, stack.c_str());
+                                    description.c_str(), waited, stack.c_str());
             }
             return;
         }
@@ -640,8 +654,8 @@ void KaCTransformationNodeManager::getSingleHandleLocked(const Node& node,
                                     ? L"getSingleHandleLocked<%s>(%s) InvalidNode.\n%s"
                                     : nullptr;
         if (format != nullptr) {
-            Logging::LogWarning(logger, __FILE__, __LINE__, function, format, kindName, description,
-                                stack.c_str());
+            Logging::LogWarning(logger, __FILE__, __LINE__, function, format, kindName,
+                                description.c_str(), stack.c_str());
         }
         CB_THROW(CbException, "KaCTransformationNodeManager::getSingleHandleLocked");
     }

@@ -165,6 +165,8 @@ private:
     friend class CbSingleton<KaCTransformationNodeManager>;
 
     void initCreatedTransformationNode(const CbSmartPointer<KaCTransformationNode>& node);
+    // The bound data manager or null, read under the critical section.
+    CyDataManager* boundDataManager() const;
     void removeChild(CbSmartPointer<KaCTransformationNodeInner> father, ChildPosition position);
     void deleteSubtree(CbSmartPointer<KaCTransformationNode> node);
     // The position of `child` in `father`'s child list; throws when it is not there.

@@ -194,12 +194,20 @@ void KaCTransformationNode::raiseNodeRevisions(int64_t revisions[2]) {
 // --- Flags, text and attributes
 
 void KaCTransformationNode::SetDescription(const std::wstring& description) {
-    m_description = description;
+    {
+        CbCriticalSectionAuto lock(m_revisionLock);
+        m_description = description;
+    }
     if (!IsLeaf()) {
         if (CbSmartPointer<const KaCModelCCT> model = GetModel()) {
             model->SetFilename(description);
         }
     }
+}
+
+std::wstring KaCTransformationNode::GetDescriptionCopy() const {
+    CbCriticalSectionAuto lock(m_revisionLock);
+    return m_description;
 }
 
 void KaCTransformationNode::AssumeAttributes(CbSmartPointer<const KaCTransformationNode> source,

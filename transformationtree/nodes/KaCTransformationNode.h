@@ -144,7 +144,12 @@ public:
     bool IsCleanedUp() const { return m_cleanedUp; }
     // Stores the text; an inner node with a model also renames the model.
     void SetDescription(const std::wstring& description);
+    // The text, for a caller with access to the node.
     const std::wstring& GetDescription() const { return m_description; }
+    // A copy of the text that a thread may take without access to the node (to name the
+    // node in a log line while it waits for access): taken under the node's lock, which
+    // SetDescription holds while it writes.
+    std::wstring GetDescriptionCopy() const;
 
     // --- Attributes, passed through to the node's attribute container
     void SetAttribute(CbSmartPointer<KaARTTIAttribute> attribute) {
@@ -216,6 +221,7 @@ private:
     CbMatrix4Rd m_relativeTrafo;
     std::wstring m_description;
     CyUniqueID m_id;
+    // Guards the revisions, and the description against readers without access.
     mutable CbCriticalSection m_revisionLock;
     int64_t m_nodeRevisions[2];  // guarded by m_revisionLock
     bool m_visible = false;

@@ -215,6 +215,55 @@ TEST_F(MirrorTest, HandlesAndAccessQueries) {
     EXPECT_TRUE(m_manager.IsValid());
 }
 
+namespace {
+
+// What a helper of the application does with a node it is handed: it takes its own
+// handles, not knowing that its caller may hold access already.
+void renameScansBelow(KaCTransformationNodeManager& manager, const Inner& cluster,
+                      const std::wstring& prefix) {
+    Manager::WriteHandle access = manager.GetSingleWriteHandleLocked(cluster);
+    for (auto it = cluster->BeginLeaf(); it; ++it) {
+        Manager::ReadHandle read = manager.GetSingleReadHandleLocked(it.GetCurrentNode());
+        it.GetCurrentNode()->SetDescription(prefix + it.GetCurrentNode()->GetDescription());
+    }
+}
+
+}  // namespace
+
+// Access a thread holds covers the handles it asks for below: they are granted as they are
+// made, and the grant calls succeed instead of reporting that there is nothing to lock.
+TEST_F(MirrorTest, HeldAccessCoversNestedHandles) {
+    LogCapture log(1);
+    Inner root = m_manager.CreateRootNode();
+    NamedTree tree = BuildTree("S(A(a1,a2),B(b1))", m_random);
+    appendLocked(root, tree.root);
+    {
+        Manager::WriteHandle writer = m_manager.GetSingleWriteHandleLocked(root);
+        renameScansBelow(m_manager, tree.inner(L"A"), L"scan ");
+        EXPECT_EQ(tree["a2"]->GetDescription(), L"scan a2");
+
+        Manager::ReadHandle read = m_manager.GetReadHandle(tree["b1"]);
+        Manager::WriteHandle write = m_manager.GetWriteHandle(tree["B"]);
+        EXPECT_TRUE(read.IsGranted());
+        EXPECT_TRUE(write.IsGranted());
+        EXPECT_NO_THROW(m_manager.Lock());
+
+        // An unmirrored node still has nothing to lock, whatever else the thread holds.
+        Inner loose = m_manager.CreateInnerNode();
+        loose->SetDescription(L"Loose");
+        EXPECT_THROW(m_manager.GetSingleWriteHandleLocked(loose), CbException);
+        EXPECT_EQ(log.LinesContaining("getSingleHandleLocked<Write>(Loose) NoData.").size(), 1u);
+    }
+    {
+        // Read access covers reads below, not writes.
+        Manager::ReadHandle reader = m_manager.GetSingleReadHandleLocked(root);
+        EXPECT_TRUE(m_manager.GetSingleReadHandleLocked(tree["a1"]).IsGranted());
+        EXPECT_THROW(m_manager.GetSingleWriteHandleLocked(tree["a1"]), CbException);
+        EXPECT_EQ(log.LinesContaining("NotAllLocksReleased").size(), 1u);
+        EXPECT_TRUE(m_manager.IsValid());
+    }
+}
+
 TEST_F(MirrorTest, LockFailuresAreLoggedAndThrown) {
     LogCapture log(1);
     Inner root = m_manager.CreateRootNode();
