@@ -1,3 +1,4 @@
+#include "platform/harbor/CbExceptionPreconditionViolation.h"
 #include "platform/harbor/Condition.h"
 #include "transformationtree/nodes/KaCTransformationNodeInner.h"
 
@@ -159,7 +160,16 @@ Iterator Iterator::Find(KaCTransformationNodeInner& root, const KaCTransformatio
 
 // --- Stepping
 
+void Iterator::requireWalk() const {
+    // Only a default-constructed iterator stands "at root" without a root.
+    if (m_atRoot && !m_singleLeafMode && !m_traversalRoot) {
+        CB_THROW(CbExceptionPreconditionViolation,
+                 "stepping a node iterator that has no traversal root");
+    }
+}
+
 Iterator& Iterator::operator++() {
+    requireWalk();
     if (m_singleLeafMode) {
         m_atRoot = false;
         return *this;
@@ -184,6 +194,7 @@ Iterator& Iterator::operator++() {
 }
 
 Iterator& Iterator::operator--() {
+    requireWalk();
     if (m_singleLeafMode || m_path.empty()) {
         m_atRoot = false;
         return *this;
@@ -202,6 +213,7 @@ Iterator& Iterator::operator--() {
 }
 
 Iterator& Iterator::IncrementToNextSibling() {
+    requireWalk();
     while (!m_path.empty()) {
         ChildPosition position = m_path.back().childPosition;
         KaCTransformationNodeInner& father = fatherOfLast();

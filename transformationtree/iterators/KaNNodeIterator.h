@@ -46,7 +46,8 @@ public:
     KaNNodeIterator& operator=(const KaNNodeIterator& other);
     virtual ~KaNNodeIterator();
 
-    // The next node in walk order, or End.
+    // The next node in walk order, or End. The steps throw CbExceptionPreconditionViolation
+    // on a default-constructed iterator.
     virtual KaNNodeIterator& operator++();
     // The previous node in walk order, or End. Requires a valid iterator.
     virtual KaNNodeIterator& operator--();
@@ -98,6 +99,9 @@ protected:
     void startDescent(KaCTransformationNode* root, DescentRule rule, Direction direction);
 
     static bool hasChildren(const KaCTransformationNode& node);
+    // Throws CbExceptionPreconditionViolation for a default-constructed iterator, which
+    // tests valid but has nothing to walk.
+    void requireWalk() const;
 
     std::vector<PathEntry> m_path;
     CbSmartPointer<KaCTransformationNode> m_traversalRoot;

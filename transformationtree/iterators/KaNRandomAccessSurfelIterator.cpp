@@ -93,12 +93,21 @@ void RandomAccess::getSurfelCollectionAndIndex(
                                                        std::to_string(m_nrOfOverallSurfels));
     }
     unsigned int image = surfelBelongsToImageIndex(i);
+    CbSmartPointer<const KaCSurfelCollectionCCT> current =
+        m_images[image].model->GetSurfelCollection(KaCModelCCT::eSurfelCollectionTypeStandard);
+    const unsigned int local = i - m_firstSurfelIndices[image];
+    // The snapshot holds the model, not its collection: a collection replaced by a smaller
+    // one since must not be read past its end.
+    if (!current || local >= current->GetNrSurfels()) {
+        CB_THROW(CbException, "random-access surfel iterator: surfel " + std::to_string(local) +
+                                  " of image " + std::to_string(image) +
+                                  " is gone: the model's collection changed since the snapshot");
+    }
     if (collection != nullptr) {
-        *collection =
-            m_images[image].model->GetSurfelCollection(KaCModelCCT::eSurfelCollectionTypeStandard);
+        *collection = std::move(current);
     }
     if (localIndex != nullptr) {
-        *localIndex = i - m_firstSurfelIndices[image];
+        *localIndex = local;
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/harbor/CbExceptionPreconditionViolation.h"
 #include "tests/support/TreeTestSupport.h"
 
 using namespace TreeTestSupport;
@@ -116,6 +117,17 @@ TEST_F(IteratorsTest, WalksOfEmptyInnerNodesAndLeaves) {
     KaCTransformationNode::KaNKeyFrameNodeIterator keyframe = leaf->BeginKeyframe();
     ASSERT_TRUE(keyframe);
     EXPECT_FALSE(++keyframe);
+
+    // An iterator without traversal root refuses to step, and stepping a walk's End
+    // leaves it at End.
+    NodeIterator none;
+    EXPECT_THROW(++none, CbExceptionPreconditionViolation);
+    EXPECT_THROW(--none, CbExceptionPreconditionViolation);
+    EXPECT_THROW(none.IncrementToNextSibling(), CbExceptionPreconditionViolation);
+    KaCTransformationNode::KaNLeafNodeIterator noLeaf;
+    EXPECT_FALSE(++noLeaf);
+    NodeIterator end = empty->EndNode();
+    EXPECT_FALSE(++end);
 }
 
 TEST_F(IteratorsTest, FilteredWalksOfTheLargerTree) {
@@ -239,6 +251,14 @@ TEST_F(IteratorsTest, RandomAccessAndSamplingOverSurfels) {
         EXPECT_EQ(ras.GetBoundaryFlag(i), collection->GetSurfel(local).boundary);
     }
     EXPECT_THROW(ras.GetPosition(5), CbException);
+
+    // A collection that shrank after the snapshot is not read past its end.
+    CbSmartPointer<KaCSurfelCollectionCCT> third = CbConstCast<KaCSurfelCollectionCCT>(
+        leaves[2]->GetModel()->GetSurfelCollection(KaCModelCCT::eSurfelCollectionTypeStandard));
+    third->Resize(1);
+    EXPECT_EQ(ras.GetPosition(3), third->GetSurfel(0).position);
+    EXPECT_THROW(ras.GetPosition(4), CbException);
+    EXPECT_THROW(ras.GetNormal(4), CbException);
 
     // From the leaf itself: the identity, the same surfels.
     auto fromLeaf = leaves[0]->GetRas();
