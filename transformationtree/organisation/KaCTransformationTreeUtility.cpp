@@ -41,6 +41,20 @@ void requireMaxChildren(int64_t maxChildren) {
     }
 }
 
+// After CopyAttributesFrom, `copy` shares the attributes whose class has no clone function
+// with `old`. `old` is about to be removed, which resets its attributes: it gives the shared
+// ones up to `copy`, so that only its own objects are reset and the copy keeps its values.
+void handOverSharedAttributes(KaCTransformationNode& old, const KaCTransformationNode& copy) {
+    std::vector<const CbRTTI*> shared;
+    for (const CbSmartPointer<KaARTTIAttribute>& attribute :
+         copy.GetAllAttributes().GetAttributes()) {
+        if (old.GetAllAttributes().GetAttribute(attribute->GetRTTI()) == attribute) {
+            shared.push_back(&attribute->GetRTTI());
+        }
+    }
+    old.DeleteAttributes(shared);
+}
+
 }  // namespace
 
 KaCTransformationNodeManager& KaCTransformationTreeUtility::getNodeManager() {
@@ -250,6 +264,7 @@ void KaCTransformationTreeUtility::NormalizeTreeStructure(
         CbSmartPointer<KaCTransformationNodeLeaf> copy = manager.CreateLeafNode(old->GetModel());
         copy->AssumeAttributes(old, KaCTransformationNode::eAttributesAndModel);
         copy->CopyAttributesFrom(*old);
+        handOverSharedAttributes(*old, *copy);
         copy->SetRelativeTrafo(it.GetCurrentTrafo());
         current = PrepareForNextChild(current, static_cast<unsigned int>(maxChildren), top);
         top = CbStaticCast<KaCTransformationNodeInner>(modelDummy->BackChild());

@@ -12,6 +12,10 @@
 #include "platform/tidewell/KaCDataManager.h"
 #include "tests/support/MessageRecorder.h"
 #include "tests/support/TreeTestSupport.h"
+#include "transformationtree/attributes/KaCAreaPropertiesAttribute.h"
+#include "transformationtree/attributes/KaCImageAreaDataAttribute.h"
+#include "transformationtree/attributes/KaCJawSemanticsAttribute.h"
+#include "transformationtree/attributes/KaCRegistrationEffortLoggingAttribute.h"
 #include "transformationtree/organisation/KaCSessionTransformationTree.h"
 #include "transformationtree/organisation/KaCTransformationTreeUtility.h"
 
@@ -269,6 +273,56 @@ TEST_F(OrganisationTest, NormalizeFiveLeavesIntoPairs) {
     NamedTree small = BuildTree("S(a,B(b,c))", m_random);
     Utility::GetInstance().NormalizeTreeStructure(small.root, 4, false);
     EXPECT_EQ(shape(small.root), L"S(l,l,l)");
+}
+
+// Attributes of classes without a clone function are shared by a leaf and its copy: the old
+// leaf gives them up to the copy, so removing it resets its own objects, not the copy's.
+TEST_F(OrganisationTest, NormalizeKeepsTheValuesOfAttributesWithoutCloneFunction) {
+    NamedTree tree = BuildTree("R(N(l1,l2,l3))", m_random);
+    Leaf l2 = tree.leaf(L"l2");
+    auto area = CbMakeShared<KaCImageAreaDataAttribute>();
+    area->SetCorrelationError(0.25f);
+    area->SetLastGUIDState(L"state");
+    auto properties = CbMakeShared<KaCAreaPropertiesAttribute>();
+    properties->SetOrientationStrategy(KaCAreaPropertiesAttribute::eOrientationStrategyManual);
+    auto effort = CbMakeShared<KaCRegistrationEffortLoggingAttribute>();
+    effort->SetMaxNewtonError(1.5);
+    effort->AddSubTaskDuration(L"icp", 2.0);
+    auto jaw = CbMakeShared<KaCJawSemanticsAttribute>();
+    jaw->SetOcclusalDirectionBinningRevision(77);
+    for (CbSmartPointer<KaARTTIAttribute> attribute :
+         {CbSmartPointer<KaARTTIAttribute>(area), CbSmartPointer<KaARTTIAttribute>(properties),
+          CbSmartPointer<KaARTTIAttribute>(effort), CbSmartPointer<KaARTTIAttribute>(jaw)}) {
+        l2->SetAttribute(attribute);
+    }
+
+    Utility::GetInstance().NormalizeTreeStructure(tree.inner(L"N"), 2, false);
+    Leaf copy;
+    for (auto it = tree.inner(L"N")->BeginLeaf(); it; ++it) {
+        if (it.GetCurrentNode()->GetDescription() == L"l2") {
+            copy = CbStaticCast<KaCTransformationNodeLeaf>(Node(it.GetCurrentNode()));
+        }
+    }
+    ASSERT_TRUE(copy);
+    ASSERT_NE(copy, l2);
+    const KaARTTIAttributeContainer& attributes = copy->GetAllAttributes();
+    auto areaCopy = attributes.GetAttribute<KaCImageAreaDataAttribute>();
+    ASSERT_TRUE(areaCopy);
+    EXPECT_EQ(areaCopy->GetCorrelationError(), 0.25f);
+    EXPECT_EQ(areaCopy->GetLastGUIDState(), L"state");
+    EXPECT_EQ(l2->GetAllAttributes().GetCount(), 0u);
+    auto propertiesCopy = attributes.GetAttribute<KaCAreaPropertiesAttribute>();
+    ASSERT_TRUE(propertiesCopy);
+    EXPECT_EQ(propertiesCopy->GetOrientationStrategy(),
+              KaCAreaPropertiesAttribute::eOrientationStrategyManual);
+    auto effortCopy = attributes.GetAttribute<KaCRegistrationEffortLoggingAttribute>();
+    ASSERT_TRUE(effortCopy);
+    EXPECT_EQ(effortCopy->GetMaxNewtonError(), 1.5);
+    const double* icp = effortCopy->GetSubTaskDurationLog().Find(L"icp");
+    EXPECT_TRUE(icp != nullptr && *icp == 2.0);
+    auto jawCopy = attributes.GetAttribute<KaCJawSemanticsAttribute>();
+    ASSERT_TRUE(jawCopy);
+    EXPECT_EQ(jawCopy->GetOcclusalDirectionBinningRevision(), 77);
 }
 
 TEST_F(OrganisationTest, RestructuringRandomTreesKeepsEveryScanInPlace) {
