@@ -190,7 +190,7 @@ void KaCTransformationNodeManager::removeChild(CbSmartPointer<KaCTransformationN
                                                ChildPosition position) {
     CbSmartPointer<KaCTransformationNode> child = *position;
     if (IsNodeInDataManager(child)) {
-        removeSubtreeFromDataManager(child, false);
+        removeSubtreeFromDataManager(child);
     }
     father->m_children.erase(position);
     child->setFather(nullptr);
@@ -201,7 +201,7 @@ size_t KaCTransformationNodeManager::detachInPlace(
     KaCTransformationNodeInner& father, const CbSmartPointer<KaCTransformationNode>& oldChild) {
     size_t index = static_cast<size_t>(requireChild(father, oldChild) - father.BeginChild());
     if (IsNodeInDataManager(oldChild)) {
-        removeSubtreeFromDataManager(oldChild, false);
+        removeSubtreeFromDataManager(oldChild);
     }
     oldChild->setFather(nullptr);
     return index;
@@ -374,8 +374,10 @@ void KaCTransformationNodeManager::UnsetRootNode() {
         // A snapshot: the mirror steps do not change the child list, but stay safe if they did.
         KaCTransformationNodeInner::ChildList children =
             static_cast<KaCTransformationNodeInner&>(*m_root).GetChildren();
+        // Only the IDs: removing the root below takes the whole tree out of the data
+        // manager in one pass.
         for (const CbSmartPointer<KaCTransformationNode>& child : children) {
-            removeSubtreeFromDataManager(child, true);
+            unregisterSubtree(*child);
         }
         m_idMap.RemoveKey(m_root->GetID());
     }
@@ -444,17 +446,21 @@ void KaCTransformationNodeManager::removeNodeFromDataManager(
 }
 
 void KaCTransformationNodeManager::removeSubtreeFromDataManager(
-    CbSmartPointer<KaCTransformationNode> node, bool unregisterIds) {
-    if (!node->IsLeaf()) {
-        for (const CbSmartPointer<KaCTransformationNode>& child :
-             static_cast<KaCTransformationNodeInner&>(*node).GetChildren()) {
-            removeSubtreeFromDataManager(child, unregisterIds);
-        }
-    }
+    CbSmartPointer<KaCTransformationNode> node) {
+    // The data manager takes the node out with its whole subtree, in one pass. Taking the
+    // nodes out one by one erased each from its parent's child list: quadratic in the
+    // number of children.
     removeNodeFromDataManager(node);
-    if (unregisterIds) {
-        CbCriticalSectionAuto lock(m_criticalSection);
-        m_idMap.RemoveKey(node->GetID());
+}
+
+void KaCTransformationNodeManager::unregisterSubtree(const KaCTransformationNode& node) {
+    CbCriticalSectionAuto lock(m_criticalSection);
+    m_idMap.RemoveKey(node.GetID());
+    if (!node.IsLeaf()) {
+        for (const CbSmartPointer<KaCTransformationNode>& child :
+             static_cast<const KaCTransformationNodeInner&>(node).GetChildren()) {
+            unregisterSubtree(*child);
+        }
     }
 }
 
@@ -469,7 +475,7 @@ void KaCTransformationNodeManager::moveInDataManager(
 
 void KaCTransformationNodeManager::destroySubtree(CbSmartPointer<KaCTransformationNode> node) {
     if (IsNodeInDataManager(node)) {
-        removeSubtreeFromDataManager(node, false);
+        removeSubtreeFromDataManager(node);
     }
     if (node->IsLeaf()) {
         node->setFather(nullptr);

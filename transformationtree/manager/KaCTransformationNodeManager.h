@@ -184,8 +184,9 @@ private:
     void addNodeToDataManager(CbSmartPointer<KaCTransformationNode> node, bool registerIds);
     void addSubtreeToDataManager(CbSmartPointer<KaCTransformationNode> node, bool registerIds);
     void removeNodeFromDataManager(CbSmartPointer<KaCTransformationNode> node);
-    void removeSubtreeFromDataManager(CbSmartPointer<KaCTransformationNode> node,
-                                      bool unregisterIds);
+    void removeSubtreeFromDataManager(CbSmartPointer<KaCTransformationNode> node);
+    // Drops the IDs of the subtree's nodes from the ID map.
+    void unregisterSubtree(const KaCTransformationNode& node);
     void moveInDataManager(CbSmartPointer<KaCTransformationNode> node,
                            CbSmartPointer<KaCTransformationNodeInner> newFather);
     void destroySubtree(CbSmartPointer<KaCTransformationNode> node);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -131,6 +132,55 @@ TEST_F(MirrorTest, EditsKeepTheMirrorInStep) {
     EXPECT_TRUE(mirroredBelow(fresh, tree["B"]));
     EXPECT_FALSE(m_manager.IsNodeInDataManager(tree["b1"]));
     EXPECT_TRUE(m_manager.IsValid());
+}
+
+TEST_F(MirrorTest, UnmirroringAWideSubtreeLeavesBothTreesInStep) {
+    Inner root = m_manager.CreateRootNode();
+    Manager::WriteHandle access = m_manager.GetSingleWriteHandleLocked(root);
+    Leaf sibling = m_manager.CreateLeafNode(MakeModel(1));
+    m_manager.AppendChild(root, sibling, true);
+    Inner wide = m_manager.CreateInnerNode();
+    std::vector<Inner> inners{wide};
+    std::vector<Node> nodes{wide};
+    for (int i = 0; i < 40; ++i) {
+        Inner child = m_manager.CreateInnerNode();
+        Leaf leaf = m_manager.CreateLeafNode(MakeModel(1));
+        m_manager.AppendChild(child, leaf, true);
+        m_manager.AppendChild(wide, child, true);
+        inners.push_back(child);
+        nodes.insert(nodes.end(), {child, leaf});
+    }
+    m_manager.AppendChild(root, wide, true);
+
+    // The subtree leaves the data manager as a whole; its nodes stay registered.
+    m_manager.RemoveChild(root, wide);
+    for (const Node& node : nodes) {
+        EXPECT_FALSE(m_manager.IsNodeInDataManager(node));
+        EXPECT_FALSE(node->GetParent());
+        EXPECT_EQ(m_manager.GetNodeByID(node->GetID()), node);
+    }
+    EXPECT_EQ(m_data.GetChildrenOf(*root), std::vector<CbSmartPointer<CyNode>>{sibling});
+    EXPECT_TRUE(m_manager.IsValid());
+
+    // Mirrored again, every data node has exactly its tree children, in their order: no
+    // link of the old mirror survived.
+    m_manager.AppendChild(root, wide, true);
+    for (const Inner& inner : inners) {
+        const auto& children = inner->GetChildren();
+        EXPECT_EQ(m_data.GetChildrenOf(*inner),
+                  std::vector<CbSmartPointer<CyNode>>(children.begin(), children.end()));
+    }
+    EXPECT_TRUE(m_manager.IsValid());
+
+    // Unsetting the root takes out and unregisters everything.
+    m_manager.UnsetRootNode();
+    for (const Node& node : nodes) {
+        EXPECT_FALSE(m_manager.IsNodeInDataManager(node));
+        EXPECT_FALSE(m_manager.GetNodeByID(node->GetID()));
+    }
+    EXPECT_FALSE(m_manager.IsNodeInDataManager(sibling));
+    const auto top = m_data.GetChildrenOf(*m_data.GetRootNode());
+    EXPECT_EQ(std::find(top.begin(), top.end(), CbSmartPointer<CyNode>(root)), top.end());
 }
 
 TEST_F(MirrorTest, HandlesAndAccessQueries) {
