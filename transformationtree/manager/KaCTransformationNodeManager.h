@@ -1,5 +1,6 @@
 #pragma once
 
+#include <unordered_set>
 #include <vector>
 
 #include "platform/harbor/CbCheckReturn.h"
@@ -197,9 +198,14 @@ private:
 
     CbCheckReturn<bool, CbCheckReturnPolicyAssert> checkIsNodeConsistent(
         CbSmartPointer<const KaCTransformationNode> node) const;
+    // The father and mirror links of a child that `father`'s list is known to hold.
     CbCheckReturn<bool, CbCheckReturnPolicyAssert> checkIsFatherAndChildConsistent(
         CbSmartPointer<const KaCTransformationNodeInner> father,
         CbSmartPointer<const KaCTransformationNode> child) const;
+    // `node` itself and the links to the children its list holds, which go into `listed`
+    // unless it is null; not the link to its own father.
+    bool checkNodeAndChildren(const CbSmartPointer<const KaCTransformationNode>& node,
+                              std::unordered_set<const KaCTransformationNode*>* listed) const;
 
     mutable CbCriticalSection m_criticalSection;
     CbMap<CyUniqueID, CbSmartPointer<KaCTransformationNode>> m_idMap;

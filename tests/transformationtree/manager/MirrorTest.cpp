@@ -183,6 +183,23 @@ TEST_F(MirrorTest, UnmirroringAWideSubtreeLeavesBothTreesInStep) {
     EXPECT_EQ(std::find(top.begin(), top.end(), CbSmartPointer<CyNode>(root)), top.end());
 }
 
+TEST_F(MirrorTest, ConsistencyCheckComparesTheMirrorWithTheTree) {
+    Inner root = m_manager.CreateRootNode();
+    Manager::WriteHandle access = m_manager.GetSingleWriteHandleLocked(root);
+    NamedTree tree = BuildTree("S(A(a1,a2),B(b1))", m_random);
+    m_manager.AppendChild(root, tree.root, true);
+    ASSERT_TRUE(m_manager.IsValid());
+    // a1's data node moved below B behind the node manager's back.
+    Manager::WriteHandle handle = m_manager.GetWriteHandle(tree["a1"]);
+    ASSERT_TRUE(m_data.MoveNode(handle, tree["B"]));
+    EXPECT_FALSE(m_manager.IsValid(tree["a1"]));  // seen from the child
+    EXPECT_FALSE(m_manager.IsValid(tree["A"]));   // seen from the father
+    EXPECT_TRUE(m_manager.IsValid(tree["a2"]));
+    EXPECT_FALSE(m_manager.IsValid());
+    ASSERT_TRUE(m_data.MoveNode(handle, tree["A"]));
+    EXPECT_TRUE(m_manager.IsValid());
+}
+
 TEST_F(MirrorTest, HandlesAndAccessQueries) {
     Inner root = m_manager.CreateRootNode();
     Inner child = m_manager.CreateInnerNode();
