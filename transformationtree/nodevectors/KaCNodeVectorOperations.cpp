@@ -61,13 +61,8 @@ void KaCNodeVectorOperations::AppendInnerNode(Elements& elements,
 
 void KaCNodeVectorOperations::SortBySequenceNumber(Elements& elements) {
     // Elements without node keep their relative order, at the end.
-    auto withNode = std::stable_partition(
-        elements.begin(), elements.end(),
-        [](const KaCNodeAccelerated& e) { return static_cast<bool>(e.node); });
-    std::sort(elements.begin(), withNode,
-              [](const KaCNodeAccelerated& a, const KaCNodeAccelerated& b) {
-                  return KaCAcquisitionOrder()(*a.node, *b.node);
-              });
+    KaCAcquisitionOrder::Sort(elements.begin(), elements.end(),
+                              [](const KaCNodeAccelerated& e) { return e.node.Get(); });
 }
 
 void KaCNodeVectorOperations::Write(const Elements& elements, CbStreamWriteBinary& stream) {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "platform/abacus/CyExceptionNotInvertible.h"
 #include "platform/harbor/CbExceptionWrongFileVersion.h"
 #include "platform/harbor/CbFactory.h"
@@ -7,6 +9,7 @@
 #include "platform/harbor/CbStreamWriteBinaryBuffer.h"
 #include "platform/velmar/VelmarDepthImage.h"
 #include "tests/support/TreeTestSupport.h"
+#include "transformationtree/nodes/KaCAcquisitionOrder.h"
 #include "transformationtree/nodevectors/KaCNodeVector.h"
 #include "transformationtree/nodevectors/KaCNodeVectorVelmar.h"
 #include "transformationtree/persistence/KaCTransformationNodeSerializationIDMapper.h"
@@ -88,6 +91,33 @@ TEST_F(NodeVectorsTest, NodeVectorsFillAndSort) {
         EXPECT_EQ(sorted[i].node, expected[i]) << i;
     }
     EXPECT_FALSE(sorted[5].node);
+}
+
+TEST_F(NodeVectorsTest, SortFollowsTheAcquisitionComparator) {
+    // Sequence numbers with many ties, inner nodes without model, elements without node
+    // (told apart by their trafos) and one node twice.
+    Inner root = BuildRandomTree(m_random, 300);
+    KaCNodeVector vector(root, KaCNodeVector::eAllNodes, c_matIdentityD, 0);
+    vector.push_back(vector[17]);
+    vector[17].trafo(3, 0) = 1.0;
+    for (int i = 0; i < 20; ++i) {
+        KaCNodeAccelerated& empty = *vector.emplace(vector.begin() + i * 13);
+        empty.trafo(3, 1) = i;
+    }
+    KaCNodeVector expected = vector;
+    auto withNode = std::stable_partition(
+        expected.begin(), expected.end(),
+        [](const KaCNodeAccelerated& e) { return static_cast<bool>(e.node); });
+    std::stable_sort(expected.begin(), withNode,
+                     [](const KaCNodeAccelerated& a, const KaCNodeAccelerated& b) {
+                         return KaCAcquisitionOrder()(*a.node, *b.node);
+                     });
+    vector.SortBySequenceNumber();
+    ASSERT_EQ(vector.size(), expected.size());
+    for (size_t i = 0; i < vector.size(); ++i) {
+        EXPECT_EQ(vector[i].node, expected[i].node) << i;
+        EXPECT_EQ(vector[i].trafo, expected[i].trafo) << i;
+    }
 }
 
 TEST_F(NodeVectorsTest, NodeVectorRecords) {
