@@ -206,7 +206,7 @@ void KaCTransformationNodeManager::removeChild(CbSmartPointer<KaCTransformationN
                                                ChildPosition position) {
     CbSmartPointer<KaCTransformationNode> child = *position;
     if (IsNodeInDataManager(child)) {
-        removeSubtreeFromDataManager(child, false);
+        removeSubtreeFromDataManager(child);
     }
     father->m_children.erase(position);
     child->setFather(nullptr);
@@ -217,7 +217,7 @@ size_t KaCTransformationNodeManager::detachInPlace(
     KaCTransformationNodeInner& father, const CbSmartPointer<KaCTransformationNode>& oldChild) {
     size_t index = static_cast<size_t>(requireChild(father, oldChild) - father.BeginChild());
     if (IsNodeInDataManager(oldChild)) {
-        removeSubtreeFromDataManager(oldChild, false);
+        removeSubtreeFromDataManager(oldChild);
     }
     oldChild->setFather(nullptr);
     return index;
@@ -398,8 +398,10 @@ void KaCTransformationNodeManager::UnsetRootNode() {
         // A snapshot: the mirror steps do not change the child list, but stay safe if they did.
         KaCTransformationNodeInner::ChildList children =
             static_cast<KaCTransformationNodeInner&>(*m_root).GetChildren();
+        // Only the IDs: removing the root below takes the whole tree out of the data
+        // manager in one pass.
         for (const CbSmartPointer<KaCTransformationNode>& child : children) {
-            removeSubtreeFromDataManager(child, true);
+            unregisterSubtree(*child);
         }
         m_idMap.RemoveKey(m_root->GetID());
     }
@@ -468,17 +470,21 @@ void KaCTransformationNodeManager::removeNodeFromDataManager(
 }
 
 void KaCTransformationNodeManager::removeSubtreeFromDataManager(
-    CbSmartPointer<KaCTransformationNode> node, bool unregisterIds) {
-    if (!node->IsLeaf()) {
-        for (const CbSmartPointer<KaCTransformationNode>& child :
-             static_cast<KaCTransformationNodeInner&>(*node).GetChildren()) {
-            removeSubtreeFromDataManager(child, unregisterIds);
-        }
-    }
+    CbSmartPointer<KaCTransformationNode> node) {
+    // The data manager takes the node out with its whole subtree, in one pass. Taking the
+    // nodes out one by one erased each from its parent's child list: quadratic in the
+    // number of children.
     removeNodeFromDataManager(node);
-    if (unregisterIds) {
-        CbCriticalSectionAuto lock(m_criticalSection);
-        m_idMap.RemoveKey(node->GetID());
+}
+
+void KaCTransformationNodeManager::unregisterSubtree(const KaCTransformationNode& node) {
+    CbCriticalSectionAuto lock(m_criticalSection);
+    m_idMap.RemoveKey(node.GetID());
+    if (!node.IsLeaf()) {
+        for (const CbSmartPointer<KaCTransformationNode>& child :
+             static_cast<const KaCTransformationNodeInner&>(node).GetChildren()) {
+            unregisterSubtree(*child);
+        }
     }
 }
 
@@ -493,7 +499,7 @@ void KaCTransformationNodeManager::moveInDataManager(
 
 void KaCTransformationNodeManager::destroySubtree(CbSmartPointer<KaCTransformationNode> node) {
     if (IsNodeInDataManager(node)) {
-        removeSubtreeFromDataManager(node, false);
+        removeSubtreeFromDataManager(node);
     }
     if (node->IsLeaf()) {
         node->setFather(nullptr);
@@ -714,14 +720,14 @@ CbCheckReturn<bool, CbCheckReturnPolicyAssert> KaCTransformationNodeManager::che
     return node && IsNotManagedOrReadLocked(node) && GetNodeByID(node->GetID()) == node;
 }
 
+// The links of a father and a child that the child's place in the list does not decide:
+// the father link names the father, and the child is mirrored below the father exactly
+// when the father is mirrored. The caller knows that the list holds the child.
 CbCheckReturn<bool, CbCheckReturnPolicyAssert>
 KaCTransformationNodeManager::checkIsFatherAndChildConsistent(
     CbSmartPointer<const KaCTransformationNodeInner> father,
     CbSmartPointer<const KaCTransformationNode> child) const {
-    if (!checkIsNodeConsistent(child) || !checkIsNodeConsistent(father)) {
-        return false;
-    }
-    if (child->GetFather() != father || father->FindChild(child) == father->EndChild()) {
+    if (child->GetFather() != father) {
         return false;
     }
     const bool childMirrored = IsNodeInDataManager(child);
@@ -731,32 +737,57 @@ KaCTransformationNodeManager::checkIsFatherAndChildConsistent(
     return !childMirrored || GetDataNodeConst(child)->GetParent() == GetDataNodeConst(father);
 }
 
-CbCheckReturn<bool, CbCheckReturnPolicyAssert> KaCTransformationNodeManager::IsValid(
-    CbSmartPointer<const KaCTransformationNode> node) const {
-    if (!checkIsNodeConsistent(node)) {
+bool KaCTransformationNodeManager::checkNodeAndChildren(
+    const CbSmartPointer<const KaCTransformationNode>& node,
+    std::unordered_set<const KaCTransformationNode*>* listed) const {
+    if (!checkIsNodeConsistent(node) || node->GetName() != node->GetID().ToString()) {
         return false;
     }
-    if (!node->IsLeaf()) {
-        CbSmartPointer<const KaCTransformationNodeInner> inner =
-            CbStaticCast<const KaCTransformationNodeInner>(node);
-        for (const CbSmartPointer<KaCTransformationNode>& child : inner->GetChildren()) {
-            if (!checkIsNodeConsistent(child) || !checkIsFatherAndChildConsistent(inner, child)) {
-                return false;
-            }
-        }
+    if (node->IsLeaf()) {
+        return true;
     }
-    if (CbSmartPointer<const KaCTransformationNodeInner> father = node->GetFather()) {
-        if (!checkIsNodeConsistent(father) || !checkIsFatherAndChildConsistent(father, node)) {
+    CbSmartPointer<const KaCTransformationNodeInner> inner =
+        CbStaticCast<const KaCTransformationNodeInner>(node);
+    // Walking the list is what shows that it holds each child; searching the list for
+    // every child again cost the square of the number of children.
+    for (const CbSmartPointer<KaCTransformationNode>& child : inner->GetChildren()) {
+        if (!checkIsNodeConsistent(child) || !checkIsFatherAndChildConsistent(inner, child)) {
             return false;
         }
+        if (listed != nullptr) {
+            listed->insert(child.Get());
+        }
     }
-    return node->GetName() == node->GetID().ToString();
+    return true;
+}
+
+CbCheckReturn<bool, CbCheckReturnPolicyAssert> KaCTransformationNodeManager::IsValid(
+    CbSmartPointer<const KaCTransformationNode> node) const {
+    if (!node || !checkNodeAndChildren(node, nullptr)) {
+        return false;
+    }
+    CbSmartPointer<const KaCTransformationNodeInner> father = node->GetFather();
+    if (!father) {
+        return true;
+    }
+    return checkIsNodeConsistent(father) && father->FindChild(node) != father->EndChild() &&
+           checkIsFatherAndChildConsistent(father, node);
 }
 
 CbCheckReturn<bool, CbCheckReturnPolicyAssert> KaCTransformationNodeManager::IsValid() const {
     // The ID map is read without the lock: callers make sure nobody registers meanwhile.
+    // IsValid(node) for every node, without searching a father's list for each of its
+    // children: every father checks the links to the children its list holds, and a node
+    // whose father link names a registered father must be among the children so found.
+    std::unordered_set<const KaCTransformationNode*> listed;
+    listed.reserve(m_idMap.GetCount());
     for (const auto& entry : m_idMap) {
-        if (!IsValid(entry.second)) {
+        if (!checkNodeAndChildren(entry.second, &listed)) {
+            return false;
+        }
+    }
+    for (const auto& entry : m_idMap) {
+        if (entry.second->GetFather() && !listed.contains(entry.second.Get())) {
             return false;
         }
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <unordered_set>
 #include <vector>
 
 #include "platform/harbor/CbCheckReturn.h"
@@ -186,8 +187,9 @@ private:
     void addNodeToDataManager(CbSmartPointer<KaCTransformationNode> node, bool registerIds);
     void addSubtreeToDataManager(CbSmartPointer<KaCTransformationNode> node, bool registerIds);
     void removeNodeFromDataManager(CbSmartPointer<KaCTransformationNode> node);
-    void removeSubtreeFromDataManager(CbSmartPointer<KaCTransformationNode> node,
-                                      bool unregisterIds);
+    void removeSubtreeFromDataManager(CbSmartPointer<KaCTransformationNode> node);
+    // Drops the IDs of the subtree's nodes from the ID map.
+    void unregisterSubtree(const KaCTransformationNode& node);
     void moveInDataManager(CbSmartPointer<KaCTransformationNode> node,
                            CbSmartPointer<KaCTransformationNodeInner> newFather);
     void destroySubtree(CbSmartPointer<KaCTransformationNode> node);
@@ -198,9 +200,14 @@ private:
 
     CbCheckReturn<bool, CbCheckReturnPolicyAssert> checkIsNodeConsistent(
         CbSmartPointer<const KaCTransformationNode> node) const;
+    // The father and mirror links of a child that `father`'s list is known to hold.
     CbCheckReturn<bool, CbCheckReturnPolicyAssert> checkIsFatherAndChildConsistent(
         CbSmartPointer<const KaCTransformationNodeInner> father,
         CbSmartPointer<const KaCTransformationNode> child) const;
+    // `node` itself and the links to the children its list holds, which go into `listed`
+    // unless it is null; not the link to its own father.
+    bool checkNodeAndChildren(const CbSmartPointer<const KaCTransformationNode>& node,
+                              std::unordered_set<const KaCTransformationNode*>* listed) const;
 
     mutable CbCriticalSection m_criticalSection;
     CbMap<CyUniqueID, CbSmartPointer<KaCTransformationNode>> m_idMap;

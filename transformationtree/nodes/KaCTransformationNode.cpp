@@ -159,6 +159,13 @@ int64_t KaCTransformationNode::GetNodeRevision(unsigned int mask) const {
     return revision;
 }
 
+void KaCTransformationNode::GetNodeRevisions(int64_t revisions[2]) const {
+    readNodeRevisions(revisions);
+    // As GetNodeRevision: a selected revision below -1 reads as -1.
+    revisions[0] = std::max<int64_t>(revisions[0], -1);
+    revisions[1] = std::max<int64_t>(revisions[1], -1);
+}
+
 void KaCTransformationNode::NewNodeRevision(unsigned int mask) {
     CbCriticalSectionAuto lock(m_revisionLock);
     for (int index = 0; index < 2; ++index) {

@@ -73,6 +73,9 @@ public:
                                   EAttributesToCopy what);
     // The largest selected revision of the subtree, -1 when there is none.
     virtual int64_t GetNodeRevisionSubtree(unsigned int mask) const = 0;
+    // Both subtree maxima from one walk of the subtree: GetNodeRevisionSubtree of the model
+    // revision into revisions[0], of the transformation revision into revisions[1].
+    virtual void GetNodeRevisionsSubtree(int64_t revisions[2]) const = 0;
     // Raises the inner nodes' revisions to their subtree maxima; reports this node's two
     // revisions into `revisions` (model first) unless it is null.
     virtual void UpdateNodeRevisionSubtree(int64_t* revisions) = 0;
@@ -134,6 +137,9 @@ public:
         eRevisionAll = eRevisionModel | eRevisionTrafo,
     };
     int64_t GetNodeRevision(unsigned int mask) const;
+    // Both of this node's revisions under one lock: GetNodeRevision of the model revision
+    // into revisions[0], of the transformation revision into revisions[1].
+    void GetNodeRevisions(int64_t revisions[2]) const;
     void NewNodeRevision(unsigned int mask);
     void SetNodeRevision(int64_t revision, unsigned int mask);
 

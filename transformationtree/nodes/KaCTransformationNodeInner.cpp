@@ -102,6 +102,16 @@ int64_t KaCTransformationNodeInner::GetNodeRevisionSubtree(unsigned int mask) co
     return revision;
 }
 
+void KaCTransformationNodeInner::GetNodeRevisionsSubtree(int64_t revisions[2]) const {
+    GetNodeRevisions(revisions);
+    for (const CbSmartPointer<KaCTransformationNode>& child : m_children) {
+        int64_t childRevisions[2];
+        child->GetNodeRevisionsSubtree(childRevisions);
+        revisions[0] = std::max(revisions[0], childRevisions[0]);
+        revisions[1] = std::max(revisions[1], childRevisions[1]);
+    }
+}
+
 void KaCTransformationNodeInner::UpdateNodeRevisionSubtree(int64_t* revisions) {
     // Lock one node at a time: never hold this node's lock while a child takes its own.
     int64_t running[2];

@@ -37,6 +37,7 @@ public:
     void AssumeAttributes(CbSmartPointer<const KaCTransformationNode> source,
                           EAttributesToCopy what) override;
     int64_t GetNodeRevisionSubtree(unsigned int mask) const override;
+    void GetNodeRevisionsSubtree(int64_t revisions[2]) const override;
     void UpdateNodeRevisionSubtree(int64_t* revisions) override;
     void SerializeStructure(CbStreamReadBinary& stream) override;
     void SerializeStructure(CbStreamWriteBinary& stream) const override;

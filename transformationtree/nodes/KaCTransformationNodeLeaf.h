@@ -35,6 +35,9 @@ public:
     int64_t GetNodeRevisionSubtree(unsigned int mask) const override {
         return GetNodeRevision(mask);
     }
+    void GetNodeRevisionsSubtree(int64_t revisions[2]) const override {
+        GetNodeRevisions(revisions);
+    }
     void UpdateNodeRevisionSubtree(int64_t* revisions) override;
     void SerializeStructure(CbStreamReadBinary& stream) override;
     void SerializeStructure(CbStreamWriteBinary& stream) const override;

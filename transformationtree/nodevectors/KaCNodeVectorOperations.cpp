@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <string>
+#include <vector>
 
 #include "platform/harbor/CbStreamReadBinary.h"
 #include "platform/harbor/CbStreamWriteBinary.h"
@@ -19,18 +20,108 @@ constexpr unsigned int c_maskOfIndex[c_cachedRevisions] = {KaCTransformationNode
 // Node reference (16), matrix version (4) and values (128): the smallest version 1 element.
 constexpr uint64_t c_minimumElementBytes = 16 + 4 + 16 * 8;
 
+// Caches the subtree revisions `flags` asks for; the others stay as they are.
+void cacheRevisions(KaCNodeAccelerated& element, const int64_t subtree[2], unsigned int flags) {
+    for (unsigned int index = 0; index < c_cachedRevisions; ++index) {
+        if ((flags & c_maskOfIndex[index]) != 0) {
+            element.nodeRevisions[index] = subtree[index];
+        }
+    }
+}
+
+bool wantsRevisions(unsigned int flags) {
+    return (flags & KaCTransformationNode::eRevisionAll) != 0;
+}
+
+// Leaf and cached-leaf walks: the elements' subtrees are disjoint, so one walk of each
+// element's subtree, taking both revisions at once, reads every node at most once.
 template <class Iterator>
 void appendWalk(KaCNodeVectorOperations::Elements& elements, Iterator it, const Iterator& end,
                 const CbMatrix4Rd& trafo, unsigned int flags) {
     for (; it != end; ++it) {
         KaCNodeAccelerated& element = elements.emplace_back(it, trafo);
-        for (unsigned int index = 0; index < c_cachedRevisions; ++index) {
-            const unsigned int mask = c_maskOfIndex[index];
-            if ((flags & mask) != 0) {
-                element.nodeRevisions[index] = element.node->GetNodeRevisionSubtree(mask);
+        if (wantsRevisions(flags)) {
+            int64_t subtree[2];
+            element.node->GetNodeRevisionsSubtree(subtree);
+            cacheRevisions(element, subtree, flags);
+        }
+    }
+}
+
+// The subtree maxima of the elements of an all-nodes walk, whose subtrees nest: a walk of
+// each element's subtree would read every node once per ancestor. The walk is pre-order,
+// so an element's subtree is complete when the walk next reaches a node at the element's
+// depth or above; its maxima are cached then and folded into its father's element. Each
+// node's own revisions are read once.
+class SubtreeMaxima {
+public:
+    SubtreeMaxima(KaCNodeVectorOperations::Elements& elements, unsigned int flags)
+        : m_elements(elements), m_flags(flags) {}
+
+    // The walk appended element `index` for a node `depth` levels below the traversal root.
+    void Enter(size_t index, size_t depth) {
+        closeFrom(depth);
+        Open& open = m_open.emplace_back(Open{index, depth, {-1, -1}});
+        m_elements[index].node->GetNodeRevisions(open.maxima);
+    }
+    // The walk is over: every open element's subtree is complete.
+    void Finish() { closeFrom(0); }
+    // The walk stopped early (it threw): the open elements' subtrees were not all reached,
+    // so their maxima come from walks of their subtrees, as if the walk had gone on.
+    void Abandon() {
+        for (const Open& open : m_open) {
+            KaCNodeAccelerated& element = m_elements[open.index];
+            int64_t subtree[2];
+            element.node->GetNodeRevisionsSubtree(subtree);
+            cacheRevisions(element, subtree, m_flags);
+        }
+        m_open.clear();
+    }
+
+private:
+    struct Open {
+        size_t index;  // elements may grow, so no reference
+        size_t depth;
+        int64_t maxima[2];
+    };
+
+    // Closes the open elements `depth` levels deep or deeper, innermost first.
+    void closeFrom(size_t depth) {
+        while (!m_open.empty() && m_open.back().depth >= depth) {
+            const Open closed = m_open.back();
+            m_open.pop_back();
+            cacheRevisions(m_elements[closed.index], closed.maxima, m_flags);
+            if (!m_open.empty()) {
+                Open& father = m_open.back();
+                father.maxima[0] = std::max(father.maxima[0], closed.maxima[0]);
+                father.maxima[1] = std::max(father.maxima[1], closed.maxima[1]);
             }
         }
     }
+
+    KaCNodeVectorOperations::Elements& m_elements;
+    const unsigned int m_flags;
+    std::vector<Open> m_open;  // the elements on the walk's path, outermost first
+};
+
+void appendAllNodes(KaCNodeVectorOperations::Elements& elements, KaCTransformationNode& root,
+                    const CbMatrix4Rd& trafo, unsigned int flags) {
+    if (!wantsRevisions(flags)) {
+        appendWalk(elements, root.BeginNode(), root.EndNode(), trafo, flags);
+        return;
+    }
+    SubtreeMaxima maxima(elements, flags);
+    try {
+        const KaCTransformationNode::KaNNodeIterator end = root.EndNode();
+        for (KaCTransformationNode::KaNNodeIterator it = root.BeginNode(); it != end; ++it) {
+            elements.emplace_back(it, trafo);
+            maxima.Enter(elements.size() - 1, it.GetPath().size());
+        }
+    } catch (...) {
+        maxima.Abandon();
+        throw;
+    }
+    maxima.Finish();
 }
 
 }  // namespace
@@ -52,7 +143,7 @@ void KaCNodeVectorOperations::AppendInnerNode(Elements& elements,
             appendWalk(elements, root->BeginCachedLeaf(), root->EndCachedLeaf(), trafo, flags);
             break;
         case 2:
-            appendWalk(elements, root->BeginNode(), root->EndNode(), trafo, flags);
+            appendAllNodes(elements, *root, trafo, flags);
             break;
         default:
             break;
@@ -61,13 +152,8 @@ void KaCNodeVectorOperations::AppendInnerNode(Elements& elements,
 
 void KaCNodeVectorOperations::SortBySequenceNumber(Elements& elements) {
     // Elements without node keep their relative order, at the end.
-    auto withNode = std::stable_partition(
-        elements.begin(), elements.end(),
-        [](const KaCNodeAccelerated& e) { return static_cast<bool>(e.node); });
-    std::sort(elements.begin(), withNode,
-              [](const KaCNodeAccelerated& a, const KaCNodeAccelerated& b) {
-                  return KaCAcquisitionOrder()(*a.node, *b.node);
-              });
+    KaCAcquisitionOrder::Sort(elements.begin(), elements.end(),
+                              [](const KaCNodeAccelerated& e) { return e.node.Get(); });
 }
 
 void KaCNodeVectorOperations::Write(const Elements& elements, CbStreamWriteBinary& stream) {

@@ -190,7 +190,8 @@ void KaCTransformationTreeUtility::CollapseAll(CbSmartPointer<KaCTransformationN
         leaves.push_back(it.GetCurrentNode());
         leaves.back()->SetRelativeTrafo(it.GetCurrentTrafo());
     }
-    std::sort(leaves.begin(), leaves.end(), KaCAcquisitionOrder());
+    KaCAcquisitionOrder::Sort(leaves.begin(), leaves.end(),
+                              [](const Node& leaf) { return leaf.Get(); });
     for (const Node& leaf : leaves) {
         manager.MoveNode(node, leaf, nullptr);
         if (post) {

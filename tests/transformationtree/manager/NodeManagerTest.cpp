@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/harbor/CbExceptionPreconditionViolation.h"
+#include "platform/harbor/CbFactory.h"
 #include "platform/harbor/CbStreamWriteASCIIString.h"
 #include "tests/support/TreeTestSupport.h"
 
@@ -152,4 +153,19 @@ TEST_F(ManagerTest, RegistrationAndDeletion) {
     EXPECT_TRUE(observer.Lock());
     m_manager.DeleteNode(observer.Lock());
     EXPECT_FALSE(observer.Lock());
+}
+
+TEST_F(ManagerTest, ConsistencyCheckFindsChildrenListedByAnotherFather) {
+    NamedTree tree = BuildTree("R(A(a1,a2),b)", m_random);
+    ASSERT_TRUE(m_manager.IsValid());
+    // A copy of A lists A's children, whose father links still name A.
+    Inner copy = CbCloneByName<KaCTransformationNodeInner>(*tree.inner(L"A"));
+    ASSERT_TRUE(copy);
+    m_manager.RegisterSubtree(copy);
+    EXPECT_FALSE(m_manager.IsValid(copy));
+    EXPECT_TRUE(m_manager.IsValid(tree["A"]));
+    EXPECT_TRUE(m_manager.IsValid(tree["a1"]));
+    EXPECT_FALSE(m_manager.IsValid());
+    m_manager.DeleteNode(copy);
+    EXPECT_TRUE(m_manager.IsValid());
 }

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "platform/abacus/CyExceptionNotInvertible.h"
 #include "platform/harbor/CbExceptionWrongFileVersion.h"
 #include "platform/harbor/CbFactory.h"
@@ -7,6 +9,7 @@
 #include "platform/harbor/CbStreamWriteBinaryBuffer.h"
 #include "platform/velmar/VelmarDepthImage.h"
 #include "tests/support/TreeTestSupport.h"
+#include "transformationtree/nodes/KaCAcquisitionOrder.h"
 #include "transformationtree/nodevectors/KaCNodeVector.h"
 #include "transformationtree/nodevectors/KaCNodeVectorVelmar.h"
 #include "transformationtree/persistence/KaCTransformationNodeSerializationIDMapper.h"
@@ -88,6 +91,91 @@ TEST_F(NodeVectorsTest, NodeVectorsFillAndSort) {
         EXPECT_EQ(sorted[i].node, expected[i]) << i;
     }
     EXPECT_FALSE(sorted[5].node);
+}
+
+TEST_F(NodeVectorsTest, CachedRevisionsAreSubtreeMaxima) {
+    Inner root = BuildRandomTree(m_random, 200);
+    std::vector<Node> nodes;
+    for (auto it = root->BeginNode(); it; ++it) {
+        nodes.push_back(it.GetCurrentNode());
+    }
+    // New revisions deep down, so that maxima come from below; one leaf below -1.
+    std::uniform_int_distribution<size_t> pick(0, nodes.size() - 1);
+    for (int i = 0; i < 30; ++i) {
+        nodes[pick(m_random)]->NewNodeRevision(1u + static_cast<unsigned int>(i % 3));
+    }
+    nodes.back()->SetNodeRevision(-7, KaCTransformationNode::eRevisionAll);
+    // A cached leaf with a subtree: the first inner node with children below the root.
+    auto cached = std::find_if(nodes.begin() + 1, nodes.end(), [](const Node& node) {
+        return !node->IsLeaf() && CbStaticCast<KaCTransformationNodeInner>(node)->GetNrChildren();
+    });
+    ASSERT_NE(cached, nodes.end());
+    CbStaticCast<KaCTransformationNodeInner>(*cached)->SetModel(MakeModel(1), 1);
+
+    using Type = KaCNodeVector::IteratorType;
+    for (Type type :
+         {KaCNodeVector::eLeafNodes, KaCNodeVector::eCachedLeafNodes, KaCNodeVector::eAllNodes}) {
+        for (unsigned int flags : {1u, 2u, 3u}) {
+            KaCNodeVector vector(root, type, c_matIdentityD, flags);
+            ASSERT_FALSE(vector.empty());
+            for (const KaCNodeAccelerated& element : vector) {
+                for (unsigned int index = 0; index < 2; ++index) {
+                    const unsigned int mask = 1u << index;
+                    const int64_t expected =
+                        (flags & mask) != 0 ? element.node->GetNodeRevisionSubtree(mask) : -1;
+                    EXPECT_EQ(element.nodeRevisions[index], expected)
+                        << type << " " << flags << " " << element.node->GetDescription();
+                }
+            }
+        }
+    }
+}
+
+TEST_F(NodeVectorsTest, ElementsBeforeAFailedWalkKeepTheirSubtreeRevisions) {
+    NamedTree tree = BuildTree("R(A(a1,a2),B(b1,b2))", m_random);
+    CbMatrix4Rd singular;
+    singular(1, 1) = 0.0;
+    tree.inner(L"B")->SetRelativeTrafo(singular);  // b1 has no value
+    tree["b2"]->NewNodeRevision(KaCTransformationNode::eRevisionAll);
+    KaCNodeVector vector;
+    EXPECT_THROW(vector.AppendInnerNode(tree.root, KaCNodeVector::eAllNodes, c_matIdentityD, 3),
+                 CyExceptionNotInvertible);
+    ASSERT_EQ(vector.size(), 5u);  // R, A, a1, a2, B
+    for (const KaCNodeAccelerated& element : vector) {
+        EXPECT_EQ(element.nodeRevisions[0],
+                  element.node->GetNodeRevisionSubtree(KaCTransformationNode::eRevisionModel));
+        EXPECT_EQ(element.nodeRevisions[1],
+                  element.node->GetNodeRevisionSubtree(KaCTransformationNode::eRevisionTrafo));
+    }
+    EXPECT_EQ(vector[0].nodeRevisions[1],
+              tree["b2"]->GetNodeRevision(KaCTransformationNode::eRevisionTrafo));
+}
+
+TEST_F(NodeVectorsTest, SortFollowsTheAcquisitionComparator) {
+    // Sequence numbers with many ties, inner nodes without model, elements without node
+    // (told apart by their trafos) and one node twice.
+    Inner root = BuildRandomTree(m_random, 300);
+    KaCNodeVector vector(root, KaCNodeVector::eAllNodes, c_matIdentityD, 0);
+    vector.push_back(vector[17]);
+    vector[17].trafo(3, 0) = 1.0;
+    for (int i = 0; i < 20; ++i) {
+        KaCNodeAccelerated& empty = *vector.emplace(vector.begin() + i * 13);
+        empty.trafo(3, 1) = i;
+    }
+    KaCNodeVector expected = vector;
+    auto withNode = std::stable_partition(
+        expected.begin(), expected.end(),
+        [](const KaCNodeAccelerated& e) { return static_cast<bool>(e.node); });
+    std::stable_sort(expected.begin(), withNode,
+                     [](const KaCNodeAccelerated& a, const KaCNodeAccelerated& b) {
+                         return KaCAcquisitionOrder()(*a.node, *b.node);
+                     });
+    vector.SortBySequenceNumber();
+    ASSERT_EQ(vector.size(), expected.size());
+    for (size_t i = 0; i < vector.size(); ++i) {
+        EXPECT_EQ(vector[i].node, expected[i].node) << i;
+        EXPECT_EQ(vector[i].trafo, expected[i].trafo) << i;
+    }
 }
 
 TEST_F(NodeVectorsTest, NodeVectorRecords) {
