@@ -179,262 +179,263 @@ TEST_F(MirrorTest, LinksThatWouldMakeACycleAreRefusedBeforeAnythingChanges) {
         m_manager.RemoveChild(low, spare);
     }
     EXPECT_TRUE(mirroredBelow(mirrored["B"], mirrored["A"]));
+    EXPECT_TRUE(m_manager.IsValid());
+}
 
-    TEST_F(MirrorTest, UnmirroringAWideSubtreeLeavesBothTreesInStep) {
-        Inner root = m_manager.CreateRootNode();
-        Manager::WriteHandle access = m_manager.GetSingleWriteHandleLocked(root);
-        Leaf sibling = m_manager.CreateLeafNode(MakeModel(1));
-        m_manager.AppendChild(root, sibling, true);
-        Inner wide = m_manager.CreateInnerNode();
-        std::vector<Inner> inners{wide};
-        std::vector<Node> nodes{wide};
-        for (int i = 0; i < 40; ++i) {
-            Inner child = m_manager.CreateInnerNode();
-            Leaf leaf = m_manager.CreateLeafNode(MakeModel(1));
-            m_manager.AppendChild(child, leaf, true);
-            m_manager.AppendChild(wide, child, true);
-            inners.push_back(child);
-            nodes.insert(nodes.end(), {child, leaf});
-        }
-        m_manager.AppendChild(root, wide, true);
-
-        // The subtree leaves the data manager as a whole; its nodes stay registered.
-        m_manager.RemoveChild(root, wide);
-        for (const Node& node : nodes) {
-            EXPECT_FALSE(m_manager.IsNodeInDataManager(node));
-            EXPECT_FALSE(node->GetParent());
-            EXPECT_EQ(m_manager.GetNodeByID(node->GetID()), node);
-        }
-        EXPECT_EQ(m_data.GetChildrenOf(*root), std::vector<CbSmartPointer<CyNode>>{sibling});
-        EXPECT_TRUE(m_manager.IsValid());
-
-        // Mirrored again, every data node has exactly its tree children, in their order: no
-        // link of the old mirror survived.
-        m_manager.AppendChild(root, wide, true);
-        for (const Inner& inner : inners) {
-            const auto& children = inner->GetChildren();
-            EXPECT_EQ(m_data.GetChildrenOf(*inner),
-                      std::vector<CbSmartPointer<CyNode>>(children.begin(), children.end()));
-        }
-        EXPECT_TRUE(m_manager.IsValid());
-
-        // Unsetting the root takes out and unregisters everything.
-        m_manager.UnsetRootNode();
-        for (const Node& node : nodes) {
-            EXPECT_FALSE(m_manager.IsNodeInDataManager(node));
-            EXPECT_FALSE(m_manager.GetNodeByID(node->GetID()));
-        }
-        EXPECT_FALSE(m_manager.IsNodeInDataManager(sibling));
-        const auto top = m_data.GetChildrenOf(*m_data.GetRootNode());
-        EXPECT_EQ(std::find(top.begin(), top.end(), CbSmartPointer<CyNode>(root)), top.end());
-    }
-
-    TEST_F(MirrorTest, ConsistencyCheckComparesTheMirrorWithTheTree) {
-        Inner root = m_manager.CreateRootNode();
-        Manager::WriteHandle access = m_manager.GetSingleWriteHandleLocked(root);
-        NamedTree tree = BuildTree("S(A(a1,a2),B(b1))", m_random);
-        m_manager.AppendChild(root, tree.root, true);
-        ASSERT_TRUE(m_manager.IsValid());
-        // a1's data node moved below B behind the node manager's back.
-        Manager::WriteHandle handle = m_manager.GetWriteHandle(tree["a1"]);
-        ASSERT_TRUE(m_data.MoveNode(handle, tree["B"]));
-        EXPECT_FALSE(m_manager.IsValid(tree["a1"]));  // seen from the child
-        EXPECT_FALSE(m_manager.IsValid(tree["A"]));   // seen from the father
-        EXPECT_TRUE(m_manager.IsValid(tree["a2"]));
-        EXPECT_FALSE(m_manager.IsValid());
-        ASSERT_TRUE(m_data.MoveNode(handle, tree["A"]));
-        EXPECT_TRUE(m_manager.IsValid());
-    }
-
-    TEST_F(MirrorTest, HandlesAndAccessQueries) {
-        Inner root = m_manager.CreateRootNode();
+TEST_F(MirrorTest, UnmirroringAWideSubtreeLeavesBothTreesInStep) {
+    Inner root = m_manager.CreateRootNode();
+    Manager::WriteHandle access = m_manager.GetSingleWriteHandleLocked(root);
+    Leaf sibling = m_manager.CreateLeafNode(MakeModel(1));
+    m_manager.AppendChild(root, sibling, true);
+    Inner wide = m_manager.CreateInnerNode();
+    std::vector<Inner> inners{wide};
+    std::vector<Node> nodes{wide};
+    for (int i = 0; i < 40; ++i) {
         Inner child = m_manager.CreateInnerNode();
-        Inner loose = m_manager.CreateInnerNode();
-        {
-            Manager::WriteHandle access = m_manager.GetSingleWriteHandleLocked(root);
-            m_manager.AppendChild(root, child, true);
-            EXPECT_TRUE(m_manager.IsWriteLocked(child));
-            EXPECT_TRUE(m_manager.IsReadLocked(child));
-        }
-        EXPECT_FALSE(m_manager.GetReadHandle(loose).IsValid());
-        EXPECT_FALSE(m_manager.IsReadLocked(loose));
-        EXPECT_TRUE(m_manager.IsNotManagedOrReadLocked(loose));
-        EXPECT_TRUE(m_manager.IsNotManagedOrWriteLocked(nullptr));
-        EXPECT_FALSE(m_manager.IsReadLocked(child));
-        EXPECT_FALSE(m_manager.IsNotManagedOrReadLocked(child));
+        Leaf leaf = m_manager.CreateLeafNode(MakeModel(1));
+        m_manager.AppendChild(child, leaf, true);
+        m_manager.AppendChild(wide, child, true);
+        inners.push_back(child);
+        nodes.insert(nodes.end(), {child, leaf});
+    }
+    m_manager.AppendChild(root, wide, true);
 
-        // GetHandle takes tree nodes given as data nodes, and leaves anything else alone.
-        CyDataHandleLockOnly<0> handle;
-        m_manager.GetHandle(CbSmartPointer<const CyNode>(m_data.GetRootNode()), handle);
-        EXPECT_FALSE(handle.IsValid());
-        m_manager.GetHandle(CbSmartPointer<const CyNode>(child), handle);
-        EXPECT_EQ(handle.GetNode(), CbSmartPointer<CyNode>(child));
+    // The subtree leaves the data manager as a whole; its nodes stay registered.
+    m_manager.RemoveChild(root, wide);
+    for (const Node& node : nodes) {
+        EXPECT_FALSE(m_manager.IsNodeInDataManager(node));
+        EXPECT_FALSE(node->GetParent());
+        EXPECT_EQ(m_manager.GetNodeByID(node->GetID()), node);
+    }
+    EXPECT_EQ(m_data.GetChildrenOf(*root), std::vector<CbSmartPointer<CyNode>>{sibling});
+    EXPECT_TRUE(m_manager.IsValid());
 
-        // A read lock of the root covers its subtree; IsValid needs it for every node.
-        EXPECT_FALSE(m_manager.IsValid(root));
-        handle = CyDataHandleLockOnly<0>();
-        Manager::ReadHandle read = m_manager.GetSingleReadHandleLocked(root);
+    // Mirrored again, every data node has exactly its tree children, in their order: no
+    // link of the old mirror survived.
+    m_manager.AppendChild(root, wide, true);
+    for (const Inner& inner : inners) {
+        const auto& children = inner->GetChildren();
+        EXPECT_EQ(m_data.GetChildrenOf(*inner),
+                  std::vector<CbSmartPointer<CyNode>>(children.begin(), children.end()));
+    }
+    EXPECT_TRUE(m_manager.IsValid());
+
+    // Unsetting the root takes out and unregisters everything.
+    m_manager.UnsetRootNode();
+    for (const Node& node : nodes) {
+        EXPECT_FALSE(m_manager.IsNodeInDataManager(node));
+        EXPECT_FALSE(m_manager.GetNodeByID(node->GetID()));
+    }
+    EXPECT_FALSE(m_manager.IsNodeInDataManager(sibling));
+    const auto top = m_data.GetChildrenOf(*m_data.GetRootNode());
+    EXPECT_EQ(std::find(top.begin(), top.end(), CbSmartPointer<CyNode>(root)), top.end());
+}
+
+TEST_F(MirrorTest, ConsistencyCheckComparesTheMirrorWithTheTree) {
+    Inner root = m_manager.CreateRootNode();
+    Manager::WriteHandle access = m_manager.GetSingleWriteHandleLocked(root);
+    NamedTree tree = BuildTree("S(A(a1,a2),B(b1))", m_random);
+    m_manager.AppendChild(root, tree.root, true);
+    ASSERT_TRUE(m_manager.IsValid());
+    // a1's data node moved below B behind the node manager's back.
+    Manager::WriteHandle handle = m_manager.GetWriteHandle(tree["a1"]);
+    ASSERT_TRUE(m_data.MoveNode(handle, tree["B"]));
+    EXPECT_FALSE(m_manager.IsValid(tree["a1"]));  // seen from the child
+    EXPECT_FALSE(m_manager.IsValid(tree["A"]));   // seen from the father
+    EXPECT_TRUE(m_manager.IsValid(tree["a2"]));
+    EXPECT_FALSE(m_manager.IsValid());
+    ASSERT_TRUE(m_data.MoveNode(handle, tree["A"]));
+    EXPECT_TRUE(m_manager.IsValid());
+}
+
+TEST_F(MirrorTest, HandlesAndAccessQueries) {
+    Inner root = m_manager.CreateRootNode();
+    Inner child = m_manager.CreateInnerNode();
+    Inner loose = m_manager.CreateInnerNode();
+    {
+        Manager::WriteHandle access = m_manager.GetSingleWriteHandleLocked(root);
+        m_manager.AppendChild(root, child, true);
+        EXPECT_TRUE(m_manager.IsWriteLocked(child));
         EXPECT_TRUE(m_manager.IsReadLocked(child));
-        EXPECT_FALSE(m_manager.IsWriteLocked(child));
-        EXPECT_TRUE(m_manager.IsValid(root));
-        EXPECT_TRUE(m_manager.IsValid());
     }
+    EXPECT_FALSE(m_manager.GetReadHandle(loose).IsValid());
+    EXPECT_FALSE(m_manager.IsReadLocked(loose));
+    EXPECT_TRUE(m_manager.IsNotManagedOrReadLocked(loose));
+    EXPECT_TRUE(m_manager.IsNotManagedOrWriteLocked(nullptr));
+    EXPECT_FALSE(m_manager.IsReadLocked(child));
+    EXPECT_FALSE(m_manager.IsNotManagedOrReadLocked(child));
 
-    namespace {
+    // GetHandle takes tree nodes given as data nodes, and leaves anything else alone.
+    CyDataHandleLockOnly<0> handle;
+    m_manager.GetHandle(CbSmartPointer<const CyNode>(m_data.GetRootNode()), handle);
+    EXPECT_FALSE(handle.IsValid());
+    m_manager.GetHandle(CbSmartPointer<const CyNode>(child), handle);
+    EXPECT_EQ(handle.GetNode(), CbSmartPointer<CyNode>(child));
 
-    // What a helper of the application does with a node it is handed: it takes its own
-    // handles, not knowing that its caller may hold access already.
-    void renameScansBelow(KaCTransformationNodeManager& manager, const Inner& cluster,
-                          const std::wstring& prefix) {
-        Manager::WriteHandle access = manager.GetSingleWriteHandleLocked(cluster);
-        for (auto it = cluster->BeginLeaf(); it; ++it) {
-            Manager::ReadHandle read = manager.GetSingleReadHandleLocked(it.GetCurrentNode());
-            it.GetCurrentNode()->SetDescription(prefix + it.GetCurrentNode()->GetDescription());
-        }
+    // A read lock of the root covers its subtree; IsValid needs it for every node.
+    EXPECT_FALSE(m_manager.IsValid(root));
+    handle = CyDataHandleLockOnly<0>();
+    Manager::ReadHandle read = m_manager.GetSingleReadHandleLocked(root);
+    EXPECT_TRUE(m_manager.IsReadLocked(child));
+    EXPECT_FALSE(m_manager.IsWriteLocked(child));
+    EXPECT_TRUE(m_manager.IsValid(root));
+    EXPECT_TRUE(m_manager.IsValid());
+}
+
+namespace {
+
+// What a helper of the application does with a node it is handed: it takes its own
+// handles, not knowing that its caller may hold access already.
+void renameScansBelow(KaCTransformationNodeManager& manager, const Inner& cluster,
+                      const std::wstring& prefix) {
+    Manager::WriteHandle access = manager.GetSingleWriteHandleLocked(cluster);
+    for (auto it = cluster->BeginLeaf(); it; ++it) {
+        Manager::ReadHandle read = manager.GetSingleReadHandleLocked(it.GetCurrentNode());
+        it.GetCurrentNode()->SetDescription(prefix + it.GetCurrentNode()->GetDescription());
     }
+}
 
-    }  // namespace
+}  // namespace
 
-    // Access a thread holds covers the handles it asks for below: they are granted as they are
-    // made, and the grant calls succeed instead of reporting that there is nothing to lock.
-    TEST_F(MirrorTest, HeldAccessCoversNestedHandles) {
-        LogCapture log(1);
-        Inner root = m_manager.CreateRootNode();
-        NamedTree tree = BuildTree("S(A(a1,a2),B(b1))", m_random);
-        appendLocked(root, tree.root);
-        {
-            Manager::WriteHandle writer = m_manager.GetSingleWriteHandleLocked(root);
-            renameScansBelow(m_manager, tree.inner(L"A"), L"scan ");
-            EXPECT_EQ(tree["a2"]->GetDescription(), L"scan a2");
+// Access a thread holds covers the handles it asks for below: they are granted as they are
+// made, and the grant calls succeed instead of reporting that there is nothing to lock.
+TEST_F(MirrorTest, HeldAccessCoversNestedHandles) {
+    LogCapture log(1);
+    Inner root = m_manager.CreateRootNode();
+    NamedTree tree = BuildTree("S(A(a1,a2),B(b1))", m_random);
+    appendLocked(root, tree.root);
+    {
+        Manager::WriteHandle writer = m_manager.GetSingleWriteHandleLocked(root);
+        renameScansBelow(m_manager, tree.inner(L"A"), L"scan ");
+        EXPECT_EQ(tree["a2"]->GetDescription(), L"scan a2");
 
-            Manager::ReadHandle read = m_manager.GetReadHandle(tree["b1"]);
-            Manager::WriteHandle write = m_manager.GetWriteHandle(tree["B"]);
-            EXPECT_TRUE(read.IsGranted());
-            EXPECT_TRUE(write.IsGranted());
-            EXPECT_NO_THROW(m_manager.Lock());
+        Manager::ReadHandle read = m_manager.GetReadHandle(tree["b1"]);
+        Manager::WriteHandle write = m_manager.GetWriteHandle(tree["B"]);
+        EXPECT_TRUE(read.IsGranted());
+        EXPECT_TRUE(write.IsGranted());
+        EXPECT_NO_THROW(m_manager.Lock());
 
-            // An unmirrored node still has nothing to lock, whatever else the thread holds.
-            Inner loose = m_manager.CreateInnerNode();
-            loose->SetDescription(L"Loose");
-            EXPECT_THROW(m_manager.GetSingleWriteHandleLocked(loose), CbException);
-            EXPECT_EQ(log.LinesContaining("getSingleHandleLocked<Write>(Loose) NoData.").size(),
-                      1u);
-        }
-        {
-            // Read access covers reads below, not writes.
-            Manager::ReadHandle reader = m_manager.GetSingleReadHandleLocked(root);
-            EXPECT_TRUE(m_manager.GetSingleReadHandleLocked(tree["a1"]).IsGranted());
-            EXPECT_THROW(m_manager.GetSingleWriteHandleLocked(tree["a1"]), CbException);
-            EXPECT_EQ(log.LinesContaining("NotAllLocksReleased").size(), 1u);
-            EXPECT_TRUE(m_manager.IsValid());
-        }
-    }
-
-    TEST_F(MirrorTest, LockFailuresAreLoggedAndThrown) {
-        LogCapture log(1);
-        Inner root = m_manager.CreateRootNode();
+        // An unmirrored node still has nothing to lock, whatever else the thread holds.
         Inner loose = m_manager.CreateInnerNode();
         loose->SetDescription(L"Loose");
-        EXPECT_THROW(m_manager.Lock(), CbException);
-        auto cause = log.LinesContaining("Cause: No locking queries defined!");
-        ASSERT_EQ(cause.size(), 1u);
-        EXPECT_NE(cause[0].find("KaCTransformationNodeManager::Lock"), std::string::npos);
-
-        // An unmirrored node makes no request: the data manager answers "no requests".
         EXPECT_THROW(m_manager.GetSingleWriteHandleLocked(loose), CbException);
         EXPECT_EQ(log.LinesContaining("getSingleHandleLocked<Write>(Loose) NoData.").size(), 1u);
-        EXPECT_THROW(m_manager.GetSingleReadHandleLocked(nullptr), CbException);
-        EXPECT_EQ(log.LinesContaining("getSingleHandleLocked<Read>(nullptr) NoData.").size(), 1u);
-
-        // Holding access and asking for more.
-        Inner other = m_manager.CreateInnerNode();
-        Inner second = m_manager.CreateInnerNode();
-        appendLocked(root, other);
-        appendLocked(root, second);
-        Manager::ReadHandle read = m_manager.GetSingleReadHandleLocked(other);
-        second->SetDescription(L"Second");
-        EXPECT_THROW(m_manager.GetSingleWriteHandleLocked(second), CbException);
-        EXPECT_EQ(
-            log.LinesContaining("getSingleHandleLocked<Write>(Second) NotAllLocksReleased.").size(),
-            1u);
     }
+    {
+        // Read access covers reads below, not writes.
+        Manager::ReadHandle reader = m_manager.GetSingleReadHandleLocked(root);
+        EXPECT_TRUE(m_manager.GetSingleReadHandleLocked(tree["a1"]).IsGranted());
+        EXPECT_THROW(m_manager.GetSingleWriteHandleLocked(tree["a1"]), CbException);
+        EXPECT_EQ(log.LinesContaining("NotAllLocksReleased").size(), 1u);
+        EXPECT_TRUE(m_manager.IsValid());
+    }
+}
 
-    TEST_F(MirrorTest, SingleHandleRetriesTimeoutsAndReportsTheWait) {
-        Inner root = m_manager.CreateRootNode();
-        Inner child = m_manager.CreateInnerNode();
-        child->SetDescription(L"Child");
-        appendLocked(root, child);
-        LogCapture log(1);
-        std::atomic<bool> holding{false};
-        std::thread writer([&] {
-            Manager::WriteHandle access = m_manager.GetSingleWriteHandleLocked(root);
-            holding = true;
-            // Hold the access until the reader has timed out twice.
-            while (log.LinesContaining("100ms Timeout, retrying.").size() < 2) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(2));
-            }
-        });
-        while (!holding) {
-            std::this_thread::yield();
+TEST_F(MirrorTest, LockFailuresAreLoggedAndThrown) {
+    LogCapture log(1);
+    Inner root = m_manager.CreateRootNode();
+    Inner loose = m_manager.CreateInnerNode();
+    loose->SetDescription(L"Loose");
+    EXPECT_THROW(m_manager.Lock(), CbException);
+    auto cause = log.LinesContaining("Cause: No locking queries defined!");
+    ASSERT_EQ(cause.size(), 1u);
+    EXPECT_NE(cause[0].find("KaCTransformationNodeManager::Lock"), std::string::npos);
+
+    // An unmirrored node makes no request: the data manager answers "no requests".
+    EXPECT_THROW(m_manager.GetSingleWriteHandleLocked(loose), CbException);
+    EXPECT_EQ(log.LinesContaining("getSingleHandleLocked<Write>(Loose) NoData.").size(), 1u);
+    EXPECT_THROW(m_manager.GetSingleReadHandleLocked(nullptr), CbException);
+    EXPECT_EQ(log.LinesContaining("getSingleHandleLocked<Read>(nullptr) NoData.").size(), 1u);
+
+    // Holding access and asking for more.
+    Inner other = m_manager.CreateInnerNode();
+    Inner second = m_manager.CreateInnerNode();
+    appendLocked(root, other);
+    appendLocked(root, second);
+    Manager::ReadHandle read = m_manager.GetSingleReadHandleLocked(other);
+    second->SetDescription(L"Second");
+    EXPECT_THROW(m_manager.GetSingleWriteHandleLocked(second), CbException);
+    EXPECT_EQ(
+        log.LinesContaining("getSingleHandleLocked<Write>(Second) NotAllLocksReleased.").size(),
+        1u);
+}
+
+TEST_F(MirrorTest, SingleHandleRetriesTimeoutsAndReportsTheWait) {
+    Inner root = m_manager.CreateRootNode();
+    Inner child = m_manager.CreateInnerNode();
+    child->SetDescription(L"Child");
+    appendLocked(root, child);
+    LogCapture log(1);
+    std::atomic<bool> holding{false};
+    std::thread writer([&] {
+        Manager::WriteHandle access = m_manager.GetSingleWriteHandleLocked(root);
+        holding = true;
+        // Hold the access until the reader has timed out twice.
+        while (log.LinesContaining("100ms Timeout, retrying.").size() < 2) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
-        Manager::ReadHandle read = m_manager.GetSingleReadHandleLocked(child);
-        writer.join();
-        EXPECT_TRUE(read.IsGranted());
-        EXPECT_EQ(log.LinesContaining("getSingleHandleLocked<Read>(Child) 100ms Timeout, retrying.")
-                      .size(),
-                  2u);
-        auto waited = log.LinesContaining("getSingleHandleLocked<Read>(Child) waited for 200ms.");
-        EXPECT_EQ(waited.size(), 1u);
+    });
+    while (!holding) {
+        std::this_thread::yield();
     }
+    Manager::ReadHandle read = m_manager.GetSingleReadHandleLocked(child);
+    writer.join();
+    EXPECT_TRUE(read.IsGranted());
+    EXPECT_EQ(
+        log.LinesContaining("getSingleHandleLocked<Read>(Child) 100ms Timeout, retrying.").size(),
+        2u);
+    auto waited = log.LinesContaining("getSingleHandleLocked<Read>(Child) waited for 200ms.");
+    EXPECT_EQ(waited.size(), 1u);
+}
 
-    TEST_F(MirrorTest, IdMapListingAtDebugLevel) {
-        LogCapture log(1);
-        Inner root = m_manager.CreateInnerNode();
-        root->SetDescription(L"Wurzel \u00e4");
-        m_manager.SetRootNode(root);
-        auto lines = log.Lines();
-        auto find = [&](const std::string& text, int from) {
-            for (size_t i = static_cast<size_t>(from); i < lines.size(); ++i) {
-                if (lines[i].find(text) != std::string::npos) {
-                    return static_cast<int>(i);
-                }
+TEST_F(MirrorTest, IdMapListingAtDebugLevel) {
+    LogCapture log(1);
+    Inner root = m_manager.CreateInnerNode();
+    root->SetDescription(L"Wurzel \u00e4");
+    m_manager.SetRootNode(root);
+    auto lines = log.Lines();
+    auto find = [&](const std::string& text, int from) {
+        for (size_t i = static_cast<size_t>(from); i < lines.size(); ++i) {
+            if (lines[i].find(text) != std::string::npos) {
+                return static_cast<int>(i);
             }
-            return -1;
-        };
-        const std::wstring id = root->GetID().ToString();
-        const std::string entry =
-            "id " + std::string(id.begin(), id.end()) + " -> description Wurzel \xc3\xa4";
-        int enter = find("Start ID Map: SetRootNode enter", 0);
-        ASSERT_GE(enter, 0);
-        int exit = find("Start ID Map: SetRootNode exit", enter);
-        ASSERT_GT(exit, enter);
-        int listed = find(entry, exit);
-        EXPECT_GT(listed, exit);
-        EXPECT_GT(find("End ID Map: SetRootNode exit", exit), listed);
-    }
+        }
+        return -1;
+    };
+    const std::wstring id = root->GetID().ToString();
+    const std::string entry =
+        "id " + std::string(id.begin(), id.end()) + " -> description Wurzel \xc3\xa4";
+    int enter = find("Start ID Map: SetRootNode enter", 0);
+    ASSERT_GE(enter, 0);
+    int exit = find("Start ID Map: SetRootNode exit", enter);
+    ASSERT_GT(exit, enter);
+    int listed = find(entry, exit);
+    EXPECT_GT(listed, exit);
+    EXPECT_GT(find("End ID Map: SetRootNode exit", exit), listed);
+}
 
-    TEST_F(ManagerTest, ConsistencyOfUnmirroredTreesAndTheDump) {
-        EXPECT_TRUE(m_manager.IsValid());
-        Inner lone = m_manager.CreateInnerNode();
-        EXPECT_TRUE(m_manager.IsValid(lone));
+TEST_F(ManagerTest, ConsistencyOfUnmirroredTreesAndTheDump) {
+    EXPECT_TRUE(m_manager.IsValid());
+    Inner lone = m_manager.CreateInnerNode();
+    EXPECT_TRUE(m_manager.IsValid(lone));
 
-        NamedTree tree = BuildTree("Root(A(b),c)", m_random);
-        EXPECT_TRUE(m_manager.IsValid());
-        m_manager.DeleteNode(tree["b"]);
-        EXPECT_FALSE(m_manager.IsValid(tree["b"]));
-        EXPECT_FALSE(m_manager.IsValid(tree["A"]));
-        EXPECT_FALSE(m_manager.IsValid());
-        m_manager.RemoveChild(tree.inner(L"A"), tree["b"]);
-        EXPECT_TRUE(m_manager.IsValid());
+    NamedTree tree = BuildTree("Root(A(b),c)", m_random);
+    EXPECT_TRUE(m_manager.IsValid());
+    m_manager.DeleteNode(tree["b"]);
+    EXPECT_FALSE(m_manager.IsValid(tree["b"]));
+    EXPECT_FALSE(m_manager.IsValid(tree["A"]));
+    EXPECT_FALSE(m_manager.IsValid());
+    m_manager.RemoveChild(tree.inner(L"A"), tree["b"]);
+    EXPECT_TRUE(m_manager.IsValid());
 
-        KaCDataManager& data = KaCDataManager::GetInstance();
-        ASSERT_TRUE(m_manager.SetDataManager(data, data.GetRootNode()));
-        m_manager.SetRootNode(tree.root);
-        Manager::WriteHandle access = m_manager.GetSingleWriteHandleLocked(tree.root);
-        m_manager.AppendChild(tree.inner(L"A"), tree["b"], true);
-        CbStreamWriteASCIIString text;
-        m_manager.dump(text);
-        EXPECT_EQ(text.GetString(),
-                  "\n--------------------------------------------------------------------\n"
-                  "KaCTransformationNodeManager:\n\nRoot\n A\n  b[leaf]\n c[leaf]\n");
-    }
+    KaCDataManager& data = KaCDataManager::GetInstance();
+    ASSERT_TRUE(m_manager.SetDataManager(data, data.GetRootNode()));
+    m_manager.SetRootNode(tree.root);
+    Manager::WriteHandle access = m_manager.GetSingleWriteHandleLocked(tree.root);
+    m_manager.AppendChild(tree.inner(L"A"), tree["b"], true);
+    CbStreamWriteASCIIString text;
+    m_manager.dump(text);
+    EXPECT_EQ(text.GetString(),
+              "\n--------------------------------------------------------------------\n"
+              "KaCTransformationNodeManager:\n\nRoot\n A\n  b[leaf]\n c[leaf]\n");
+}
