@@ -23,8 +23,8 @@ void KaCModelSerializationIDMapper::WriteModelByReference(CbStreamWriteBinary& s
 
 void KaCModelSerializationIDMapper::rememberReferenced(CbSmartPointer<const KaCModelCCT> model) {
     CbCriticalSectionAuto lock(m_cs);
-    if (m_referencedSet.insert(model.Get()).second) {
-        m_referenced.push_back(std::move(model));
+    if (m_referencedIds.insert(model->GetId()).second) {
+        m_referenced.emplace_back(model);
     }
 }
 
@@ -93,17 +93,23 @@ CbSmartPointer<const KaCModelCCT> KaCModelSerializationIDMapper::GetModel(const 
 std::vector<CbSmartPointer<const KaCModelCCT>>
 KaCModelSerializationIDMapper::GetReferencedModels() {
     CbCriticalSectionAuto lock(m_cs);
-    return m_referenced;
+    std::vector<CbSmartPointer<const KaCModelCCT>> models;
+    models.reserve(m_referenced.size());
+    for (const CbWeakPointer<const KaCModelCCT>& reference : m_referenced) {
+        if (CbSmartPointer<const KaCModelCCT> model = reference.Lock()) {
+            models.push_back(std::move(model));
+        }
+    }
+    return models;
 }
 
 void KaCModelSerializationIDMapper::ClearMapping() {
     // Release the models after leaving the lock: their destruction needs none of it.
     std::unordered_map<CyUniqueID, CbSmartPointer<const KaCModelCCT>> models;
-    std::vector<CbSmartPointer<const KaCModelCCT>> referenced;
     {
         CbCriticalSectionAuto lock(m_cs);
         models.swap(m_models);
-        referenced.swap(m_referenced);
-        m_referencedSet.clear();
+        m_referenced.clear();
+        m_referencedIds.clear();
     }
 }

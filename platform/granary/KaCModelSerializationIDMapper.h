@@ -8,6 +8,7 @@
 #include "platform/harbor/CbCriticalSection.h"
 #include "platform/harbor/CbSingleton.h"
 #include "platform/harbor/CbSmartPointer.h"
+#include "platform/harbor/CbWeakPointer.h"
 #include "platform/lattice/CyUniqueID.h"
 
 class CbStreamWriteBinary;
@@ -29,7 +30,7 @@ public:
     // model's metadata record, then its geometry record).
 
     // Writes the model's ID (the invalid ID for null) and remembers a non-null model as
-    // referenced, once.
+    // referenced, once per ID, without keeping it alive.
     static void WriteModelByReference(CbStreamWriteBinary& stream,
                                       CbSmartPointer<const KaCModelCCT> model);
     // Reads an ID; the model mapped to it, or null.
@@ -46,7 +47,9 @@ public:
     // Maps `id` to `model` (null removes the mapping).
     void SetModel(const CyUniqueID& id, CbSmartPointer<const KaCModelCCT> model);
     CbSmartPointer<const KaCModelCCT> GetModel(const CyUniqueID& id);
-    // The models written by reference since the last ClearMapping, in first-reference order.
+    // The models written by reference since the last ClearMapping that are still alive, in
+    // first-reference order, each ID once. The mapper keeps only weak references to them, so
+    // writing references never keeps a scan in memory after its owner dropped it.
     std::vector<CbSmartPointer<const KaCModelCCT>> GetReferencedModels();
     // Forgets every mapping and every referenced model.
     void ClearMapping();
@@ -61,6 +64,6 @@ private:
 
     CbCriticalSection m_cs;
     std::unordered_map<CyUniqueID, CbSmartPointer<const KaCModelCCT>> m_models;
-    std::vector<CbSmartPointer<const KaCModelCCT>> m_referenced;
-    std::unordered_set<const KaCModelCCT*> m_referencedSet;
+    std::vector<CbWeakPointer<const KaCModelCCT>> m_referenced;
+    std::unordered_set<CyUniqueID> m_referencedIds;
 };

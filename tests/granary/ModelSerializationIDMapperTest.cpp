@@ -4,6 +4,7 @@
 
 #include "platform/granary/CCT_DepthImage.h"
 #include "platform/granary/KaCModelSerializationIDMapper.h"
+#include "platform/harbor/CbWeakPointer.h"
 #include "platform/velmar/VelmarDepthImage.h"
 #include "tests/granary/GranaryTestSupport.h"
 
@@ -77,6 +78,24 @@ TEST_F(ModelSerializationIDMapper, ReferencesReadBackAsTheSameSharedModel) {
     mapper.ClearMapping();
     CbStreamReadBinaryBuffer laterStream(references.GetData(), references.GetCount());
     EXPECT_FALSE(mapper.ReadModelByReference(laterStream));
+}
+
+// Writing references never keeps a model alive: a scan its owner dropped is freed even
+// though nobody cleared the mapping, and is no longer listed.
+TEST_F(ModelSerializationIDMapper, WrittenReferencesDoNotKeepModelsAlive) {
+    CbSmartPointer<CCT_DepthImage> kept = CCT_DepthImage::Create(smallCollection(1), true);
+    CbSmartPointer<CCT_DepthImage> dropped = CCT_DepthImage::Create(smallCollection(2), true);
+    CbWeakPointer<const KaCModelCCT> watch(dropped);
+    CbStreamWriteBinaryBuffer references;
+    KaCModelSerializationIDMapper::WriteModelByReference(references, dropped);
+    KaCModelSerializationIDMapper::WriteModelByReference(references, kept);
+    ASSERT_EQ(mapper.GetReferencedModels().size(), 2u);
+
+    dropped = nullptr;
+    EXPECT_FALSE(watch.Lock());
+    const auto referenced = mapper.GetReferencedModels();
+    ASSERT_EQ(referenced.size(), 1u);
+    EXPECT_EQ(referenced[0], kept);
 }
 
 TEST_F(ModelSerializationIDMapper, SkipsUnknownClassesAndRefusesBadRecords) {
