@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-
 #include <random>
 
 #include "platform/granary/CCT_DepthImage.h"
