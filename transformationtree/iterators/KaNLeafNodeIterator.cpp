@@ -49,24 +49,22 @@ LeafIterator& LeafIterator::operator--() {
 
 // --- The walk's ends
 
-LeafIterator LeafIterator::Begin(KaCTransformationNode& root) {
+LeafIterator LeafIterator::startLeafWalk(KaCTransformationNode& root, Direction direction) {
     KaNLeafNodeIterator it;
     if (root.IsLeaf()) {
         it.startSingleLeaf(&root, true);
     } else {
-        it.startFiltered(root, &descendsInto, &isLeaf, Direction::forward);
+        it.startFiltered(root, &descendsInto, &isLeaf, direction);
     }
     return it;
 }
 
+LeafIterator LeafIterator::Begin(KaCTransformationNode& root) {
+    return startLeafWalk(root, Direction::forward);
+}
+
 LeafIterator LeafIterator::Last(KaCTransformationNode& root) {
-    KaNLeafNodeIterator it;
-    if (root.IsLeaf()) {
-        it.startSingleLeaf(&root, true);
-    } else {
-        it.startFiltered(root, &descendsInto, &isLeaf, Direction::backward);
-    }
-    return it;
+    return startLeafWalk(root, Direction::backward);
 }
 
 LeafIterator LeafIterator::End(KaCTransformationNode& root) {

@@ -42,6 +42,8 @@ protected:
     // `rule` allows; when the node reached is not one that `rests` accepts, one step on.
     void startFiltered(KaCTransformationNode& root, DescentRule rule, RestRule rests,
                        Direction direction);
+    // The first (forward) or last (backward) leaf of the subtree of `root`.
+    static KaNLeafNodeIterator startLeafWalk(KaCTransformationNode& root, Direction direction);
     // Repeats sibling moves by `rule` until End or a node that `rests` accepts.
     void moveUntil(Direction direction, DescentRule rule, RestRule rests);
 };

@@ -318,7 +318,8 @@ TEST_F(OrganisationTest, NormalizeKeepsTheValuesOfAttributesWithoutCloneFunction
     auto effortCopy = attributes.GetAttribute<KaCRegistrationEffortLoggingAttribute>();
     ASSERT_TRUE(effortCopy);
     EXPECT_EQ(effortCopy->GetMaxNewtonError(), 1.5);
-    const double* icp = effortCopy->GetSubTaskDurationLog().Find(L"icp");
+    const CbMap<std::wstring, double> durations = effortCopy->GetSubTaskDurationLog();
+    const double* icp = durations.Find(L"icp");
     EXPECT_TRUE(icp != nullptr && *icp == 2.0);
     auto jawCopy = attributes.GetAttribute<KaCJawSemanticsAttribute>();
     ASSERT_TRUE(jawCopy);
