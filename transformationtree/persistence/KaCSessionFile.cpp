@@ -1,18 +1,15 @@
 #include "transformationtree/persistence/KaCSessionFile.h"
 
-#include <fcntl.h>
-#include <unistd.h>
 #include <zlib.h>
 
-#include <cerrno>
 #include <cstring>
 
+#include "platform/harbor/CbAtomicFileWriter.h"
 #include "platform/harbor/CbException.h"
 #include "platform/harbor/CbExceptionWrongFileVersion.h"
 #include "platform/harbor/CbStreamReadBinaryBuffer.h"
 #include "platform/harbor/CbStreamReadBinaryFile.h"
 #include "platform/harbor/CbStreamWriteBinaryBuffer.h"
-#include "platform/harbor/CbStreamWriteBinaryFile.h"
 #include "platform/harbor/CbStringConversion.h"
 #include "transformationtree/manager/KaCTransformationNodeManager.h"
 #include "transformationtree/persistence/KaCTransformationTreeSerializer.h"
@@ -66,15 +63,6 @@ KaCSessionFile::Properties decodeProperties(const uint8_t* data, uint64_t size) 
     return properties;
 }
 
-// Makes the rename durable: the folder's entry is synced too.
-void syncFolder(const std::filesystem::path& folder) {
-    int descriptor = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY);
-    if (descriptor >= 0) {
-        ::fsync(descriptor);
-        ::close(descriptor);
-    }
-}
-
 }  // namespace
 
 std::vector<uint8_t> KaCSessionFile::Encode(CbSmartPointer<const KaCTransformationNodeInner> root,
@@ -93,27 +81,8 @@ std::vector<uint8_t> KaCSessionFile::Encode(CbSmartPointer<const KaCTransformati
 uint64_t KaCSessionFile::Write(const std::filesystem::path& path,
                                CbSmartPointer<const KaCTransformationNodeInner> root,
                                const Properties& properties) {
-    std::vector<uint8_t> bytes = Encode(root, properties);
-    std::filesystem::path temporary = path;
-    temporary += ".tmp-" + std::to_string(::getpid());
-    try {
-        CbStreamWriteBinaryFile file(temporary);
-        file.WriteBuffer(bytes.data(), bytes.size());
-        file.Flush(true);
-        file.Close();
-    } catch (...) {
-        std::error_code ignored;
-        std::filesystem::remove(temporary, ignored);
-        throw;
-    }
-    std::error_code error;
-    std::filesystem::rename(temporary, path, error);
-    if (error) {
-        std::filesystem::remove(temporary, error);
-        fail(path.string(), "cannot replace the file: " + error.message());
-    }
-    syncFolder(path.parent_path());
-    return bytes.size();
+    const std::vector<uint8_t> bytes = Encode(root, properties);
+    return CbAtomicFileWriter::Write(path, bytes.data(), bytes.size());
 }
 
 KaCSessionFile::Contents KaCSessionFile::Read(const std::filesystem::path& path,

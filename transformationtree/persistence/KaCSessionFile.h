@@ -19,9 +19,8 @@
 // properties (a count, then key and value wide strings). Unknown section types are
 // skipped, so later versions can add sections that older readers ignore.
 //
-// Writing is atomic: the file is written under a temporary name in the same folder,
-// flushed to disk and renamed over the target, so a crash never leaves a half-written
-// session where a good one was. Reading checks the magic, the version, every section's
+// Writing is atomic (CbAtomicFileWriter): a crash or a kill never leaves a half-written
+// session where a good one was, nor a temporary file. Reading checks the magic, the version, every section's
 // length and checksum before it parses anything, and then reads the tree all or nothing;
 // every fault throws CbException naming the file and what is wrong.
 //
