@@ -21,13 +21,6 @@ uint32_t CbStreamReadBinary::ReadVersion(uint32_t /*newestKnown*/) {
 }
 uint32_t CbStreamReadBinary::ReadAcceptedVersion(std::string_view record,
                                                  std::initializer_list<uint32_t> accepted,
-                                                 std::source_location caller) {
-    return ReadAcceptedVersion(record, accepted, caller.file_name(),
-                               static_cast<int>(caller.line()));
-}
-
-uint32_t CbStreamReadBinary::ReadAcceptedVersion(std::string_view record,
-                                                 std::initializer_list<uint32_t> accepted,
                                                  const char* file, int line) {
     const uint32_t version = ReadVersion(std::max(accepted));
     if (std::find(accepted.begin(), accepted.end(), version) == accepted.end()) {
