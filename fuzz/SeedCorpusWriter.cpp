@@ -217,6 +217,8 @@ void writeFilesOfTheProgram() {
     CbSmartPointer<KaCTransformationNodeInner> root = manager.CreateInnerNode();
     auto leaf = manager.CreateLeafNode(model(2));
     manager.AppendChild(root, leaf, true);
+    // The folder also keeps two files of the first container version (first-version*.bin),
+    // written before version 2, so that the reader of old files is fuzzed too.
     std::vector<uint8_t> session = KaCSessionFile::Encode(root, {{L"created by", L"seed writer"}});
     save("SessionFile", "as-written", withPrefix(0, session));
     save("SessionFile", "checksums-recomputed", withPrefix(1, session));

@@ -13,16 +13,30 @@
 
 namespace {
 
+uint32_t crc(const uint8_t* data, size_t size, uLong start = 0) {
+    return static_cast<uint32_t>(crc32(start, data, static_cast<uInt>(size)));
+}
+
+// Recomputes the checksums the way the file's version places them: version 1 has no header
+// checksum and section checksums over the payload; later versions checksum the header and
+// each section's type, length and payload.
 void fixChecksums(std::vector<uint8_t>& bytes) {
-    size_t position = 16;
+    if (bytes.size() < 16) {
+        return;
+    }
+    const bool first = CbByteOrder::load<uint32_t>(bytes.data() + 8) == 1;
+    size_t position = first ? 16 : 20;
+    if (!first && bytes.size() >= 20) {
+        CbByteOrder::store(bytes.data() + 16, crc(bytes.data(), 16));
+    }
     while (position + 16 <= bytes.size()) {
         uint64_t length = CbByteOrder::load<uint64_t>(bytes.data() + position + 4);
         if (length > bytes.size() - position - 16) {
             return;
         }
-        uint32_t crc = static_cast<uint32_t>(
-            crc32(crc32(0L, Z_NULL, 0), bytes.data() + position + 16, static_cast<uInt>(length)));
-        CbByteOrder::store(bytes.data() + position + 12, crc);
+        const uint32_t start = first ? 0 : crc(bytes.data() + position, 12);
+        CbByteOrder::store(bytes.data() + position + 12,
+                           crc(bytes.data() + position + 16, length, start));
         position += 16 + length;
     }
 }

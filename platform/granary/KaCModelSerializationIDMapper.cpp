@@ -11,6 +11,7 @@
 #include "platform/harbor/CbStreamReadBinaryBuffer.h"
 #include "platform/harbor/CbStreamWriteBinary.h"
 #include "platform/harbor/CbStreamWriteBinaryBuffer.h"
+#include "platform/harbor/CbStringConversion.h"
 
 void KaCModelSerializationIDMapper::WriteModelByReference(CbStreamWriteBinary& stream,
                                                           CbSmartPointer<const KaCModelCCT> model) {
@@ -32,7 +33,15 @@ CbSmartPointer<const KaCModelCCT> KaCModelSerializationIDMapper::ReadModelByRefe
     CbStreamReadBinary& stream) {
     CyUniqueID id = CyUniqueID::GetInvalidID();
     id.Serialize(stream);
-    return GetModel(id);
+    if (!id.IsValid()) {
+        return nullptr;
+    }
+    CbSmartPointer<const KaCModelCCT> model = GetModel(id);
+    if (!model) {
+        CB_THROW(CbException, "KaCModelSerializationIDMapper: a reference to the model " +
+                                  CbToUtf8(id.ToString()) + ", which no model record holds");
+    }
+    return model;
 }
 
 void KaCModelSerializationIDMapper::WriteModel(CbStreamWriteBinary& stream,
@@ -70,7 +79,10 @@ CbSmartPointer<KaCModelCCT> KaCModelSerializationIDMapper::ReadModel(CbStreamRea
         CB_THROW(CbException, "KaCModelSerializationIDMapper::ReadModel: corrupt model record: " +
                                   std::to_string(payload.GetRemaining()) + " bytes left unread");
     }
-    m_models[model->GetId()] = model;
+    if (!m_models.emplace(model->GetId(), model).second) {
+        CB_THROW(CbException, "KaCModelSerializationIDMapper::ReadModel: the model ID " +
+                                  CbToUtf8(model->GetId().ToString()) + " appears twice");
+    }
     return model;
 }
 

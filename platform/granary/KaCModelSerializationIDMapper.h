@@ -33,15 +33,16 @@ public:
     // referenced, once per ID, without keeping it alive.
     static void WriteModelByReference(CbStreamWriteBinary& stream,
                                       CbSmartPointer<const KaCModelCCT> model);
-    // Reads an ID; the model mapped to it, or null.
+    // Reads an ID; the model mapped to it, or null for the invalid ID. Any other ID that
+    // names no mapped model throws CbException: the record refers to a model it lacks.
     CbSmartPointer<const KaCModelCCT> ReadModelByReference(CbStreamReadBinary& stream);
 
     // Writes a model record; a null `model` throws. Does not change the mapping.
     void WriteModel(CbStreamWriteBinary& stream, CbSmartPointer<const KaCModelCCT> model);
     // Reads a model record: creates the model by its class name, reads it and maps its ID to
-    // it (replacing an earlier mapping). A class that cannot be created as a KaCModelCCT is
-    // skipped by its byte count and gives null; a payload that its class does not read
-    // exactly throws.
+    // it. A class that cannot be created as a KaCModelCCT is skipped by its byte count and
+    // gives null; a payload that its class does not read exactly, and an ID that is mapped
+    // already (two models with one ID), throw CbException.
     CbSmartPointer<KaCModelCCT> ReadModel(CbStreamReadBinary& stream);
 
     // Maps `id` to `model` (null removes the mapping).

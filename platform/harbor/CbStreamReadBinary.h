@@ -20,8 +20,10 @@ public:
     // stored version is returned whatever it is, and the caller decides what to accept.
     virtual uint32_t ReadVersion(uint32_t newestKnown);
     // Reads a version number and returns it when `accepted` holds it; otherwise throws
-    // CbExceptionWrongFileVersion with "<record>: unknown version <n>", located at `file`
-    // and `line`, by default the caller's.
+    // CbExceptionWrongFileVersion with "<record>: unknown version <n>", located at the
+    // caller (or at `file` and `line`). The caller's place comes from the builtins that GCC
+    // and clang share: clang 14, which builds the fuzz targets, has no std::source_location
+    // with the GCC 12 library.
     uint32_t ReadAcceptedVersion(std::string_view record, std::initializer_list<uint32_t> accepted,
                                  const char* file = __builtin_FILE(), int line = __builtin_LINE());
     virtual bool ReadBool();

@@ -21,6 +21,18 @@ CbStreamWriteBinaryFile::CbStreamWriteBinaryFile(const std::filesystem::path& pa
     std::setvbuf(m_file, nullptr, _IOFBF, 1 << 20);
 }
 
+CbStreamWriteBinaryFile::CbStreamWriteBinaryFile(int descriptor, const std::filesystem::path& path)
+    : m_path(path) {
+    m_file = ::fdopen(descriptor, "wb");
+    if (m_file == nullptr) {
+        const int error = errno;
+        ::close(descriptor);
+        errno = error;
+        CB_THROW(CbException, describe(path, "cannot write file"));
+    }
+    std::setvbuf(m_file, nullptr, _IOFBF, 1 << 20);
+}
+
 CbStreamWriteBinaryFile::~CbStreamWriteBinaryFile() {
     if (m_file != nullptr) {
         std::fclose(m_file);

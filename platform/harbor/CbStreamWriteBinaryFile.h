@@ -5,11 +5,15 @@
 
 #include "platform/harbor/CbStreamWriteBinary.h"
 
-// A binary write stream into a file, created or truncated on construction. Close()
-// flushes and reports errors; the destructor closes silently.
+// A binary write stream into a file, created or truncated on construction (or an open
+// descriptor handed over). Close() flushes and reports errors; the destructor closes
+// silently.
 class CbStreamWriteBinaryFile : public CbStreamWriteBinary {
 public:
     explicit CbStreamWriteBinaryFile(const std::filesystem::path& path);
+    // Writes to the open `descriptor`, which the stream takes over and closes; `path` names
+    // the file in messages.
+    CbStreamWriteBinaryFile(int descriptor, const std::filesystem::path& path);
     ~CbStreamWriteBinaryFile() override;
     CbStreamWriteBinaryFile(const CbStreamWriteBinaryFile&) = delete;
     CbStreamWriteBinaryFile& operator=(const CbStreamWriteBinaryFile&) = delete;

@@ -74,9 +74,13 @@ TEST_F(ModelSerializationIDMapper, ReferencesReadBackAsTheSameSharedModel) {
     EXPECT_EQ(b, readSecond);
     EXPECT_EQ(again, readFirst);
 
-    // After ClearMapping the references resolve to nothing.
+    // A model record whose ID is mapped already is refused, and so, after ClearMapping, is a
+    // reference to a model that no record holds; the invalid ID still reads as no model.
+    CbStreamReadBinaryBuffer repeated(models.GetData(), models.GetCount());
+    EXPECT_THROW(mapper.ReadModel(repeated), CbException);
     mapper.ClearMapping();
     CbStreamReadBinaryBuffer laterStream(references.GetData(), references.GetCount());
+    EXPECT_THROW(mapper.ReadModelByReference(laterStream), CbException);
     EXPECT_FALSE(mapper.ReadModelByReference(laterStream));
 }
 

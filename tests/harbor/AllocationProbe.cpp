@@ -7,11 +7,13 @@
 namespace {
 std::atomic<bool> g_armed{false};
 std::atomic<size_t> g_largest{0};
+std::atomic<size_t> g_requested{0};
 constexpr size_t c_refused = size_t{64} << 20;
 }  // namespace
 
 void* operator new(size_t size) {
     if (g_armed.load(std::memory_order_relaxed)) {
+        g_requested.fetch_add(size, std::memory_order_relaxed);
         size_t largest = g_largest.load(std::memory_order_relaxed);
         while (size > largest && !g_largest.compare_exchange_weak(largest, size)) {
         }
@@ -36,12 +38,17 @@ namespace AllocationProbe {
 
 void Arm() {
     g_largest.store(0);
+    g_requested.store(0);
     g_armed.store(true);
 }
 
 size_t Disarm() {
     g_armed.store(false);
     return g_largest.load();
+}
+
+size_t Requested() {
+    return g_requested.load();
 }
 
 }  // namespace AllocationProbe

@@ -11,5 +11,8 @@ namespace AllocationProbe {
 void Arm();
 // Stops recording and returns the largest single request seen since Arm().
 size_t Disarm();
+// The sum of every request between the last Arm() and Disarm(), freed ones included: an
+// upper bound of what was held at any time.
+size_t Requested();
 
 }  // namespace AllocationProbe

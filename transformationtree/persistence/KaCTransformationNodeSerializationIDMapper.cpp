@@ -1,6 +1,7 @@
 #include "transformationtree/persistence/KaCTransformationNodeSerializationIDMapper.h"
 
 #include "platform/harbor/CbCriticalSectionAuto.h"
+#include "platform/harbor/CbException.h"
 #include "platform/harbor/CbExceptionPreconditionViolation.h"
 #include "platform/harbor/CbFactory.h"
 #include "platform/harbor/CbStreamReadBinary.h"
@@ -68,6 +69,11 @@ KaCTransformationNodeSerializationIDMapper::ReadNodeAndInstantiate(CbStreamReadB
     std::wstring className = stream.ReadWideString();
     CyUniqueID id = CyUniqueID::GetInvalidID();
     id.Serialize(stream);
+    if (!id.IsValid()) {
+        // The invalid ID stands for "no node" in references: no node can carry it.
+        CB_THROW(CbException,
+                 "KaCTransformationNodeSerializationIDMapper: a node record with the invalid ID");
+    }
     CbSmartPointer<KaCTransformationNode>& entry = m_referenceMap[id];
     entry = CbCreateByName<KaCTransformationNode>(className);
     if (entry) {

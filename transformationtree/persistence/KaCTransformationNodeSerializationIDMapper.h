@@ -42,6 +42,7 @@ public:
                                    CbSmartPointer<const KaCTransformationNode> node);
     // Creates the node named by the record through its class's factory, gives it the stored
     // ID and maps it. A class without usable factory maps the ID to no node and returns null.
+    // A record with the invalid (all-zero) ID throws CbException and maps nothing.
     CbSmartPointer<KaCTransformationNode> ReadNodeAndInstantiate(CbStreamReadBinary& stream);
 
 private:

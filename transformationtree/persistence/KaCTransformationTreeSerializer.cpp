@@ -2,7 +2,6 @@
 
 #include <string>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include "platform/granary/KaCModelSerializationIDMapper.h"
@@ -10,6 +9,7 @@
 #include "platform/harbor/CbException.h"
 #include "platform/harbor/CbStreamReadBinary.h"
 #include "platform/harbor/CbStreamWriteBinary.h"
+#include "platform/harbor/CbStringConversion.h"
 #include "transformationtree/manager/KaCTransformationNodeManager.h"
 #include "transformationtree/persistence/KaCTransformationNodeSerializationIDMapper.h"
 
@@ -50,18 +50,27 @@ private:
     CB_THROW(CbException, "corrupt tree record: " + what);
 }
 
-// The smallest node-for-instantiation record: an empty class name and an ID.
-constexpr uint64_t c_minimumInstantiationBytes = 4 + 16;
 // The smallest model record: an empty class name and a byte count.
 constexpr uint64_t c_minimumModelBytes = 4 + 8;
 
+// The models of the nodes, each once. References name models by ID, so two models with
+// one ID (read twice from one file, say) cannot be written: the record could not tell them
+// apart, and reading refuses it.
 std::vector<CbSmartPointer<const KaCModelCCT>> modelsOf(const NodeList& nodes) {
     std::vector<CbSmartPointer<const KaCModelCCT>> models;
-    std::unordered_set<const KaCModelCCT*> seen;
+    std::unordered_map<CyUniqueID, const KaCModelCCT*> seen;
     for (const CbSmartPointer<KaCTransformationNode>& node : nodes) {
         CbSmartPointer<const KaCModelCCT> model = node->GetModel();
-        if (model && seen.insert(model.Get()).second) {
+        if (!model) {
+            continue;
+        }
+        auto [entry, added] = seen.emplace(model->GetId(), model.Get());
+        if (added) {
             models.push_back(model);
+        } else if (entry->second != model.Get()) {
+            CB_THROW(CbException,
+                     "KaCTransformationTreeSerializer::Write: two models share the ID " +
+                         CbToUtf8(model->GetId().ToString()));
         }
     }
     return models;
@@ -132,13 +141,13 @@ void KaCTransformationTreeSerializer::Write(CbStreamWriteBinary& stream,
     for (KaCTransformationNode::KaNNodeIterator it = top->BeginNode(); it; ++it) {
         nodes.push_back(it.GetCurrentNode());
     }
+    const std::vector<CbSmartPointer<const KaCModelCCT>> models = modelsOf(nodes);
     MappingSession session;
     stream.WriteUInt32(c_version);
     stream.WriteUInt32(static_cast<uint32_t>(nodes.size()));
     for (const CbSmartPointer<KaCTransformationNode>& node : nodes) {
         session.Nodes().WriteNodeForInstantiation(stream, node);
     }
-    std::vector<CbSmartPointer<const KaCModelCCT>> models = modelsOf(nodes);
     stream.WriteUInt32(static_cast<uint32_t>(models.size()));
     for (const CbSmartPointer<const KaCModelCCT>& model : models) {
         session.Models().WriteModel(stream, model);
@@ -157,7 +166,9 @@ CbSmartPointer<KaCTransformationNodeInner> KaCTransformationTreeSerializer::Read
     NodeList nodes;
     try {
         MappingSession session;
-        uint32_t count = stream.ReadCount(c_minimumInstantiationBytes, "tree node");
+        // Nodes are made as their instantiation records are read, long before the records
+        // that complete them: the count must leave room for that many complete nodes.
+        uint32_t count = stream.ReadCount(c_minimumNodeBytes, "tree node");
         if (count == 0) {
             corrupt("no nodes");
         }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 #include <vector>
 
 #include "platform/harbor/CbSmartPointer.h"
@@ -21,8 +22,9 @@ class CbStreamReadBinary;
 //
 // Reading returns a complete tree or throws, never a part of one: it checks the version
 // (CbExceptionWrongFileVersion), every count against the bytes left, every class name,
-// that IDs are unique, that fathers and child lists agree and form one tree below the
-// first node (CbException otherwise), and that the tree is at most c_maxDepth deep, so
+// that node IDs are valid and unique, that model IDs are unique and every model reference
+// names a model of the record, that fathers and child lists agree and form one tree below
+// the first node (CbException otherwise), and that the tree is at most c_maxDepth deep, so
 // that everything that later walks or releases it recursively stays within the stack.
 // Reading pushes the global revision counter above every revision it meets.
 //
@@ -34,6 +36,14 @@ public:
     static constexpr uint32_t c_version = 1;
     // Deepest tree that reading accepts (levels below the root).
     static constexpr uint32_t c_maxDepth = 2048;
+    // The fewest bytes a node takes in a tree record: a node-for-instantiation record of the
+    // shorter node class name (KaCTransformationNodeLeaf, 70 bytes), the smallest structure
+    // record (a leaf of version 1, 209 bytes) and an empty attribute container (8 bytes).
+    // Reading refuses a node count that the bytes left cannot hold at this size, so a record
+    // of n bytes makes at most n / 287 nodes.
+    static constexpr uint64_t c_minimumNodeBytes =
+        (4 + 2 * std::wstring_view(L"KaCTransformationNodeLeaf").size() + 16) +
+        (4 + 16 + 16 + (4 + 16 * 8) + 4 + 16 + 8 + 8 + 1 + 4) + (4 + 4);
 
     static void Write(CbStreamWriteBinary& stream,
                       CbSmartPointer<const KaCTransformationNodeInner> root);

@@ -464,7 +464,8 @@ std::vector<GoldenFile> goldenFiles() {
         {"node-vector-v2.bin", true, nodeVector(true)},
         {"node-vector-v1.bin", false, nodeVector(false)},
         {"tree.bin", true, treeRecord},
-        {"session.ttree", true, sessionFile},
+        {"session.ttree", false, sessionFile},
+        {"session-v2.ttree", true, sessionFile},
     };
     std::vector<GoldenFile> attributes = attributeFiles();
     files.insert(files.end(), attributes.begin(), attributes.end());

@@ -7,6 +7,8 @@
 //
 // A file that exists is left alone and reported, unless --force is given: regenerate only
 // after a deliberate format change, and only the files whose format changed.
+#include <zlib.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,6 +16,7 @@
 #include <fstream>
 #include <string>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "platform/granary/KaCQuantizedNormalBinning.h"
@@ -376,11 +379,37 @@ void writeAttributeContainer() {
     save("attribute-container.bin", record([&](auto& s) { container.Serialize(s); }));
 }
 
+// A session file of version 1: no header checksum, section checksums over the payload only.
+Bytes sessionVersion1(const Bytes& tree, const KaCSessionFile::Properties& properties) {
+    const Bytes values = record([&](CbStreamWriteBinary& s) {
+        s.WriteUInt32(static_cast<uint32_t>(properties.size()));
+        for (const auto& [key, value] : properties) {
+            s.WriteWideString(key);
+            s.WriteWideString(value);
+        }
+    });
+    return record([&](CbStreamWriteBinary& s) {
+        s.WriteBuffer("TTREESES", 8);
+        s.WriteUInt32(1);
+        s.WriteUInt32(2);
+        for (const auto& [type, payload] : {std::pair{1u, &tree}, {2u, &values}}) {
+            s.WriteUInt32(type);
+            s.WriteUInt64(payload->size());
+            s.WriteUInt32(static_cast<uint32_t>(
+                crc32(0, payload->data(), static_cast<uInt>(payload->size()))));
+            s.WriteBuffer(payload->data(), payload->size());
+        }
+    });
+}
+
 void writeTreeAndSession(const Tree& tree) {
-    save("tree.bin",
-         record([&](auto& s) { KaCTransformationTreeSerializer::Write(s, tree.root); }));
-    save("session.ttree", KaCSessionFile::Encode(tree.root, {{L"created by", L"golden file writer"},
-                                                             {L"patient", L"anonymous \u00e9"}}));
+    const Bytes treeRecord =
+        record([&](auto& s) { KaCTransformationTreeSerializer::Write(s, tree.root); });
+    const KaCSessionFile::Properties properties = {{L"created by", L"golden file writer"},
+                                                   {L"patient", L"anonymous \u00e9"}};
+    save("tree.bin", treeRecord);
+    save("session.ttree", sessionVersion1(treeRecord, properties));
+    save("session-v2.ttree", KaCSessionFile::Encode(tree.root, properties));
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "platform/abacus/CyExceptionNotInvertible.h"
 #include "platform/granary/KaCModelSerializationIDMapper.h"
 #include "platform/harbor/CbExceptionWrongFileVersion.h"
@@ -7,6 +9,7 @@
 #include "platform/harbor/CbStreamReadBinaryBuffer.h"
 #include "platform/harbor/CbStreamWriteBinaryBuffer.h"
 #include "platform/velmar/VelmarDepthImage.h"
+#include "tests/harbor/AllocationProbe.h"
 #include "tests/support/TreeTestSupport.h"
 #include "transformationtree/nodevectors/KaCNodeVector.h"
 #include "transformationtree/nodevectors/KaCNodeVectorVelmar.h"
@@ -53,6 +56,31 @@ void readStructure(const Node& node, const Bytes& bytes, const std::vector<Node>
 template <class T>
 CbSmartPointer<T> create(const wchar_t* className) {
     return CbCreateByName<T>(className);
+}
+
+Bytes idBytes(const CyUniqueID& id) {
+    return record([&](auto& s) { id.Serialize(s); });
+}
+
+// `bytes` with every occurrence of `from`, or only the first, replaced by `to`.
+Bytes replaced(Bytes bytes, const Bytes& from, const Bytes& to, bool all = true) {
+    auto it = std::search(bytes.begin(), bytes.end(), from.begin(), from.end());
+    while (it != bytes.end()) {
+        it = std::copy(to.begin(), to.end(), it);
+        it = all ? std::search(it, bytes.end(), from.begin(), from.end()) : bytes.end();
+    }
+    return bytes;
+}
+
+// The message of the CbException that reading `bytes` as a tree record throws.
+std::string treeReadError(const Bytes& bytes) {
+    CbStreamReadBinaryBuffer stream(bytes);
+    try {
+        KaCTransformationTreeSerializer::Read(stream, false);
+    } catch (const CbException& problem) {
+        return problem.GetMessage();
+    }
+    return "no exception";
 }
 
 }  // namespace
@@ -140,8 +168,11 @@ TEST_F(PersistenceTest, StructureRecordsOfEveryVersion) {
     // Unknown versions: base 2, inner 2, leaf 4.
     auto reject = [&](const Node& node, Bytes bytes, size_t versionAt, uint8_t version) {
         bytes[versionAt] = version;
+        KaCModelSerializationIDMapper::GetInstance().SetModel(a1->GetModel()->GetId(),
+                                                              a1->GetModel());
         CbStreamReadBinaryBuffer stream(bytes);
         EXPECT_THROW(node->SerializeStructure(stream), CbExceptionWrongFileVersion);
+        KaCModelSerializationIDMapper::GetInstance().ClearMapping();
     };
     reject(create<KaCTransformationNodeLeaf>(L"KaCTransformationNodeLeaf"), leafRecord, 0, 2);
     reject(create<KaCTransformationNodeLeaf>(L"KaCTransformationNodeLeaf"), leafRecord, base.size(),
@@ -176,11 +207,10 @@ TEST_F(PersistenceTest, InnerRecordsReplaceChildrenAndPushRevisions) {
     EXPECT_GE(later->GetNodeRevision(KaCTransformationNode::eRevisionModel), 502);
 
     // Unresolved children leave no empty entries; an empty child list releases the old one.
-    readStructure(copy, innerRecord, {tree["a2"]});
+    readStructure(copy, innerRecord, {tree["a2"], A});
     ASSERT_EQ(copy->GetNrChildren(), 1u);
     EXPECT_EQ(copy->FrontChild(), tree["a2"]);
     EXPECT_FALSE(copy->GetFather());
-    EXPECT_FALSE(copy->GetModel());
     Inner empty = m_manager.CreateInnerNode();
     readStructure(copy, record([&](auto& s) { empty->SerializeStructure(s); }));
     EXPECT_EQ(copy->GetNrChildren(), 0u);
@@ -250,4 +280,56 @@ TEST_F(PersistenceTest, WholeTreeReaderRefusesBadBytes) {
         }
     }
     EXPECT_EQ(m_manager.GetNrRegisteredNodes(), registered);
+}
+
+TEST_F(PersistenceTest, TreeReaderRefusesMissingOrRepeatedModelsAndTheInvalidNodeId) {
+    NamedTree tree = BuildTree("R(a,b)", m_random);
+    const Bytes bytes =
+        record([&](auto& s) { KaCTransformationTreeSerializer::Write(s, tree.root); });
+    const Bytes modelA = idBytes(tree["a"]->GetModel()->GetId());
+    const Bytes modelB = idBytes(tree["b"]->GetModel()->GetId());
+    // A model's ID appears first in its model record, then in its leaf's structure record.
+    EXPECT_NE(treeReadError(replaced(bytes, modelA, idBytes(CyUniqueID()), false))
+                  .find("which no model record holds"),
+              std::string::npos);
+    EXPECT_NE(treeReadError(replaced(bytes, modelB, modelA)).find("appears twice"),
+              std::string::npos);
+    EXPECT_NE(treeReadError(replaced(bytes, idBytes(tree["b"]->GetID()), Bytes(16, 0)))
+                  .find("invalid ID"),
+              std::string::npos);
+
+    // Writing refuses two models with one ID, which the record could not tell apart.
+    CbStreamReadBinaryBuffer stream(bytes);
+    Inner copy = KaCTransformationTreeSerializer::Read(stream, false);
+    m_manager.AppendChild(tree.root, m_manager.CreateLeafNode(copy->FrontChild()->GetModel()),
+                          true);
+    CbStreamWriteBinaryBuffer refused;
+    EXPECT_THROW(KaCTransformationTreeSerializer::Write(refused, tree.root), CbException);
+}
+
+TEST_F(PersistenceTest, NodeCountsMustLeaveRoomForCompleteNodes) {
+    // Nodes are made as their instantiation records are read. Counts of them that only the
+    // instantiation records fill, or that fill the smallest complete node records with
+    // padding, must not make the reader hold much more than the record's size.
+    Leaf leaf = m_manager.CreateLeafNode(nullptr);
+    const Bytes instantiation =
+        record([&](auto& s) { mapper().WriteNodeForInstantiation(s, leaf); });
+    mapper().ClearMapping();
+    constexpr uint32_t c_nodes = 2000;
+    for (uint64_t bytesPerNode :
+         {instantiation.size(), KaCTransformationTreeSerializer::c_minimumNodeBytes}) {
+        CbStreamWriteBinaryBuffer hostile;
+        hostile.WriteVersion(KaCTransformationTreeSerializer::c_version);
+        hostile.WriteUInt32(c_nodes);
+        for (uint32_t i = 0; i < c_nodes; ++i) {
+            hostile.WriteBuffer(instantiation.data(), instantiation.size());
+        }
+        hostile.WriteBuffer(Bytes(c_nodes * (bytesPerNode - instantiation.size())).data(),
+                            c_nodes * (bytesPerNode - instantiation.size()));
+        CbStreamReadBinaryBuffer stream(hostile.GetBuffer());
+        AllocationProbe::Arm();
+        EXPECT_THROW(KaCTransformationTreeSerializer::Read(stream, false), CbException);
+        AllocationProbe::Disarm();
+        EXPECT_LT(AllocationProbe::Requested(), 3 * hostile.GetCount()) << bytesPerNode;
+    }
 }
