@@ -12,7 +12,7 @@
 #include "platform/harbor/CbByteOrder.h"
 #include "platform/harbor/CbException.h"
 #include "platform/harbor/CbStreamReadBinaryFile.h"
-#include "platform/harbor/CbStreamWriteBinaryFile.h"
+#include "tools/ttree/OutputFile.h"
 
 namespace {
 
@@ -400,8 +400,5 @@ std::vector<uint8_t> PlyFile::Encode(const KaCSurfelContainer& surfels, EEncodin
 }
 
 void PlyFile::Write(const std::filesystem::path& path, const KaCSurfelContainer& surfels) {
-    std::vector<uint8_t> bytes = Encode(surfels, eBinaryLittleEndian);
-    CbStreamWriteBinaryFile file(path);
-    file.WriteBuffer(bytes.data(), bytes.size());
-    file.Close();
+    OutputFile::Write(path, Encode(surfels, eBinaryLittleEndian));
 }

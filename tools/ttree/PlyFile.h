@@ -12,7 +12,8 @@
 // blue (bytes, or floats from 0 to 1) and quality (or confidence); other scalar properties
 // are skipped. Other elements (faces, for instance) that hold items, and list properties
 // of vertices, are refused. Writing produces binary little-endian files with position, normal,
-// colour and quality.
+// colour and quality, replacing an existing file all at once (OutputFile): on any fault the
+// old file stays as it was.
 //
 // Every fault (malformed header, unsupported element or property, short file, bad number)
 // throws CbException naming the file and what is wrong; counts are checked against the

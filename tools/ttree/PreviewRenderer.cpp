@@ -6,10 +6,12 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
-#include <memory>
+#include <new>
+#include <string>
 
 #include "platform/harbor/CbException.h"
 #include "platform/prism/CyBoundingBox3D.h"
+#include "tools/ttree/OutputFile.h"
 
 std::vector<uint8_t> PreviewRenderer::Render(const KaCSurfelContainer& surfels, uint32_t width,
                                              uint32_t height) {
@@ -78,26 +80,40 @@ std::vector<uint8_t> PreviewRenderer::Render(const KaCSurfelContainer& surfels, 
     return pixels;
 }
 
-void PreviewRenderer::WritePng(const std::filesystem::path& path,
-                               const std::vector<uint8_t>& pixels, uint32_t width,
-                               uint32_t height) {
-    std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "wb"), &std::fclose);
-    if (!file) {
-        CB_THROW(CbException, "preview: cannot create '" + path.string() + "'");
+namespace {
+
+// Collects libpng's output in memory. A failed allocation is reported to libpng, which
+// then ends the writing through its error path.
+void appendToBuffer(png_structp png, png_bytep data, png_size_t size) {
+    auto* buffer = static_cast<std::vector<uint8_t>*>(png_get_io_ptr(png));
+    bool full = false;
+    try {
+        buffer->insert(buffer->end(), data, data + size);
+    } catch (const std::bad_alloc&) {
+        full = true;
     }
+    if (full) {
+        png_error(png, "out of memory");
+    }
+}
+
+void flushNothing(png_structp) {}
+
+// The PNG encoding of `pixels` into `buffer`; false when libpng failed.
+bool encodeInto(std::vector<uint8_t>& buffer, const std::vector<uint8_t>& pixels, uint32_t width,
+                uint32_t height) {
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png ? png_create_info_struct(png) : nullptr;
     if (png == nullptr || info == nullptr) {
         png_destroy_write_struct(&png, nullptr);
-        CB_THROW(CbException, "preview: libpng could not start");
+        return false;
     }
-    // libpng reports errors by longjmp: nothing with a destructor lives in this frame
-    // between here and the end of writing.
+    // libpng reports errors by longjmp: nothing with a destructor lives in this frame.
     if (setjmp(png_jmpbuf(png)) != 0) {
         png_destroy_write_struct(&png, &info);
-        CB_THROW(CbException, "preview: writing '" + path.string() + "' failed");
+        return false;
     }
-    png_init_io(png, file.get());
+    png_set_write_fn(png, &buffer, &appendToBuffer, &flushNothing);
     png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);
@@ -106,4 +122,26 @@ void PreviewRenderer::WritePng(const std::filesystem::path& path,
     }
     png_write_end(png, nullptr);
     png_destroy_write_struct(&png, &info);
+    return true;
+}
+
+}  // namespace
+
+std::vector<uint8_t> PreviewRenderer::EncodePng(const std::vector<uint8_t>& pixels, uint32_t width,
+                                                uint32_t height) {
+    if (pixels.size() != static_cast<size_t>(width) * height * 3) {
+        CB_THROW(CbException, "preview: the pixels do not fill a " + std::to_string(width) + "x" +
+                                  std::to_string(height) + " image");
+    }
+    std::vector<uint8_t> buffer;
+    if (!encodeInto(buffer, pixels, width, height)) {
+        CB_THROW(CbException, "preview: libpng could not encode the image");
+    }
+    return buffer;
+}
+
+void PreviewRenderer::WritePng(const std::filesystem::path& path,
+                               const std::vector<uint8_t>& pixels, uint32_t width,
+                               uint32_t height) {
+    OutputFile::Write(path, EncodePng(pixels, width, height));
 }

@@ -6,6 +6,7 @@
 #include "platform/harbor/CbStreamWriteASCII.h"
 #include "platform/harbor/CbStringConversion.h"
 #include "tools/ttree/CommandSupport.h"
+#include "tools/ttree/OutputFile.h"
 #include "tools/ttree/PlyFile.h"
 #include "tools/ttree/PreviewRenderer.h"
 #include "transformationtree/manager/KaCTransformationNodeManager.h"
@@ -132,6 +133,7 @@ int SessionCommands::Verify(const std::string& file) {
 
 int SessionCommands::Export(const std::string& file, const std::string& output,
                             const std::string& node, float cellSize) {
+    OutputFile::RefuseInput(output, file);
     KaCSessionFile::Contents session = KaCSessionFile::Read(file, false);
     auto surfels =
         CommandSupport::SurfelsOf(CommandSupport::FindNode(session.root, node), cellSize);
@@ -142,6 +144,7 @@ int SessionCommands::Export(const std::string& file, const std::string& output,
 
 int SessionCommands::Render(const std::string& file, const std::string& output,
                             const std::string& node, uint32_t width, uint32_t height) {
+    OutputFile::RefuseInput(output, file);
     KaCSessionFile::Contents session = KaCSessionFile::Read(file, false);
     auto surfels = CommandSupport::SurfelsOf(CommandSupport::FindNode(session.root, node), 0.0f);
     PreviewRenderer::WritePng(output, PreviewRenderer::Render(*surfels, width, height), width,
