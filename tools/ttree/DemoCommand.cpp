@@ -11,6 +11,8 @@
 #include "tools/ttree/PreviewRenderer.h"
 #include "tools/ttree/SessionBuilder.h"
 #include "tools/ttree/SyntheticScanner.h"
+#include "tools/ttree/TreeCommand.h"
+#include "tools/ttree/Wording.h"
 #include "transformationtree/persistence/KaCSessionFile.h"
 #include "transformationtree/persistence/KaCTransformationTreeComparator.h"
 
@@ -28,7 +30,8 @@ int DemoCommand::Run(const Options& options) {
 
     // Progress goes to a terminal only; logs and pipes get the phase lines.
     const bool interactive = ::isatty(STDOUT_FILENO) != 0;
-    SessionBuilder session(SessionBuilder::Options{});
+    const SessionBuilder::Options build;
+    SessionBuilder session(build);
     SyntheticScanner scanner(options.scans);
     uint64_t surfels = 0;
     {
@@ -60,6 +63,8 @@ int DemoCommand::Run(const Options& options) {
     uint64_t fileSize = 0;
     KaCSessionFile::Properties properties{{L"created by", L"ttree demo"},
                                           {L"scans", std::to_wstring(options.scans)}};
+    std::string cell = Wording::Number(build.cellSize);
+    properties[TreeCommand::c_cellProperty] = std::wstring(cell.begin(), cell.end());
     {
         Phase phase("write session file");
         fileSize = KaCSessionFile::Write(sessionPath, session.GetRoot(), properties);

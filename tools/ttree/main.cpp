@@ -6,6 +6,7 @@
 #include "tools/ttree/DemoCommand.h"
 #include "tools/ttree/ImportCommand.h"
 #include "tools/ttree/SessionCommands.h"
+#include "tools/ttree/TreeCommand.h"
 
 int main(int argc, char** argv) {
     CLI::App app{"ttree: build, inspect and convert scan sessions kept as transformation trees"};
@@ -46,6 +47,14 @@ int main(int argc, char** argv) {
     infoCommand->add_option("FILE", file, "Session file")->required();
     CLI::App* dumpCommand = app.add_subcommand("dump", "The tree of a session as indented text");
     dumpCommand->add_option("FILE", file, "Session file")->required();
+    TreeCommand::Options tree;
+    CLI::App* treeCommand =
+        app.add_subcommand("tree", "The tree of a session, one node a line, or as JSON");
+    treeCommand->alias("ls");
+    treeCommand->add_option("FILE", tree.file, "Session file")->required();
+    treeCommand->add_option("--depth", tree.depth,
+                            "Deepest level shown, the root being 0 (default: every level)");
+    treeCommand->add_flag("--json", tree.json, "One JSON document of nested objects");
     CLI::App* verifyCommand =
         app.add_subcommand("verify", "Read everything, check checksums and consistency");
     verifyCommand->add_option("FILE", file, "Session file")->required();
@@ -77,6 +86,9 @@ int main(int argc, char** argv) {
         }
         if (dumpCommand->parsed()) {
             return SessionCommands::Dump(file);
+        }
+        if (treeCommand->parsed()) {
+            return TreeCommand::Run(tree);
         }
         if (verifyCommand->parsed()) {
             return SessionCommands::Verify(file);
