@@ -12,8 +12,12 @@ CbSmartPointer<KaCTransformationNode> CommandSupport::FindNode(
     if (id.empty()) {
         return root;
     }
+    std::string bare = id;
+    if (bare.size() > 2 && bare.front() == '{' && bare.back() == '}') {
+        bare = bare.substr(1, bare.size() - 2);
+    }
     CyUniqueID wanted = CyUniqueID::GetInvalidID();
-    if (!CyUniqueID::TryParse(std::wstring(id.begin(), id.end()), wanted)) {
+    if (!CyUniqueID::TryParse(std::wstring(bare.begin(), bare.end()), wanted)) {
         CB_THROW(CbException, "'" + id + "' is not a node ID");
     }
     for (auto it = root->BeginNode(); it; ++it) {
@@ -25,8 +29,8 @@ CbSmartPointer<KaCTransformationNode> CommandSupport::FindNode(
 }
 
 CbSmartPointer<KaCSurfelCollectionCCT> CommandSupport::SurfelsOf(
-    const CbSmartPointer<KaCTransformationNode>& node, float cellSize) {
-    KaCNodeVector leaves(node, KaCNodeVector::eLeafNodes, c_matIdentityD, 0);
+    const CbSmartPointer<KaCTransformationNode>& node, float cellSize, const CbMatrix4Rd& into) {
+    KaCNodeVector leaves(node, KaCNodeVector::eLeafNodes, into, 0);
     // Leaves without a model have nothing to show.
     std::erase_if(leaves,
                   [](const KaCNodeAccelerated& element) { return !element.surfelCollection; });

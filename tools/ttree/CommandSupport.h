@@ -12,13 +12,16 @@
 // the user.
 class CommandSupport {
 public:
-    // `root` itself for an empty ID, else the node of its subtree with that ID (as text).
+    // `root` itself for an empty ID, else the node of its subtree with that ID: the text
+    // form, with or without the braces `ttree tree` shows.
     static CbSmartPointer<KaCTransformationNode> FindNode(
         const CbSmartPointer<KaCTransformationNodeInner>& root, const std::string& id);
-    // Every surfel of the scans below `node`, in `node`'s frame: merged for a cell size of
-    // 0, else thinned out on a grid of that cell size.
+    // Every surfel of the scans below `node`, in `node`'s frame carried by `into` (row
+    // vectors; the identity keeps `node`'s own frame): merged for a cell size of 0, else
+    // thinned out on a grid of that cell size.
     static CbSmartPointer<KaCSurfelCollectionCCT> SurfelsOf(
-        const CbSmartPointer<KaCTransformationNode>& node, float cellSize);
+        const CbSmartPointer<KaCTransformationNode>& node, float cellSize,
+        const CbMatrix4Rd& into = c_matIdentityD);
 
     // Binds the node manager to the application's data manager, so that a tree set as
     // root is mirrored; throws when another data manager is bound already.

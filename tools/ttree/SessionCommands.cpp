@@ -132,11 +132,13 @@ int SessionCommands::Verify(const std::string& file) {
 }
 
 int SessionCommands::Export(const std::string& file, const std::string& output,
-                            const std::string& node, float cellSize) {
+                            const std::string& node, float cellSize, EFrame frame) {
     OutputFile::RefuseInput(output, file);
     KaCSessionFile::Contents session = KaCSessionFile::Read(file, false);
-    auto surfels =
-        CommandSupport::SurfelsOf(CommandSupport::FindNode(session.root, node), cellSize);
+    CbSmartPointer<KaCTransformationNode> found = CommandSupport::FindNode(session.root, node);
+    CbMatrix4Rd into =
+        frame == eSessionFrame ? found->GetRelativeTrafo(session.root) : c_matIdentityD;
+    auto surfels = CommandSupport::SurfelsOf(found, cellSize, into);
     PlyFile::Write(output, *surfels);
     std::printf("wrote %u surfels to %s\n", surfels->GetNrSurfels(), output.c_str());
     return 0;

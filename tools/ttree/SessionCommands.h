@@ -13,10 +13,12 @@ public:
     static int Dump(const std::string& file);
     // Reads everything, checks checksums and consistency; non-zero with a message on any fault.
     static int Verify(const std::string& file);
-    // The merged (cell 0) or grid-subsampled model of a node's subtree, in its frame.
+    enum EFrame { eSessionFrame, eNodeFrame };
+    // The merged (cell 0) or grid-subsampled model of a node's subtree, in the session's
+    // frame (the root's) or in the node's own.
     static int Export(const std::string& file, const std::string& output, const std::string& node,
-                      float cellSize);
-    // A preview image of a node's subtree.
+                      float cellSize, EFrame frame);
+    // A preview image of a node's subtree, seen from above in the node's own frame.
     static int Render(const std::string& file, const std::string& output, const std::string& node,
                       uint32_t width, uint32_t height);
 };

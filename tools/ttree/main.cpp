@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <exception>
+#include <string>
 
 #include "tools/ttree/DemoCommand.h"
 #include "tools/ttree/ImportCommand.h"
@@ -62,14 +63,24 @@ int main(int argc, char** argv) {
         app.add_subcommand("export", "Write the model of a node's subtree as PLY");
     exportCommand->add_option("FILE", file, "Session file")->required();
     exportCommand->add_option("-o,--output", output, "PLY file to write")->required();
-    exportCommand->add_option("--node", node, "ID of the node (default: the root)");
+    exportCommand->add_option("--node", node,
+                              "ID of the node as `ttree tree` shows it, braces optional "
+                              "(default: the root)");
+    std::string frame = "session";
+    exportCommand
+        ->add_option("--frame", frame,
+                     "Coordinates: session (the root's frame) or local (the node's own frame)")
+        ->check(CLI::IsMember({"session", "local"}))
+        ->capture_default_str();
     exportCommand->add_option("--cell", cellSize, "Grid cell in mm (0: all surfels merged)")
         ->check(CLI::Range(0.0f, 1000.0f));
     CLI::App* renderCommand =
         app.add_subcommand("render", "Write a preview image of a node's subtree as PNG");
     renderCommand->add_option("FILE", file, "Session file")->required();
     renderCommand->add_option("-o,--output", output, "PNG file to write")->required();
-    renderCommand->add_option("--node", node, "ID of the node (default: the root)");
+    renderCommand->add_option("--node", node,
+                              "ID of the node as `ttree tree` shows it, braces optional "
+                              "(default: the root); drawn in its own frame");
     renderCommand->add_option("--width", width, "Image width")->check(CLI::Range(1, 16384));
     renderCommand->add_option("--height", height, "Image height")->check(CLI::Range(1, 16384));
 
@@ -94,7 +105,9 @@ int main(int argc, char** argv) {
             return SessionCommands::Verify(file);
         }
         if (exportCommand->parsed()) {
-            return SessionCommands::Export(file, output, node, cellSize);
+            return SessionCommands::Export(
+                file, output, node, cellSize,
+                frame == "local" ? SessionCommands::eNodeFrame : SessionCommands::eSessionFrame);
         }
         if (renderCommand->parsed()) {
             return SessionCommands::Render(file, output, node, width, height);
