@@ -25,8 +25,8 @@ int DemoCommand::Run(const Options& options) {
     using Phase = CommandSupport::Phase;
     std::filesystem::path folder(options.outputDirectory);
     std::filesystem::create_directories(folder);
-    std::printf("ttree demo: %u scans of a synthetic dental arch, output in %s/\n", options.scans,
-                folder.string().c_str());
+    std::printf("ttree demo: %s of a synthetic dental arch, output in %s/\n",
+                Wording::Count(options.scans, "scan", "scans").c_str(), folder.string().c_str());
 
     // Progress goes to a terminal only; logs and pipes get the phase lines.
     const bool interactive = ::isatty(STDOUT_FILENO) != 0;

@@ -9,6 +9,7 @@
 #include "tools/ttree/OutputFile.h"
 #include "tools/ttree/PlyFile.h"
 #include "tools/ttree/PreviewRenderer.h"
+#include "tools/ttree/Wording.h"
 #include "transformationtree/manager/KaCTransformationNodeManager.h"
 #include "transformationtree/organisation/KaCSessionTransformationTree.h"
 #include "transformationtree/persistence/KaCSessionFile.h"
@@ -140,7 +141,9 @@ int SessionCommands::Export(const std::string& file, const std::string& output,
         frame == eSessionFrame ? found->GetRelativeTrafo(session.root) : c_matIdentityD;
     auto surfels = CommandSupport::SurfelsOf(found, cellSize, into);
     PlyFile::Write(output, *surfels);
-    std::printf("wrote %u surfels to %s\n", surfels->GetNrSurfels(), output.c_str());
+    std::printf("wrote %s to %s\n",
+                Wording::Count(surfels->GetNrSurfels(), "surfel", "surfels").c_str(),
+                output.c_str());
     return 0;
 }
 
@@ -151,7 +154,8 @@ int SessionCommands::Render(const std::string& file, const std::string& output,
     auto surfels = CommandSupport::SurfelsOf(CommandSupport::FindNode(session.root, node), 0.0f);
     PreviewRenderer::WritePng(output, PreviewRenderer::Render(*surfels, width, height), width,
                               height);
-    std::printf("wrote a %ux%u preview of %u surfels to %s\n", width, height,
-                surfels->GetNrSurfels(), output.c_str());
+    std::printf("wrote a %ux%u preview of %s to %s\n", width, height,
+                Wording::Count(surfels->GetNrSurfels(), "surfel", "surfels").c_str(),
+                output.c_str());
     return 0;
 }

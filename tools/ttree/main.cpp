@@ -2,16 +2,69 @@
 
 #include <cstdio>
 #include <exception>
+#include <optional>
 #include <string>
 
+#include "platform/harbor/CbException.h"
 #include "tools/ttree/DemoCommand.h"
 #include "tools/ttree/ImportCommand.h"
 #include "tools/ttree/SessionCommands.h"
 #include "tools/ttree/TreeCommand.h"
 
+namespace {
+
+bool isCommand(const CLI::App& app, const std::string& name) {
+    for (const CLI::App* command : app.get_subcommands({})) {
+        if (command->check_name(name)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Parses the command line; a usage error exits with status 2 after CLI11's message, which
+// names the unknown command or option.
+std::optional<int> parse(CLI::App& app, int argc, char** argv) {
+    if (argc > 1 && argv[1][0] != '-' && !isCommand(app, argv[1])) {
+        std::fprintf(stderr, "ttree: unknown command '%s'\nRun with --help for more information.\n",
+                     argv[1]);
+        return 2;
+    }
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForAllHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForVersion& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        app.exit(e);
+        return 2;
+    }
+    return std::nullopt;
+}
+
+// Faults the user sees: the message alone, with the source location only for --verbose.
+int report(const std::exception& error, bool verbose) {
+    const auto* fault = dynamic_cast<const CbException*>(&error);
+    std::fprintf(stderr, "ttree: %s\n",
+                 fault && !verbose ? fault->GetMessage().c_str() : error.what());
+    return 1;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
-    CLI::App app{"ttree: build, inspect and convert scan sessions kept as transformation trees"};
+    CLI::App app{
+        "ttree: build, inspect and convert scan sessions kept as transformation trees. "
+        "Lengths are in millimetres."};
     app.require_subcommand(1);
+    app.fallthrough();
+    app.option_defaults()->always_capture_default();
+    app.set_version_flag("--version", std::string("ttree ") + TTREE_VERSION);
+    bool verbose = false;
+    app.add_flag("--verbose", verbose, "Error messages name the source location that failed");
 
     DemoCommand::Options demo;
     CLI::App* demoCommand =
@@ -53,8 +106,8 @@ int main(int argc, char** argv) {
         app.add_subcommand("tree", "The tree of a session, one node a line, or as JSON");
     treeCommand->alias("ls");
     treeCommand->add_option("FILE", tree.file, "Session file")->required();
-    treeCommand->add_option("--depth", tree.depth,
-                            "Deepest level shown, the root being 0 (default: every level)");
+    treeCommand->add_option("--depth", tree.depth, "Deepest level shown, the root being 0")
+        ->default_str("every level");
     treeCommand->add_flag("--json", tree.json, "One JSON document of nested objects");
     CLI::App* verifyCommand =
         app.add_subcommand("verify", "Read everything, check checksums and consistency");
@@ -72,7 +125,7 @@ int main(int argc, char** argv) {
                      "Coordinates: session (the root's frame) or local (the node's own frame)")
         ->check(CLI::IsMember({"session", "local"}))
         ->capture_default_str();
-    exportCommand->add_option("--cell", cellSize, "Grid cell in mm (0: all surfels merged)")
+    exportCommand->add_option("--cell", cellSize, "Grid cell in mm (0: every surfel, merged)")
         ->check(CLI::Range(0.0f, 1000.0f));
     CLI::App* renderCommand =
         app.add_subcommand("render", "Write a preview image of a node's subtree as PNG");
@@ -81,10 +134,14 @@ int main(int argc, char** argv) {
     renderCommand->add_option("--node", node,
                               "ID of the node as `ttree tree` shows it, braces optional "
                               "(default: the root); drawn in its own frame");
-    renderCommand->add_option("--width", width, "Image width")->check(CLI::Range(1, 16384));
-    renderCommand->add_option("--height", height, "Image height")->check(CLI::Range(1, 16384));
+    renderCommand->add_option("--width", width, "Image width in pixels")
+        ->check(CLI::Range(1, 16384));
+    renderCommand->add_option("--height", height, "Image height in pixels")
+        ->check(CLI::Range(1, 16384));
 
-    CLI11_PARSE(app, argc, argv);
+    if (std::optional<int> code = parse(app, argc, argv)) {
+        return *code;
+    }
     try {
         if (demoCommand->parsed()) {
             return DemoCommand::Run(demo);
@@ -113,8 +170,7 @@ int main(int argc, char** argv) {
             return SessionCommands::Render(file, output, node, width, height);
         }
     } catch (const std::exception& error) {
-        std::fprintf(stderr, "ttree: %s\n", error.what());
-        return 1;
+        return report(error, verbose);
     }
     return 0;
 }
