@@ -198,6 +198,10 @@ void writeAttributeRecords() {
     save("AttributeContainer", "several", containerRecord.GetBuffer());
 }
 
+std::vector<uint8_t> text(const std::string& characters) {
+    return std::vector<uint8_t>(characters.begin(), characters.end());
+}
+
 }  // namespace
 
 void writeFilesOfTheProgram() {
@@ -212,6 +216,21 @@ void writeFilesOfTheProgram() {
     save("Ply", "ascii", PlyFile::Encode(*surfels, PlyFile::eAscii));
     save("Ply", "little-endian", PlyFile::Encode(*surfels, PlyFile::eBinaryLittleEndian));
     save("Ply", "big-endian", PlyFile::Encode(*surfels, PlyFile::eBinaryBigEndian));
+    save("Ply", "ascii-not-finite",
+         text("ply\nformat ascii 1.0\nelement vertex 3\nproperty float x\nproperty float y\n"
+              "property float z\nproperty float nx\nproperty float ny\nproperty float nz\n"
+              "end_header\n0 0 0 0 0 1\nnan 1 2 0 0 1\n3 4 5 0 inf 1\n"));
+
+    // The first byte of a pose file input chooses the convention (bit 0: columns) and the
+    // handling of duplicates (bit 1: skipped), as PoseFileFuzzer reads it.
+    auto poses = [](char mode, const std::string& lines) { return text(mode + lines); };
+    const std::string row = " 0 1 0 0 -1 0 0 0 0 0 1 0 10 0 0 1";
+    const std::string column = " 0 -1 0 10 1 0 0 0 0 0 1 0 0 0 0 1";
+    save("PoseFile", "row", poses(0, "# scan pose\na.ply" + row + "\nb.ply" + row + " # b\n"));
+    save("PoseFile", "column", poses(1, "a.ply" + column + "\r\nb.ply" + column + "\r\n"));
+    save("PoseFile", "acquisition",
+         poses(2, "a.ply" + row + " 1000 50.0 0\nb.ply" + row + " 1003 50.15 0\nc.ply" + row +
+                      " 1010 50.5 2\na.ply" + row + " 1011 51 2\n"));
 
     KaCTransformationNodeManager& manager = KaCTransformationNodeManager::GetInstance();
     CbSmartPointer<KaCTransformationNodeInner> root = manager.CreateInnerNode();

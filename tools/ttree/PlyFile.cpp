@@ -248,6 +248,15 @@ public:
         m_values[static_cast<size_t>(m_properties[property].target)] = value;
     }
     bool IsUsed(size_t property) const { return m_properties[property].target != Target::eNone; }
+    // Whether the position and the normal (when there is one) are finite as floats.
+    bool IsFinite() const {
+        auto finite = [&](Target t) {
+            return std::isfinite(static_cast<float>(m_values[static_cast<size_t>(t)]));
+        };
+        bool position = finite(Target::eX) && finite(Target::eY) && finite(Target::eZ);
+        return position && (!m_hasNormal ||
+                            (finite(Target::eNx) && finite(Target::eNy) && finite(Target::eNz)));
+    }
     KaCSurfel Make() const {
         auto v = [&](Target t) { return m_values[static_cast<size_t>(t)]; };
         KaCSurfel surfel;
@@ -276,8 +285,30 @@ private:
     bool m_floatColor = false;
 };
 
+// Takes the vertices read: adds the valid ones to a collection (when there is one), counts
+// the invalid ones and keeps the index of the first.
+class VertexSink {
+public:
+    explicit VertexSink(KaCSurfelCollectionCCT* surfels) : m_surfels(surfels) {}
+    void Add(const VertexBuilder& vertex, uint64_t index) {
+        if (!vertex.IsFinite()) {
+            m_firstInvalid = m_invalid++ == 0 ? index : m_firstInvalid;
+        } else if (m_surfels != nullptr) {
+            m_surfels->AddSurfel(vertex.Make());
+        }
+    }
+    uint64_t GetInvalidCount() const { return m_invalid; }
+    uint64_t GetFirstInvalid() const { return m_firstInvalid; }
+
+private:
+    KaCSurfelCollectionCCT* m_surfels;
+    uint64_t m_invalid = 0;
+    uint64_t m_firstInvalid = 0;
+};
+
+// `swapBytes` reads the values in the byte order the header does not name.
 void readBinary(const std::vector<uint8_t>& bytes, const Header& header, const std::string& name,
-                KaCSurfelCollectionCCT& surfels) {
+                VertexSink& sink, bool swapBytes) {
     size_t record = 0;
     for (const Property& p : header.properties) {
         record += sizeOf(p.type);
@@ -288,23 +319,23 @@ void readBinary(const std::vector<uint8_t>& bytes, const Header& header, const s
                        std::to_string(record) + " bytes announced, " + std::to_string(available) +
                        " bytes left");
     }
-    const bool bigEndian =
-        (header.encoding == PlyFile::eBinaryBigEndian) != (std::endian::native == std::endian::big);
+    const bool byteSwap = ((header.encoding == PlyFile::eBinaryBigEndian) !=
+                           (std::endian::native == std::endian::big)) != swapBytes;
     VertexBuilder vertex(header.properties);
     const uint8_t* data = bytes.data() + header.bodyOffset;
     for (uint64_t i = 0; i < header.vertices; ++i) {
         for (size_t p = 0; p < header.properties.size(); ++p) {
             if (vertex.IsUsed(p)) {
-                vertex.Set(p, loadScalar(data, header.properties[p].type, bigEndian));
+                vertex.Set(p, loadScalar(data, header.properties[p].type, byteSwap));
             }
             data += sizeOf(header.properties[p].type);
         }
-        surfels.AddSurfel(vertex.Make());
+        sink.Add(vertex, i);
     }
 }
 
 void readAscii(const std::vector<uint8_t>& bytes, const Header& header, const std::string& name,
-               KaCSurfelCollectionCCT& surfels) {
+               VertexSink& sink) {
     const char* cursor = reinterpret_cast<const char*>(bytes.data()) + header.bodyOffset;
     const char* end = reinterpret_cast<const char*>(bytes.data()) + bytes.size();
     // Every value takes at least one digit and one separator (but the very last one).
@@ -330,8 +361,30 @@ void readAscii(const std::vector<uint8_t>& bytes, const Header& header, const st
             cursor = next;
             vertex.Set(p, value);
         }
-        surfels.AddSurfel(vertex.Make());
+        sink.Add(vertex, i);
     }
+}
+
+// Refuses a file with invalid vertices.
+[[noreturn]] void refuseInvalid(const std::vector<uint8_t>& bytes, const Header& header,
+                                const std::string& name, const VertexSink& sink) {
+    std::string what = std::to_string(sink.GetInvalidCount()) + " of " +
+                       std::to_string(header.vertices) +
+                       " vertices have a position or normal that is not finite (nan, inf or "
+                       "beyond the float range), the first is vertex " +
+                       std::to_string(sink.GetFirstInvalid()) + " (counting from 0)";
+    if (header.encoding != PlyFile::eAscii) {
+        VertexSink swapped(nullptr);
+        readBinary(bytes, header, name, swapped, true);
+        if (swapped.GetInvalidCount() == 0) {
+            what +=
+                "; in the other byte order every vertex is finite: the format line (" +
+                std::string(header.encoding == PlyFile::eBinaryBigEndian ? "binary_big_endian"
+                                                                         : "binary_little_endian") +
+                ") is probably wrong";
+        }
+    }
+    fail(name, what + "; --drop-invalid leaves such vertices out");
 }
 
 template <class T>
@@ -343,22 +396,32 @@ void put(std::vector<uint8_t>& out, T value, bool bigEndian) {
 
 }  // namespace
 
-CbSmartPointer<KaCSurfelCollectionCCT> PlyFile::Read(const std::filesystem::path& path) {
-    return ReadFromMemory(CbStreamReadBinaryFile::ReadAll(path), path.string());
+CbSmartPointer<KaCSurfelCollectionCCT> PlyFile::Read(const std::filesystem::path& path,
+                                                     EInvalidVertices invalid, uint64_t* dropped) {
+    return ReadFromMemory(CbStreamReadBinaryFile::ReadAll(path), path.string(), invalid, dropped);
 }
 
 CbSmartPointer<KaCSurfelCollectionCCT> PlyFile::ReadFromMemory(const std::vector<uint8_t>& bytes,
-                                                               const std::string& name) {
+                                                               const std::string& name,
+                                                               EInvalidVertices invalid,
+                                                               uint64_t* dropped) {
     Header header = parseHeader(bytes, name);
     if (header.vertices > UINT32_MAX) {
         fail(name, "too many vertices");
     }
     auto surfels =
         CbMakeShared<KaCSurfelCollectionCCT>(KaCSurfelContainer::eSurfelAttributeSetFull);
+    VertexSink sink(surfels.Get());
     if (header.encoding == eAscii) {
-        readAscii(bytes, header, name, *surfels);
+        readAscii(bytes, header, name, sink);
     } else {
-        readBinary(bytes, header, name, *surfels);
+        readBinary(bytes, header, name, sink, false);
+    }
+    if (sink.GetInvalidCount() > 0 && invalid == eRefuseInvalid) {
+        refuseInvalid(bytes, header, name, sink);
+    }
+    if (dropped != nullptr) {
+        *dropped = sink.GetInvalidCount();
     }
     return surfels;
 }

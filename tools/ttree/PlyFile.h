@@ -17,15 +17,24 @@
 //
 // Every fault (malformed header, unsupported element or property, short file, bad number)
 // throws CbException naming the file and what is wrong; counts are checked against the
-// file's size before anything is allocated for them. Stateless and thread-safe.
+// file's size before anything is allocated for them. A vertex whose position or normal is
+// not finite as a float (nan, inf, or beyond the float range) is invalid: the file is
+// refused with the number of invalid vertices and the index of the first, or they are left
+// out. For a binary file that reads without invalid vertices in the other byte order, the
+// message says that the format line is probably wrong. Stateless and thread-safe.
 class PlyFile {
 public:
     enum EEncoding { eAscii, eBinaryLittleEndian, eBinaryBigEndian };
+    enum EInvalidVertices { eRefuseInvalid, eDropInvalid };
 
-    static CbSmartPointer<KaCSurfelCollectionCCT> Read(const std::filesystem::path& path);
+    // With eDropInvalid, `*dropped` (when given) receives the number of vertices left out.
+    static CbSmartPointer<KaCSurfelCollectionCCT> Read(const std::filesystem::path& path,
+                                                       EInvalidVertices invalid = eRefuseInvalid,
+                                                       uint64_t* dropped = nullptr);
     // `name` names the source in error messages.
-    static CbSmartPointer<KaCSurfelCollectionCCT> ReadFromMemory(const std::vector<uint8_t>& bytes,
-                                                                 const std::string& name);
+    static CbSmartPointer<KaCSurfelCollectionCCT> ReadFromMemory(
+        const std::vector<uint8_t>& bytes, const std::string& name,
+        EInvalidVertices invalid = eRefuseInvalid, uint64_t* dropped = nullptr);
 
     static void Write(const std::filesystem::path& path, const KaCSurfelContainer& surfels);
     static std::vector<uint8_t> Encode(const KaCSurfelContainer& surfels, EEncoding encoding);

@@ -21,15 +21,15 @@ SessionBuilder::~SessionBuilder() {
     CommandSupport::UnbindDataManager();
 }
 
-void SessionBuilder::AddScan(CbSmartPointer<const KaCModelCCT> model, const CbMatrix4Rd& pose,
-                             bool trackingLost) {
+CbSmartPointer<KaCTransformationNodeLeaf> SessionBuilder::AddScan(
+    CbSmartPointer<const KaCModelCCT> model, const CbMatrix4Rd& pose, bool trackingLost) {
     if (trackingLost || m_tree->GetClusterCount() == 0) {
         FinishCluster();
         m_tree->NewCluster(true);
         m_clusterOpen = true;
     }
     CbMatrix4Rd trafo = pose;
-    KaCTransformationTreeUtility::GetInstance().CreateLeaf(
+    return KaCTransformationTreeUtility::GetInstance().CreateLeaf(
         KaCTransformationTree::GetCollectorNode(m_tree->GetActiveCluster()), std::move(model),
         &trafo);
 }

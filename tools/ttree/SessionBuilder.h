@@ -26,9 +26,10 @@ public:
     SessionBuilder& operator=(const SessionBuilder&) = delete;
 
     // Adds a scan with its pose (scanner frame into session frame) to the active cluster,
-    // first starting a new cluster when `trackingLost` (or there is none yet).
-    void AddScan(CbSmartPointer<const KaCModelCCT> model, const CbMatrix4Rd& pose,
-                 bool trackingLost);
+    // first starting a new cluster when `trackingLost` (or there is none yet); returns the
+    // scan's leaf.
+    CbSmartPointer<KaCTransformationNodeLeaf> AddScan(CbSmartPointer<const KaCModelCCT> model,
+                                                      const CbMatrix4Rd& pose, bool trackingLost);
     // Rebuilds the last cluster's collector with the bounded fan-out.
     void FinishCluster();
     // CreateModel on every inner node, deepest first.

@@ -7,8 +7,11 @@
 #include "platform/harbor/CbStringConversion.h"
 #include "tools/ttree/CommandSupport.h"
 #include "tools/ttree/OutputFile.h"
+#include "tools/ttree/OutputFileName.h"
 #include "tools/ttree/PlyFile.h"
 #include "tools/ttree/PreviewRenderer.h"
+#include "tools/ttree/ScanSummary.h"
+#include "tools/ttree/TreeValueCheck.h"
 #include "tools/ttree/Wording.h"
 #include "transformationtree/manager/KaCTransformationNodeManager.h"
 #include "transformationtree/organisation/KaCSessionTransformationTree.h"
@@ -52,6 +55,38 @@ private:
     KaCTransformationNodeManager::WriteHandle m_access;
 };
 
+// The lines of `ttree info` about the scans' extent and acquisition.
+void printScanSummary(const ScanSummary& scans) {
+    if (scans.HasBox()) {
+        std::printf("  %-22s (%.2f, %.2f, %.2f) to (%.2f, %.2f, %.2f) mm\n", "bounding box",
+                    scans.GetMin()[0], scans.GetMin()[1], scans.GetMin()[2], scans.GetMax()[0],
+                    scans.GetMax()[1], scans.GetMax()[2]);
+    }
+    if (scans.GetNonFiniteCount() > 0) {
+        std::printf("  %-22s %llu (not in the box)\n", "surfels not finite",
+                    static_cast<unsigned long long>(scans.GetNonFiniteCount()));
+    }
+    if (scans.HasSequenceNumbers()) {
+        std::printf("  %-22s %llu to %llu\n", "sequence numbers",
+                    static_cast<unsigned long long>(scans.GetFirstSequenceNumber()),
+                    static_cast<unsigned long long>(scans.GetLastSequenceNumber()));
+    }
+    if (scans.HasAcquisition()) {
+        std::printf("  %-22s %.3f to %.3f s\n", "time stamps", scans.GetFirstTimeStamp(),
+                    scans.GetLastTimeStamp());
+        std::string list;  // the first eight
+        size_t listed = 0;
+        for (uint32_t segment : scans.GetSegments()) {
+            if (listed++ == 8) {
+                list += ", ...";
+                break;
+            }
+            list += (list.empty() ? "" : ", ") + std::to_string(segment);
+        }
+        std::printf("  %-22s %zu (%s)\n", "segments", scans.GetSegments().size(), list.c_str());
+    }
+}
+
 }  // namespace
 
 int SessionCommands::Info(const std::string& file) {
@@ -81,7 +116,6 @@ int SessionCommands::Info(const std::string& file) {
     CbList<CbSmartPointer<KaCTransformationNodeInner>> clusters;
     CbMakeShared<KaCSessionTransformationTree>(session.root)
         ->GetClusterNodes(session.root, clusters);
-    CyBoundingBox3D box = session.root->GetBoundingBox(c_matIdentityD);
     std::printf("session %s\n", file.c_str());
     for (const auto& [key, value] : session.properties) {
         std::printf("  %-22s %s\n", CbToUtf8(key).c_str(), CbToUtf8(value).c_str());
@@ -97,11 +131,7 @@ int SessionCommands::Info(const std::string& file) {
     std::printf("  %-22s %zu\n", "depth", depth);
     std::printf("  %-22s model %lld, transformation %lld\n", "latest revisions",
                 static_cast<long long>(modelRevision), static_cast<long long>(trafoRevision));
-    if (!box.IsEmpty()) {
-        std::printf("  %-22s (%.2f, %.2f, %.2f) to (%.2f, %.2f, %.2f) mm\n", "bounding box",
-                    box.GetMin().x, box.GetMin().y, box.GetMin().z, box.GetMax().x, box.GetMax().y,
-                    box.GetMax().z);
-    }
+    printScanSummary(ScanSummary(session.root));
     return 0;
 }
 
@@ -127,13 +157,19 @@ int SessionCommands::Verify(const std::string& file) {
             return 1;
         }
     }
-    std::printf("%s: OK (%llu nodes, checksums and tree consistent)\n", file.c_str(),
-                static_cast<unsigned long long>(nodes));
+    std::string fault = TreeValueCheck::FirstFault(session.Contents().root);
+    if (!fault.empty()) {
+        std::fprintf(stderr, "ttree verify: %s: %s\n", file.c_str(), fault.c_str());
+        return 1;
+    }
+    std::printf("%s: OK (%llu nodes: checksums, tree, rigid transformations, finite surfels)\n",
+                file.c_str(), static_cast<unsigned long long>(nodes));
     return 0;
 }
 
 int SessionCommands::Export(const std::string& file, const std::string& output,
                             const std::string& node, float cellSize, EFrame frame) {
+    OutputFileName::RequireExtension(output, ".ply", "a PLY file");
     OutputFile::RefuseInput(output, file);
     KaCSessionFile::Contents session = KaCSessionFile::Read(file, false);
     CbSmartPointer<KaCTransformationNode> found = CommandSupport::FindNode(session.root, node);
@@ -149,6 +185,7 @@ int SessionCommands::Export(const std::string& file, const std::string& output,
 
 int SessionCommands::Render(const std::string& file, const std::string& output,
                             const std::string& node, uint32_t width, uint32_t height) {
+    OutputFileName::RequireExtension(output, ".png", "a PNG image");
     OutputFile::RefuseInput(output, file);
     KaCSessionFile::Contents session = KaCSessionFile::Read(file, false);
     auto surfels = CommandSupport::SurfelsOf(CommandSupport::FindNode(session.root, node), 0.0f);

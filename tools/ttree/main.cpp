@@ -87,8 +87,14 @@ int main(int argc, char** argv) {
                      "Grid cell of the inner nodes' models in mm (0: merge)")
         ->check(CLI::Range(0.0f, 1000.0f));
     importCommand
-        ->add_option("--pose-convention", import.poseConvention, "Poses for row or column vectors")
+        ->add_option("--pose-convention", import.poseConvention,
+                     "How poses.txt writes the poses: row (p' = p M) or column (p' = M p)")
         ->check(CLI::IsMember({"row", "column"}));
+    importCommand->add_flag("--drop-invalid", import.dropInvalid,
+                            "Leave out vertices whose position or normal is not finite");
+    importCommand->add_flag("--skip-duplicates", import.skipDuplicates,
+                            "Warn about scans listed again in poses.txt and leave those lines out");
+    importCommand->footer(ImportCommand::HelpText());
 
     std::string file;
     std::string output;
