@@ -17,6 +17,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// The output name of a command, with the extension the command writes.
+std::string outputOf(const std::string& command) {
+    return command == "export" ? "export.ply" : "render.png";
+}
+
 std::vector<char> readBytes(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);
     return std::vector<char>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -120,7 +125,7 @@ TEST_F(SafeOutputTest, AnOutputThatIsTheInputIsRefusedUnderEveryName) {
 TEST_F(SafeOutputTest, AMissingOutputFolderFailsWithItsNameAndCreatesNothing) {
     fs::path session = demoSession(2);
     for (const char* command : {"export", "render"}) {
-        fs::path target = m_folder / "no" / "such" / "out.file";
+        fs::path target = m_folder / "no" / "such" / outputOf(command);
         TtreeRunner::Result run = TtreeRunner::Run(std::string(command) + " " + session.string() +
                                                    " -o " + target.string());
         EXPECT_EQ(run.exitCode, 1) << command << ": " << run.output;
@@ -165,20 +170,21 @@ TEST_F(SafeOutputTest, AReadOnlyFolderKeepsTheOldFiles) {
     }
     for (const char* command : {"export", "render"}) {
         ASSERT_EQ(TtreeRunner::Run(std::string(command) + " " + session.string() + " -o " +
-                                   (m_mounted / command).string())
+                                   (m_mounted / outputOf(command)).string())
                       .exitCode,
                   0);
     }
-    const std::vector<char> exported = readBytes(m_mounted / "export");
-    const std::vector<char> rendered = readBytes(m_mounted / "render");
+    const std::vector<char> exported = readBytes(m_mounted / "export.ply");
+    const std::vector<char> rendered = readBytes(m_mounted / "render.png");
     ASSERT_TRUE(remountReadOnly()) << std::strerror(errno);
     for (const char* command : {"export", "render"}) {
-        TtreeRunner::Result run = TtreeRunner::Run(std::string(command) + " " + session.string() +
-                                                   " -o " + (m_mounted / command).string());
+        TtreeRunner::Result run =
+            TtreeRunner::Run(std::string(command) + " " + session.string() + " -o " +
+                             (m_mounted / outputOf(command)).string());
         EXPECT_EQ(run.exitCode, 1) << command << ": " << run.output;
         EXPECT_NE(run.output.find("Read-only file system"), std::string::npos) << run.output;
     }
-    EXPECT_EQ(readBytes(m_mounted / "export"), exported);
-    EXPECT_EQ(readBytes(m_mounted / "render"), rendered);
-    EXPECT_EQ(namesIn(m_mounted), (std::vector<std::string>{"export", "render"}));
+    EXPECT_EQ(readBytes(m_mounted / "export.ply"), exported);
+    EXPECT_EQ(readBytes(m_mounted / "render.png"), rendered);
+    EXPECT_EQ(namesIn(m_mounted), (std::vector<std::string>{"export.ply", "render.png"}));
 }

@@ -169,8 +169,8 @@ int SessionCommands::Verify(const std::string& file) {
 
 int SessionCommands::Export(const std::string& file, const std::string& output,
                             const std::string& node, float cellSize, EFrame frame) {
-    OutputFileName::RequireExtension(output, ".ply", "a PLY file");
     OutputFile::RefuseInput(output, file);
+    OutputFileName::RequireExtension(output, ".ply", "a PLY file");
     KaCSessionFile::Contents session = KaCSessionFile::Read(file, false);
     CbSmartPointer<KaCTransformationNode> found = CommandSupport::FindNode(session.root, node);
     CbMatrix4Rd into =
@@ -185,8 +185,8 @@ int SessionCommands::Export(const std::string& file, const std::string& output,
 
 int SessionCommands::Render(const std::string& file, const std::string& output,
                             const std::string& node, uint32_t width, uint32_t height) {
-    OutputFileName::RequireExtension(output, ".png", "a PNG image");
     OutputFile::RefuseInput(output, file);
+    OutputFileName::RequireExtension(output, ".png", "a PNG image");
     KaCSessionFile::Contents session = KaCSessionFile::Read(file, false);
     auto surfels = CommandSupport::SurfelsOf(CommandSupport::FindNode(session.root, node), 0.0f);
     PreviewRenderer::WritePng(output, PreviewRenderer::Render(*surfels, width, height), width,
