@@ -18,7 +18,7 @@
 
 #include "platform/granary/CCT_DepthImage.h"
 #include "platform/granary/KaCSurfel.h"
-#include "tests/ttree/TtreeProgram.h"
+#include "tests/ttree/TtreeRunner.h"
 #include "tools/ttree/PlyFile.h"
 #include "tools/ttree/ScanAcquisitionAttribute.h"
 #include "tools/ttree/SessionBuilder.h"
@@ -108,8 +108,8 @@ protected:
         return folder.string();
     }
 
-    TtreeRun import(const std::string& folder, const std::string& flags = "") const {
-        return runTtree("import " + folder + " -o " + path("out.ttree") + " " + flags);
+    TtreeRunner::Result import(const std::string& folder, const std::string& flags = "") const {
+        return TtreeRunner::Run("import " + folder + " -o " + path("out.ttree") + " " + flags);
     }
 
     fs::path m_folder;
@@ -156,7 +156,7 @@ TEST_F(InputValidationTest, ImportRefusesPosesThatAreNotRigidNamingTheLine) {
             c.convention == "row" ? numbers(pose) : numbers(pose.Transposed());
         std::string folder = scanFolder(
             "poses", 2, "a.ply" + first + "\n# b follows\nb.ply" + numbers(c.written) + "\n");
-        TtreeRun run = import(folder, "--pose-convention " + c.convention);
+        TtreeRunner::Result run = import(folder, "--pose-convention " + c.convention);
         EXPECT_EQ(run.exitCode, 1) << run.output;
         EXPECT_NE(run.output.find("poses.txt', line 3: the pose of 'b.ply' is not a rigid"),
                   std::string::npos)
@@ -167,13 +167,14 @@ TEST_F(InputValidationTest, ImportRefusesPosesThatAreNotRigidNamingTheLine) {
             << run.output;
         EXPECT_FALSE(fs::exists(path("out.ttree")));
     }
-    EXPECT_NE(runTtree("import --help").output.find("R R^T within 1e-05"), std::string::npos);
+    EXPECT_NE(TtreeRunner::Run("import --help").output.find("R R^T within 1e-05"),
+              std::string::npos);
     // Poses printed with six significant digits are within the tolerance.
     std::string folder = scanFolder(
         "rounded", 2, "a.ply" + numbers(pose, 6) + "\nb.ply" + numbers(turnAboutZ(-70), 6) + "\n");
-    TtreeRun run = import(folder);
+    TtreeRunner::Result run = import(folder);
     ASSERT_EQ(run.exitCode, 0) << run.output;
-    EXPECT_EQ(runTtree("verify " + path("out.ttree")).exitCode, 0);
+    EXPECT_EQ(TtreeRunner::Run("verify " + path("out.ttree")).exitCode, 0);
 }
 
 TEST_F(InputValidationTest, ImportRefusesScansWithVerticesThatAreNotFinite) {
@@ -184,7 +185,7 @@ TEST_F(InputValidationTest, ImportRefusesScansWithVerticesThatAreNotFinite) {
            "property float z\nproperty float nx\nproperty float ny\nproperty float nz\n"
            "end_header\n0 0 0 0 0 1\n1 0 0 0 0 1\nnan 0 0 0 0 1\n2 0 0 0 0 1\n"
            "3 0 0 0 inf 1\n4 0 1e39 0 0 1\n";
-    TtreeRun refused = import(folder);
+    TtreeRunner::Result refused = import(folder);
     EXPECT_EQ(refused.exitCode, 1) << refused.output;
     EXPECT_NE(refused.output.find("a.ply': 3 of 6 vertices have a position or normal that is not "
                                   "finite"),
@@ -193,11 +194,11 @@ TEST_F(InputValidationTest, ImportRefusesScansWithVerticesThatAreNotFinite) {
     EXPECT_NE(refused.output.find("the first is vertex 2"), std::string::npos) << refused.output;
     EXPECT_FALSE(fs::exists(path("out.ttree")));
 
-    TtreeRun dropped = import(folder, "--drop-invalid");
+    TtreeRunner::Result dropped = import(folder, "--drop-invalid");
     ASSERT_EQ(dropped.exitCode, 0) << dropped.output;
     EXPECT_NE(dropped.output.find("a.ply: left out 3 of 6 vertices"), std::string::npos)
         << dropped.output;
-    ASSERT_EQ(runTtree("export " + path("out.ttree") + " -o " + path("a.ply")).exitCode, 0);
+    ASSERT_EQ(TtreeRunner::Run("export " + path("out.ttree") + " -o " + path("a.ply")).exitCode, 0);
     auto exported = PlyFile::Read(path("a.ply"));
     ASSERT_EQ(exported->GetNrSurfels(), 3u);
     for (uint32_t i = 0; i < 3; ++i) {
@@ -218,7 +219,7 @@ TEST_F(InputValidationTest, ImportRefusesScansWithVerticesThatAreNotFinite) {
         }
     }
     std::ofstream(fs::path(folder) / "a.ply", std::ios::binary) << text;
-    TtreeRun swapped = import(folder);
+    TtreeRunner::Result swapped = import(folder);
     EXPECT_EQ(swapped.exitCode, 1) << swapped.output;
     EXPECT_NE(swapped.output.find("1 of 3 vertices"), std::string::npos) << swapped.output;
     EXPECT_NE(swapped.output.find("the first is vertex 1"), std::string::npos) << swapped.output;
@@ -231,16 +232,17 @@ TEST_F(InputValidationTest, ImportRefusesDuplicatesAndCommandsRefuseOutputsOfAno
     const std::string a = "a.ply" + numbers(turnAboutZ(10)) + "\n";
     const std::string b = "b.ply" + numbers(turnAboutZ(20)) + "\n";
     std::string folder = scanFolder("twice", 2, a + b + a);
-    TtreeRun refused = import(folder);
+    TtreeRunner::Result refused = import(folder);
     EXPECT_EQ(refused.exitCode, 1) << refused.output;
     EXPECT_NE(refused.output.find("line 3: 'a.ply' is listed again (first on line 1)"),
               std::string::npos)
         << refused.output;
     EXPECT_FALSE(fs::exists(path("out.ttree")));
-    TtreeRun skipped = import(folder, "--skip-duplicates");
+    TtreeRunner::Result skipped = import(folder, "--skip-duplicates");
     ASSERT_EQ(skipped.exitCode, 0) << skipped.output;
     EXPECT_NE(skipped.output.find("warning: pose file"), std::string::npos) << skipped.output;
-    EXPECT_NE(runTtree("info " + path("out.ttree")).output.find(", 2 leaves"), std::string::npos);
+    EXPECT_NE(TtreeRunner::Run("info " + path("out.ttree")).output.find(", 2 leaves"),
+              std::string::npos);
 
     struct Case {
         std::string command;
@@ -252,12 +254,12 @@ TEST_F(InputValidationTest, ImportRefusesDuplicatesAndCommandsRefuseOutputsOfAno
              {"export " + path("out.ttree"), "x.png", "does not end in .ply"},
              {"render " + path("out.ttree"), "x.ttree", "does not end in .png"},
              {"render " + path("out.ttree"), "x", "does not end in .png"}}) {
-        TtreeRun run = runTtree(c.command + " -o " + path(c.output));
+        TtreeRunner::Result run = TtreeRunner::Run(c.command + " -o " + path(c.output));
         EXPECT_EQ(run.exitCode, 1) << run.output;
         EXPECT_NE(run.output.find(c.message), std::string::npos) << run.output;
         EXPECT_FALSE(fs::exists(path(c.output))) << c.output;
     }
-    EXPECT_EQ(runTtree("export " + path("out.ttree") + " -o " + path("x.PLY")).exitCode, 0);
+    EXPECT_EQ(TtreeRunner::Run("export " + path("out.ttree") + " -o " + path("x.PLY")).exitCode, 0);
 }
 
 TEST_F(InputValidationTest, InfoBoxIsTheBoxOfTheSurfelsInTheSessionFrame) {
@@ -266,7 +268,7 @@ TEST_F(InputValidationTest, InfoBoxIsTheBoxOfTheSurfelsInTheSessionFrame) {
     const CbMatrix4Rd pose = turnAboutZ(45, 10, -5, 2);
     std::string folder = scanFolder("box", 1, "a.ply" + numbers(pose) + "\n");
     ASSERT_EQ(import(folder).exitCode, 0);
-    TtreeRun info = runTtree("info " + path("out.ttree"));
+    TtreeRunner::Result info = TtreeRunner::Run("info " + path("out.ttree"));
     ASSERT_EQ(info.exitCode, 0) << info.output;
     std::array<double, 6> box = infoBox(info.output);
     std::array<double, 6> expected{c_inf, c_inf, c_inf, -c_inf, -c_inf, -c_inf};
@@ -292,13 +294,13 @@ TEST_F(InputValidationTest, ImportKeepsSequenceNumbersTimeStampsAndSegments) {
                  numbers(turnAboutZ(10.0 * i)) + columns[i] + "\n";
     }
     ASSERT_EQ(import(scanFolder("acquired", 5, poses)).exitCode, 0);
-    TtreeRun dump = runTtree("dump " + path("out.ttree"));
+    TtreeRunner::Result dump = TtreeRunner::Run("dump " + path("out.ttree"));
     EXPECT_NE(dump.output.find(" Cluster 0\n  Optimizer\n  Collector\n   a[leaf]\n   b[leaf]\n"
                                "  Clipboard\n Cluster 1\n  Optimizer\n  Collector\n   c[leaf]\n"
                                "   d[leaf]\n   e[leaf]\n  Clipboard\n"),
               std::string::npos)
         << dump.output;
-    TtreeRun info = runTtree("info " + path("out.ttree"));
+    TtreeRunner::Result info = TtreeRunner::Run("info " + path("out.ttree"));
     for (const char* line :
          {"sequence numbers       1000 to 1020", "time stamps            50.000 to 51.000 s",
           "segments               2 (2, 7)", "clusters               2"}) {
@@ -339,14 +341,14 @@ TEST_F(InputValidationTest, ImportRefusesAcquisitionColumnsOutOfOrderAndReadsOld
              {{" 5 1.0 0", " 6 1.5 0", " -7 2.0 0"}, "line 3: the sequence number '-7' is not"}}) {
         std::string poses = "a.ply" + pose + c.columns[0] + "\nb.ply" + pose + c.columns[1] +
                             "\nc.ply" + pose + c.columns[2] + "\n";
-        TtreeRun run = import(scanFolder("order", 3, poses));
+        TtreeRunner::Result run = import(scanFolder("order", 3, poses));
         EXPECT_EQ(run.exitCode, 1) << run.output;
         EXPECT_NE(run.output.find(c.message), std::string::npos) << c.message << "\n" << run.output;
     }
     ASSERT_EQ(
         import(scanFolder("old", 3, "a.ply" + pose + "\nb.ply" + pose + "\nc.ply" + pose)).exitCode,
         0);
-    TtreeRun info = runTtree("info " + path("out.ttree"));
+    TtreeRunner::Result info = TtreeRunner::Run("info " + path("out.ttree"));
     EXPECT_NE(info.output.find("sequence numbers       1 to 3"), std::string::npos) << info.output;
     EXPECT_NE(info.output.find("clusters               1"), std::string::npos) << info.output;
     EXPECT_EQ(info.output.find("time stamps"), std::string::npos) << info.output;
@@ -374,13 +376,13 @@ TEST_F(InputValidationTest, VerifyRefusesSessionsHoldingBadValues) {
              {"nan-point.ttree",
               "has 1 of 6 surfels whose position is not finite, the first is "
               "surfel 3"}}) {
-        TtreeRun run = runTtree("verify " + path(c.file));
+        TtreeRunner::Result run = TtreeRunner::Run("verify " + path(c.file));
         EXPECT_EQ(run.exitCode, 1) << run.output;
         EXPECT_NE(run.output.find(c.file + ": the "), std::string::npos) << run.output;
         EXPECT_NE(run.output.find(c.message), std::string::npos) << run.output;
     }
-    EXPECT_EQ(runTtree("verify " + path("good.ttree")).exitCode, 0);
-    TtreeRun info = runTtree("info " + path("nan-point.ttree"));
+    EXPECT_EQ(TtreeRunner::Run("verify " + path("good.ttree")).exitCode, 0);
+    TtreeRunner::Result info = TtreeRunner::Run("info " + path("nan-point.ttree"));
     EXPECT_NE(info.output.find("surfels not finite     1 (not in the box)"), std::string::npos)
         << info.output;
 }

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "platform/granary/KaCSurfel.h"
+#include "tests/ttree/TtreeRunner.h"
 #include "tools/ttree/PlyFile.h"
 #include "tools/ttree/SyntheticScanner.h"
 
@@ -20,27 +21,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct ProgramRun {
-    int exitCode;
-    std::string output;  // standard output and standard error together
-};
+using ProgramRun = TtreeRunner::Result;
 
 // Runs the program as a user would, from a shell.
 ProgramRun ttree(const std::string& arguments) {
-    std::string command = std::string(TTREE_PROGRAM) + " " + arguments + " 2>&1";
-    FILE* pipe = ::popen(command.c_str(), "r");
-    ProgramRun run{-1, ""};
-    if (pipe == nullptr) {
-        return run;
-    }
-    std::array<char, 4096> buffer;
-    size_t read = 0;
-    while ((read = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) {
-        run.output.append(buffer.data(), read);
-    }
-    int status = ::pclose(pipe);
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return run;
+    return TtreeRunner::Run(arguments);
 }
 
 class TtreeProgramTest : public ::testing::Test {

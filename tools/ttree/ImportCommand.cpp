@@ -10,6 +10,7 @@
 #include "tools/ttree/RigidTransform.h"
 #include "tools/ttree/ScanAcquisitionAttribute.h"
 #include "tools/ttree/SessionBuilder.h"
+#include "tools/ttree/Wording.h"
 #include "transformationtree/persistence/KaCSessionFile.h"
 
 namespace {
@@ -82,9 +83,8 @@ int ImportCommand::Run(const Options& options) {
         properties.emplace(L"vertices left out", std::to_wstring(dropped));
     }
     uint64_t bytes = KaCSessionFile::Write(options.output, session.GetRoot(), properties);
-    std::printf("imported %llu scans into %s (%llu bytes)\n",
-                static_cast<unsigned long long>(scans), options.output.c_str(),
-                static_cast<unsigned long long>(bytes));
+    std::printf("imported %s into %s (%s)\n", Wording::Count(scans, "scan", "scans").c_str(),
+                options.output.c_str(), Wording::Count(bytes, "byte", "bytes").c_str());
     return 0;
 }
 
