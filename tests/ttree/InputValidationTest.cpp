@@ -1,11 +1,13 @@
 // End-to-end tests of the input ttree refuses (bad poses, points, duplicates, output names,
 // sessions holding bad values), of what import keeps and of how info measures a session.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -385,4 +387,49 @@ TEST_F(InputValidationTest, VerifyRefusesSessionsHoldingBadValues) {
     TtreeRunner::Result info = TtreeRunner::Run("info " + path("nan-point.ttree"));
     EXPECT_NE(info.output.find("surfels not finite     1 (not in the box)"), std::string::npos)
         << info.output;
+}
+
+// An import killed at any moment leaves no session or a complete one, and never a temporary
+// file: the session is written into an unnamed file that is named only once it is whole.
+TEST_F(InputValidationTest, AKilledImportLeavesNoTemporaryBehind) {
+    const fs::path folder = m_folder / "large";
+    fs::create_directories(folder);
+    std::vector<CbVector3f> points;
+    for (int i = 0; i < 40000; ++i) {
+        points.push_back({static_cast<float>(i % 200), static_cast<float>(i / 200), 0.5f});
+    }
+    const std::vector<uint8_t> bytes =
+        PlyFile::Encode(*cloud(points), PlyFile::eBinaryLittleEndian);
+    std::string poses;
+    for (int i = 0; i < 24; ++i) {
+        const std::string name = "s" + std::to_string(i) + ".ply";
+        std::ofstream(folder / name, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()),
+                   static_cast<std::streamsize>(bytes.size()));
+        poses += name + numbers(turnAboutZ(i)) + "\n";
+    }
+    std::ofstream(folder / "poses.txt") << poses;
+
+    const fs::path output = m_folder / "killed.ttree";
+    for (int milliseconds : {20, 60, 120, 250, 500, 1000}) {
+        fs::remove(output);
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            ::execl(TTREE_PROGRAM, TTREE_PROGRAM, "import", folder.c_str(), "-o", output.c_str(),
+                    static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        ::usleep(static_cast<useconds_t>(milliseconds) * 1000);
+        ::kill(child, SIGKILL);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        for (const fs::directory_entry& entry : fs::directory_iterator(m_folder)) {
+            EXPECT_TRUE(entry.path() == folder || entry.path() == output)
+                << "left behind after " << milliseconds << " ms: " << entry.path();
+        }
+        if (fs::exists(output)) {
+            EXPECT_EQ(TtreeRunner::Run("verify " + output.string()).exitCode, 0) << milliseconds;
+        }
+    }
 }
