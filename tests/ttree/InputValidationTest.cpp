@@ -433,3 +433,29 @@ TEST_F(InputValidationTest, AKilledImportLeavesNoTemporaryBehind) {
         }
     }
 }
+
+// The progress bar is drawn on a terminal only, and not with --quiet: `script` runs the
+// program on a pseudo-terminal.
+TEST_F(InputValidationTest, ImportShowsProgressOnATerminalOnly) {
+    std::string poses;
+    for (int i = 0; i < 3; ++i) {
+        poses +=
+            std::string(1, static_cast<char>('a' + i)) + ".ply" + numbers(turnAboutZ(i)) + "\n";
+    }
+    const std::string folder = scanFolder("three", 3, poses);
+    const std::string command =
+        std::string(TTREE_PROGRAM) + " import " + folder + " -o " + path("out.ttree");
+    const TtreeRunner::Result terminal =
+        TtreeRunner::RunShell("script -qec '" + command + "' /dev/null");
+    EXPECT_NE(terminal.output.find("] 3/3 scans"), std::string::npos) << terminal.output;
+    EXPECT_NE(terminal.output.find("imported 3 scans"), std::string::npos) << terminal.output;
+
+    const TtreeRunner::Result quiet =
+        TtreeRunner::RunShell("script -qec '" + command + " --quiet' /dev/null");
+    EXPECT_EQ(quiet.output.find("3/3 scans"), std::string::npos) << quiet.output;
+    EXPECT_NE(quiet.output.find("imported 3 scans"), std::string::npos) << quiet.output;
+
+    const TtreeRunner::Result piped = import(folder);
+    EXPECT_EQ(piped.output.find('\r'), std::string::npos) << piped.output;
+    EXPECT_NE(piped.output.find("imported 3 scans"), std::string::npos) << piped.output;
+}

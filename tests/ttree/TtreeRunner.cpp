@@ -6,7 +6,11 @@
 #include <cstdio>
 
 TtreeRunner::Result TtreeRunner::Run(const std::string& arguments) {
-    std::string command = std::string(TTREE_PROGRAM) + " " + arguments + " 2>&1";
+    return RunShell(std::string(TTREE_PROGRAM) + " " + arguments);
+}
+
+TtreeRunner::Result TtreeRunner::RunShell(const std::string& commandLine) {
+    const std::string command = commandLine + " 2>&1";
     FILE* pipe = ::popen(command.c_str(), "r");
     Result result{-1, ""};
     if (pipe == nullptr) {

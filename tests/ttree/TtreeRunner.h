@@ -12,4 +12,6 @@ public:
 
     // `arguments` go to the shell as they are; quote what needs it.
     static Result Run(const std::string& arguments);
+    // Runs a whole shell command line (for running the program through another one).
+    static Result RunShell(const std::string& commandLine);
 };

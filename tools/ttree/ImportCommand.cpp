@@ -7,6 +7,7 @@
 #include "platform/harbor/CbException.h"
 #include "tools/ttree/OutputFileName.h"
 #include "tools/ttree/PlyFile.h"
+#include "tools/ttree/Progress.h"
 #include "tools/ttree/RigidTransform.h"
 #include "tools/ttree/ScanAcquisitionAttribute.h"
 #include "tools/ttree/SessionBuilder.h"
@@ -93,6 +94,7 @@ uint64_t ImportCommand::addScans(const std::filesystem::path& folder,
                                  const Options& options, SessionBuilder& session) {
     uint64_t droppedInAll = 0;
     const PoseFile::Acquisition* previous = nullptr;
+    Progress progress("import", entries.size(), "scans");
     for (size_t i = 0; i < entries.size(); ++i) {
         const PoseFile::Entry& entry = entries[i];
         uint64_t dropped = 0;
@@ -111,6 +113,7 @@ uint64_t ImportCommand::addScans(const std::filesystem::path& folder,
             leaf->SetAttribute(attribute);
         }
         previous = acquisition;
+        progress.Step();
     }
     return droppedInAll;
 }

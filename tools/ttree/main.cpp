@@ -8,6 +8,7 @@
 #include "platform/harbor/CbException.h"
 #include "tools/ttree/DemoCommand.h"
 #include "tools/ttree/ImportCommand.h"
+#include "tools/ttree/Progress.h"
 #include "tools/ttree/SessionCommands.h"
 #include "tools/ttree/TreeCommand.h"
 
@@ -65,6 +66,9 @@ int main(int argc, char** argv) {
     app.set_version_flag("--version", std::string("ttree ") + TTREE_VERSION);
     bool verbose = false;
     app.add_flag("--verbose", verbose, "Error messages name the source location that failed");
+    bool quiet = false;
+    app.add_flag("--quiet", quiet,
+                 "No progress bar (it is drawn only when standard error is a terminal)");
 
     DemoCommand::Options demo;
     CLI::App* demoCommand =
@@ -148,6 +152,7 @@ int main(int argc, char** argv) {
     if (std::optional<int> code = parse(app, argc, argv)) {
         return *code;
     }
+    Progress::SetQuiet(quiet);
     try {
         if (demoCommand->parsed()) {
             return DemoCommand::Run(demo);
