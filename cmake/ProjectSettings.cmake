@@ -34,12 +34,29 @@ if(TT_BUILD_FUZZ)
 endif()
 
 # Include paths are rooted at the repository: #include "platform/harbor/CbSmartPointer.h".
+# Installed, the same paths are rooted at one folder of the prefix, include/transformationtree-1
+# (the major version in the name lets two major versions be installed side by side).
+include(GNUInstallDirs)
 set(TT_SOURCE_ROOT ${CMAKE_SOURCE_DIR})
+set(TT_INSTALL_INCLUDEDIR ${CMAKE_INSTALL_INCLUDEDIR}/transformationtree-${PROJECT_VERSION_MAJOR})
 
-# tt_add_library(<name> SOURCES ... DEPENDS ...): one shared library of the project.
+# tt_add_library(<name> SOURCES ... DEPENDS ... [PRIVATE_DEPENDS ...] [UNVERSIONED]): one
+# shared library of the project, also known as TransformationTree::<name>, the name the
+# installed CMake package gives it. It carries the include root and C++20 to whatever links
+# it. Libraries get the project's version and its major version as SONAME version, except
+# UNVERSIONED ones (the logging back end, which is loaded by file name). Installed, each
+# library finds the others in its own folder ($ORIGIN).
 function(tt_add_library name)
-    cmake_parse_arguments(ARG "" "" "SOURCES;DEPENDS;PRIVATE_DEPENDS" ${ARGN})
+    cmake_parse_arguments(ARG "UNVERSIONED" "" "SOURCES;DEPENDS;PRIVATE_DEPENDS" ${ARGN})
     add_library(${name} SHARED ${ARG_SOURCES})
-    target_include_directories(${name} PUBLIC ${TT_SOURCE_ROOT})
+    add_library(TransformationTree::${name} ALIAS ${name})
+    target_include_directories(${name} PUBLIC $<BUILD_INTERFACE:${TT_SOURCE_ROOT}>
+                                              $<INSTALL_INTERFACE:${TT_INSTALL_INCLUDEDIR}>)
+    target_compile_features(${name} PUBLIC cxx_std_20)
     target_link_libraries(${name} PUBLIC ${ARG_DEPENDS} PRIVATE ${ARG_PRIVATE_DEPENDS})
+    set_target_properties(${name} PROPERTIES INSTALL_RPATH "\$ORIGIN")
+    if(NOT ARG_UNVERSIONED)
+        set_target_properties(${name} PROPERTIES VERSION ${PROJECT_VERSION}
+                                                 SOVERSION ${PROJECT_VERSION_MAJOR})
+    endif()
 endfunction()

@@ -7,13 +7,14 @@
 #include <type_traits>
 #include <utility>
 
-#include "platform/granary/KaCSurfelMemoryPool.h"
+#include "platform/granary/KaSurfelMemory.h"
 #include "platform/harbor/CbExceptionOutOfMemory.h"
 
 // The storage of one surfel attribute: a growable array of trivially copyable elements in
-// 64-byte aligned memory from KaCSurfelMemoryPool (large arrays on huge pages, recycled
-// after release). It keeps allocation in one place so that the surfel containers can
-// change where their memory comes from without touching their interface.
+// 64-byte aligned memory from KaCSurfelMemoryPool, reached through KaSurfelMemory (large
+// arrays on huge pages, recycled after release). It keeps allocation in one place so that
+// the surfel containers can change where their memory comes from without touching their
+// interface.
 // Not thread-safe for writing; const use from several threads is safe. Allocation failure
 // and sizes beyond the address space throw CbExceptionOutOfMemory.
 template <class T>
@@ -22,7 +23,7 @@ class KaTSurfelBuffer {
                   "surfel attributes are copied as bytes");
 
 public:
-    static constexpr size_t ms_alignment = KaCSurfelMemoryPool::ms_alignment;
+    static constexpr size_t ms_alignment = KaSurfelMemory::c_alignment;
 
     KaTSurfelBuffer() = default;
     KaTSurfelBuffer(const KaTSurfelBuffer& other) { assign(other); }
@@ -94,10 +95,10 @@ private:
         if (count > maxElements()) {
             CB_THROW(CbExceptionOutOfMemory, "KaTSurfelBuffer: size beyond the address space");
         }
-        return static_cast<T*>(KaCSurfelMemoryPool::GetInstance().Allocate(count * sizeof(T)));
+        return static_cast<T*>(KaSurfelMemory::Allocate(count * sizeof(T)));
     }
     static void deallocate(T* data, size_t count) {
-        KaCSurfelMemoryPool::GetInstance().Deallocate(data, count * sizeof(T));
+        KaSurfelMemory::Deallocate(data, count * sizeof(T));
     }
 
     void reallocate(size_t capacity) {

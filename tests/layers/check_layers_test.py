@@ -64,6 +64,9 @@ CLEAN_TREE = {
     "tests/support/Support.h": ["transformationtree/nodes/Node.h"],
     "tests/granary/Test.cpp": ["tests/support/Support.h", "tools/ttree/Command.cpp",
                                "logging/backend/Backend.cpp"],
+    "examples/app/App.cpp": ["transformationtree/organisation/Utility.h",
+                             "transformationtree/TransformationTreeVersion.h",
+                             "platform/tidewell/Log.cpp", "logging/Logger.h"],
 }
 
 
@@ -155,6 +158,30 @@ class SmallTreeTest(unittest.TestCase):
     def test_tests_bench_and_fuzz_stay_apart(self):
         self.assertRefuses("tests/granary/Other.cpp", "bench/Bench.cpp", "tests -> bench")
         self.assertRefuses("bench/Other.cpp", "fuzz/Fuzzer.cpp", "bench -> fuzz")
+
+    def test_examples_use_only_the_installed_library(self):
+        self.assertRefuses("examples/app/App.cpp", "tools/ttree/Command.cpp",
+                           "examples -> tools/ttree")
+        self.assertRefuses("examples/app/Log.cpp", "logging/backend/Backend.cpp",
+                           "examples -> logging/backend")
+        self.assertRefuses("examples/other/Other.cpp", "tests/support/Support.h",
+                           "examples -> tests")
+
+    def test_nothing_includes_the_examples(self):
+        self.assertRefuses("tests/granary/Other.cpp", "examples/app/App.cpp", "tests -> examples")
+
+    def test_generated_version_header_may_be_included_anywhere(self):
+        add_line(self.root, "platform/harbor/CbBase.h",
+                 '#include "transformationtree/TransformationTreeVersion.h"')
+        self.assertPasses()
+        # Only the generated header: another file directly below transformationtree/ is
+        # still no file of a layer.
+        line = add_line(self.root, "platform/harbor/CbBase.cpp",
+                        '#include "transformationtree/Version.h"')
+        code, output = run_checker(self.root)
+        self.assertEqual(code, 1, output)
+        self.assertIn(f'platform/harbor/CbBase.cpp:{line}: #include "transformationtree/Version.h" '
+                      "does not name", output)
 
     def test_core_folders_must_not_include_attributes_or_organisation(self):
         self.assertRefuses("transformationtree/nodes/Node.cpp",
