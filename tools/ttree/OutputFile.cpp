@@ -28,3 +28,7 @@ void OutputFile::RefuseInput(const std::filesystem::path& output,
 void OutputFile::Write(const std::filesystem::path& output, const std::vector<uint8_t>& bytes) {
     CbAtomicFileWriter::Write(output, bytes.data(), bytes.size());
 }
+
+void OutputFile::Write(const std::filesystem::path& output, std::string_view bytes) {
+    CbAtomicFileWriter::Write(output, bytes.data(), bytes.size());
+}

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <string_view>
 #include <vector>
 
 // How the ttree commands write their results without ever destroying data:
@@ -19,4 +20,5 @@ public:
     static void RefuseInput(const std::filesystem::path& output,
                             const std::filesystem::path& input);
     static void Write(const std::filesystem::path& output, const std::vector<uint8_t>& bytes);
+    static void Write(const std::filesystem::path& output, std::string_view bytes);
 };

@@ -11,6 +11,7 @@
 #include "tools/ttree/Progress.h"
 #include "tools/ttree/SessionCommands.h"
 #include "tools/ttree/TreeCommand.h"
+#include "tools/ttree/ViewCommand.h"
 
 namespace {
 
@@ -68,7 +69,8 @@ int main(int argc, char** argv) {
     app.add_flag("--verbose", verbose, "Error messages name the source location that failed");
     bool quiet = false;
     app.add_flag("--quiet", quiet,
-                 "No progress bar (it is drawn only when standard error is a terminal)");
+                 "No progress bar (it is drawn only when standard error is a terminal), and no "
+                 "report of the page `view` wrote");
 
     DemoCommand::Options demo;
     CLI::App* demoCommand =
@@ -148,6 +150,27 @@ int main(int argc, char** argv) {
         ->check(CLI::Range(1, 16384));
     renderCommand->add_option("--height", height, "Image height in pixels")
         ->check(CLI::Range(1, 16384));
+    ViewCommand::Options view;
+    CLI::App* viewCommand = app.add_subcommand(
+        "view", "Write a self-contained HTML page showing the session in 3-D with its tree");
+    viewCommand->add_option("FILE", view.file, "Session file")->required();
+    viewCommand->add_option("-o,--output", view.output, "HTML file to write")->required();
+    viewCommand->add_option("--node", view.node,
+                            "ID of the node as `ttree tree` shows it, braces optional "
+                            "(default: the root); shown in the session frame");
+    viewCommand
+        ->add_option("--cell", view.cellSize,
+                     "Grid cell in mm the scans and models are thinned out on (0: full "
+                     "resolution while the points fit in --max-points, else the smallest "
+                     "cell that fits)")
+        ->check(CLI::Range(0.0f, 1000.0f));
+    viewCommand->add_option("--max-points", view.maxPoints,
+                            "Most points the page carries before it is thinned out (at least " +
+                                std::to_string(ViewCommand::c_minimumMaxPoints) + ")");
+    viewCommand->footer(
+        "The page needs no server and no network: open it in a browser with WebGL. Drag to "
+        "orbit, right-drag to pan, wheel to zoom; the panel lists the tree. Open it as "
+        "VIEW.html#hide=ID,ID to start with those nodes hidden.");
 
     if (std::optional<int> code = parse(app, argc, argv)) {
         return *code;
@@ -179,6 +202,10 @@ int main(int argc, char** argv) {
         }
         if (renderCommand->parsed()) {
             return SessionCommands::Render(file, output, node, width, height);
+        }
+        if (viewCommand->parsed()) {
+            view.quiet = quiet;
+            return ViewCommand::Run(view);
         }
     } catch (const std::exception& error) {
         return report(error, verbose);
