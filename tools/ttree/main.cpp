@@ -164,9 +164,11 @@ int main(int argc, char** argv) {
                      "resolution while the points fit in --max-points, else the smallest "
                      "cell that fits)")
         ->check(CLI::Range(0.0f, 1000.0f));
-    viewCommand->add_option("--max-points", view.maxPoints,
-                            "Most points the page carries before it is thinned out (at least " +
-                                std::to_string(ViewCommand::c_minimumMaxPoints) + ")");
+    viewCommand
+        ->add_option("--max-points", view.maxPoints,
+                     "Most points the page carries before it is thinned out (at least " +
+                         std::to_string(ViewCommand::c_minimumMaxPoints) + ")")
+        ->check(CLI::NonNegativeNumber);
     viewCommand->footer(
         "The page needs no server and no network: open it in a browser with WebGL. Drag to "
         "orbit, right-drag to pan, wheel to zoom; the panel lists the tree. Open it as "
