@@ -173,5 +173,13 @@ TEST(ViewBrowserTest, ThePageDrawsTheSessionListsEveryScanAndHidesANodeFromItsLi
     EXPECT_EQ(valueOf(unknownStatus, "unknown-ids"), "00000000-0000-0000-0000-000000000000")
         << unknownStatus;
     EXPECT_EQ(valueOf(unknownStatus, "visible-clouds"), "12") << unknownStatus;
+
+    // The inner nodes' models of the clusters instead of their scans, coloured by quality.
+    TtreeRunner::Result models = browser.DumpDom(url + "#models=1&color=quality", c_budgetMs);
+    const std::string modelsStatus = statusOf(models.output);
+    EXPECT_EQ(valueOf(modelsStatus, "status"), "ready") << modelsStatus;
+    EXPECT_EQ(valueOf(modelsStatus, "errors"), "0") << modelsStatus;
+    EXPECT_EQ(valueOf(modelsStatus, "visible-clouds"), "3") << modelsStatus;
+    EXPECT_NE(models.output.find("quality 0 to 1"), std::string::npos);
     fs::remove_all(folder);
 }

@@ -113,6 +113,7 @@
         uniform float highlight;     // 0 or 1
         uniform float pointSize;     // splat diameter in mm
         uniform float pixelsPerUnit; // viewport height / (2 tan(fov / 2))
+        uniform float lift;          // mm towards the viewer for highlighted points
         varying vec3 vColor;
         varying float vLight;
 
@@ -123,6 +124,9 @@
 
         void main() {
             vec4 viewPosition = modelViewMatrix * vec4(position, 1.0);
+            // Scans overlap: a highlighted scan is drawn a little nearer, so that it wins
+            // over the other scans of the same surface but not over surfaces before it.
+            viewPosition.z += highlight * lift;
             vec3 n = normalize(normalMatrix * normal);
             vec3 toEye = normalize(-viewPosition.xyz);
             float facing = abs(dot(n, toEye));
@@ -556,6 +560,7 @@
                     highlight: { value: 0 },
                     pointSize: { value: 1 },
                     pixelsPerUnit: { value: 1 },
+                    lift: { value: 0 },
                 },
                 vertexShader: VERTEX_SHADER,
                 fragmentShader: FRAGMENT_SHADER,
@@ -628,10 +633,14 @@
     function drawFrame() {
         framePending = false;
         const pixelsPerUnit = renderer.domElement.height / (2 * Math.tan((camera.fov * Math.PI) / 360));
-        const size = session.spacingMm * 1.6 * state.pointScale;
+        // Splats a little wider than the points are apart; models are as sparse as their cell.
+        const scanSize = session.spacingMm * 1.6 * state.pointScale;
+        const modelSize = Math.max(session.spacingMm, session.modelCellMm) * 1.6 * state.pointScale;
         for (const cloud of clouds) {
+            const size = cloud.model ? modelSize : scanSize;
             cloud.material.uniforms.pixelsPerUnit.value = pixelsPerUnit;
             cloud.material.uniforms.pointSize.value = size;
+            cloud.material.uniforms.lift.value = size * 2;
         }
         renderer.render(scene, camera);
         updateScaleBar();
