@@ -176,6 +176,9 @@ float ViewDocument::chooseCell(const std::vector<Source>& sources, const Options
 }
 
 void ViewDocument::fillPoints(const std::vector<Source>& sources) {
+    if (!IsSubsampled()) {
+        m_points.Reserve(m_sourceSurfels);
+    }
     for (const Source& source : sources) {
         Cloud& cloud = m_clouds[source.cloud];
         cloud.first = m_points.GetCount();

@@ -18,13 +18,16 @@ uint16_t quantizedQuality(float quality) {
 
 }  // namespace
 
+void ViewPoints::Reserve(uint64_t count) {
+    m_positions.reserve(3 * count);
+    m_normals.reserve(3 * count);
+    m_colors.reserve(3 * count);
+    m_qualities.reserve(count);
+}
+
 uint32_t ViewPoints::Append(const KaCSurfelContainer& surfels, const CbMatrix4Rd& trafo) {
     const uint32_t count = surfels.GetNrSurfels();
     const bool hasColor = surfels.HasColor();
-    m_positions.reserve(m_positions.size() + 3 * size_t{count});
-    m_normals.reserve(m_normals.size() + 3 * size_t{count});
-    m_colors.reserve(m_colors.size() + 3 * size_t{count});
-    m_qualities.reserve(m_qualities.size() + count);
     uint32_t appended = 0;
     for (uint32_t i = 0; i < count; ++i) {
         const KaCSurfel surfel = surfels.GetSurfel(i);

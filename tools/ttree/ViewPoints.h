@@ -22,6 +22,9 @@ public:
     // Appends every surfel of `surfels` carried by `trafo` (row vectors, p × M; normals by
     // its rotation part) and returns the number appended.
     uint32_t Append(const KaCSurfelContainer& surfels, const CbMatrix4Rd& trafo);
+    // Makes room for `count` points in all, so that appending that many copies nothing
+    // (appending grows the arrays geometrically otherwise).
+    void Reserve(uint64_t count);
 
     uint64_t GetCount() const { return m_qualities.size(); }
     const std::vector<float>& GetPositions() const { return m_positions; }
