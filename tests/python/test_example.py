@@ -60,3 +60,19 @@ def test_session_stats_refuses_to_overwrite_its_input(demo_session, tmp_path):
     assert tt.read_session(demo_session).root.leaf_count == DEMO_SCANS
     result = run_script(str(tmp_path / "missing.ttree"))
     assert result.returncode == 1 and "missing.ttree" in result.stderr
+
+
+def test_readme_python_tour_runs(demo_session, tmp_path):
+    with open(os.path.join(SOURCE_DIR, "README.md"), encoding="utf-8") as readme:
+        text = readme.read()
+    section = text[text.index("\n## Python\n"):]
+    code = section[section.index("```python\n") + len("```python\n"):section.index("```\n", 10)]
+    assert code.count("\n") == 5, code
+    (tmp_path / "ttree-demo").mkdir()
+    os.symlink(demo_session, tmp_path / "ttree-demo" / "session.ttree")
+    result = subprocess.run([sys.executable, "-c", code], cwd=tmp_path, capture_output=True,
+                            text=True, check=False)
+    assert result.returncode == 0, result.stderr
+    assert len(result.stdout.splitlines()) == DEMO_SCANS
+    copy = tt.read_session(tmp_path / "copy.ttree")
+    assert copy.root.leaf_count == DEMO_SCANS and copy.root.model is not None
