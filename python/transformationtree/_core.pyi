@@ -154,6 +154,8 @@ def create_scan(
 ) -> Node: ...
 def transformed_points(node: Node, frame: Optional[Node] = None) -> npt.NDArray[np.float64]:
     """(N, 3) float64 positions of the node's model in `frame` (the root when None): a copy."""
+def _registered_node_count() -> int:
+    """Nodes in the library's node registry; the bindings keep it free of theirs."""
 def _read_session(path: Union[str, os.PathLike]) -> Tuple[Node, Dict[str, str]]: ...
 def write_session(
     path: Union[str, os.PathLike], root: Node, properties: Optional[Dict[str, str]] = None

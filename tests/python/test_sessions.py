@@ -163,3 +163,17 @@ def test_writing_refuses_and_keeps_the_old_file(golden_session, tmp_path):
         os.chmod(tmp_path, 0o700)
     assert tt.read_session(target).properties == {"version": "1"}
     assert sorted(os.listdir(tmp_path)) == ["kept.ttree", "occupied.ttree"]
+
+
+def test_random_damage_to_a_ttree_session_raises(demo_session, tmp_path):
+    with open(demo_session, "rb") as source:
+        good = source.read()
+    rng = np.random.default_rng(11)
+    damaged = tmp_path / "damaged.ttree"
+    for offset in rng.integers(0, len(good), size=25):
+        content = bytearray(good)
+        content[offset] ^= 1 << int(rng.integers(0, 8))
+        damaged.write_bytes(bytes(content))
+        with pytest.raises(tt.Error, match="session file"):
+            tt.read_session(damaged)
+    assert tt.read_session(demo_session).root.leaf_count == DEMO_SCANS

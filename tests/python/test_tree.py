@@ -101,6 +101,9 @@ def test_normalize_tree_structure_keeps_every_scan_in_place(small_tree):
         np.testing.assert_allclose(trafo, places[leaf.model.id], atol=1e-9)
     with pytest.raises(ValueError, match="at least 2"):
         group1.normalize_tree_structure(1)
+    # The library registers the nodes it makes; the bindings leave none registered, so
+    # Python alone owns them.
+    assert tt._core._registered_node_count() == 0
 
 
 def test_create_model_merges_or_subsamples(small_tree):
@@ -141,6 +144,7 @@ def test_session_tree_clusters(tmp_path):
     assert tree.clusters == [second]
     with pytest.raises(ValueError, match="not a cluster"):
         tree.remove_cluster(collector)
+    assert tt._core._registered_node_count() == 0
     tt.write_session(tmp_path / "clusters.ttree", tree.root)
     back = tt.SessionTree(tt.read_session(tmp_path / "clusters.ttree").root)
     assert len(back.clusters) == 1
