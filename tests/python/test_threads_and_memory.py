@@ -4,6 +4,7 @@ import gc
 import os
 import sys
 import threading
+import time
 
 import numpy as np
 
@@ -21,9 +22,10 @@ def big_tree(scans=8, surfels=20000):
 def counted_while(work):
     """How often another Python thread ran its loop while `work()` ran.
 
-    With the switch interval made huge, this thread never hands the GIL over on its own;
-    the other thread, which waits for `go`, can only run while the call releases the GIL.
-    A call that keeps the GIL gives exactly 0."""
+    The switch interval is made huge before the other thread starts, so no thread ever
+    takes the GIL from another by timing out: the other thread, which waits for `go`, can
+    only run while `work()` releases the GIL itself. A call that keeps the GIL gives
+    exactly 0."""
     count = 0
     done = False
     go = threading.Event()
@@ -33,20 +35,21 @@ def counted_while(work):
         go.wait()
         while not done:
             count += 1
-            os.sched_yield()  # releases the GIL, so that the main thread can take it back
+            time.sleep(0.0001)  # without the GIL, so that the main thread can take it back
 
-    thread = threading.Thread(target=counter)
-    thread.start()
     interval = sys.getswitchinterval()
     sys.setswitchinterval(1000.0)
+    thread = threading.Thread(target=counter)
     try:
+        thread.start()  # returns once the thread waits for `go`, holding no GIL
         go.set()
         work()
         during = count
     finally:
         done = True
         sys.setswitchinterval(interval)
-        thread.join()
+        if thread.ident is not None:  # started
+            thread.join()
     return during
 
 
