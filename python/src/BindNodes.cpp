@@ -94,7 +94,8 @@ collector ...) or a leaf (one scan, whose model holds its surfels).
 
 Transformations are 4x4 float64 arrays acting on row vectors: a point p (a row
 (x, y, z, 1)) maps to p @ M, so the rotation is M[:3, :3], the translation is the
-last row M[3, :3], and the last column is (0, 0, 0, 1). A @ B applies A first, then B.
+last row M[3, :3], and a rigid transformation's last column is (0, 0, 0, 1). A @ B
+applies A first, then B.
 A node's relative_trafo maps its own frame into its father's; its transformation into
 an ancestor's frame is relative_trafo @ father.relative_trafo @ ... up to, not
 including, the ancestor's own relative_trafo. The walks (nodes(), leaves()) give each
