@@ -7,6 +7,8 @@
 #   lib/libNLogC.so                                  the logging back end, beside liblogging.so
 #   lib/cmake/TransformationTree/                    the CMake package
 #   lib/pkgconfig/transformationtree.pc
+#   lib/python3/dist-packages/transformationtree/    the Python package (python/CMakeLists.txt),
+#                                                    run path to lib/
 #   include/transformationtree-1/{platform,logging,transformationtree}/...
 #   share/doc/transformationtree/                    README, INSTALL.md and the examples
 include(CMakePackageConfigHelpers)

@@ -24,6 +24,12 @@ set(CPACK_PACKAGE_DESCRIPTION
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "cmake, pkg-config")
+# The Python package's extension module links no Python library: it needs the interpreter
+# version it was built for, and NumPy.
+if(TARGET tt_python)
+    set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
+        "python3 (>= ${TT_PYTHON_VERSION}), python3 (<< ${TT_PYTHON_NEXT_VERSION}), python3-numpy")
+endif()
 
 find_program(TT_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(TT_DPKG_SHLIBDEPS)

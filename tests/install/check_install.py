@@ -14,6 +14,9 @@ Commands; CTest runs each as a test of its own, ordered by fixtures (tests/insta
                the first example writes in WORK/session.ttree
     pkgconfig  builds examples/session_info with the flags of transformationtree.pc alone
     ttree      runs the installed program on that session and its demo
+    python     imports the installed Python package (run path, no build tree on any path),
+               reads that session with it, and has the installed ttree verify a session
+               it writes
     package    makes the Debian package and checks its fields and contents
 """
 
@@ -92,6 +95,9 @@ class Installation:
         self.program_runpath = "$ORIGIN/" + os.path.relpath(self.libdir,
                                                             os.path.join(self.prefix, "bin"))
         self.session = os.path.join(self.work, "session.ttree")
+        self.python = arguments.python
+        self.pythondir = (os.path.join(self.prefix, arguments.pythondir)
+                          if arguments.pythondir else None)
 
     # --- install
 
@@ -431,6 +437,71 @@ class Installation:
             fail(f"ttree demo wrote no session:\n{out}")
         print("the installed ttree runs: info, verify and demo")
 
+    # --- The Python package
+
+    def python_package(self):
+        if not self.python or not self.pythondir:
+            fail("--python and --pythondir name no interpreter and package folder")
+        if not os.path.exists(self.session):
+            fail(f"{self.session} is missing (the examples test writes it)")
+        package = os.path.join(self.pythondir, "transformationtree")
+        names = sorted(os.listdir(package)) if os.path.isdir(package) else []
+        modules = [name for name in names if name.startswith("_core.") and name.endswith(".so")]
+        for name in ("__init__.py", "_core.pyi", "py.typed"):
+            if name not in names:
+                fail(f"{package}/{name} is missing (the folder holds {names})")
+        if len(modules) != 1:
+            fail(f"{package} holds {len(modules)} extension modules: {names}")
+        module = os.path.join(package, modules[0])
+        expected = "$ORIGIN/" + os.path.relpath(self.libdir, package)
+        _, runpath = self.dynamic_section(module)
+        if runpath != expected:
+            fail(f"{module}: run path {runpath!r}, expected {expected}")
+        written = os.path.join(self.work, "python.ttree")
+        if os.path.exists(written):
+            os.remove(written)
+        script = (
+            "import sys, transformationtree as tt\n"
+            "session = tt.read_session(sys.argv[1])\n"
+            "leaves = session.root.leaves()\n"
+            "points = sum(len(tt.transformed_points(leaf)) for leaf, _ in leaves)\n"
+            "root = tt.create_root()\n"
+            "for leaf, trafo in leaves:\n"
+            "    m = leaf.model\n"
+            "    root.add_scan(m.positions, m.normals, m.colours, m.qualities, trafo=trafo,\n"
+            "                  description=leaf.description)\n"
+            "root.create_model(cell_size=0.5)\n"
+            "tt.write_session(sys.argv[2], root, {'created by': 'install test'})\n"
+            "maps = open('/proc/self/maps').read()\n"
+            "libraries = sorted({line.split()[-1] for line in maps.splitlines()\n"
+            "                    if 'libtransformationtree.so' in line})\n"
+            "print(tt.__file__, tt.__version__, len(leaves), points, libraries)\n")
+        env = clean_environment()
+        env.pop("PYTHONPATH", None)
+        env["PYTHONPATH"] = self.pythondir
+        env["PYTHONDONTWRITEBYTECODE"] = "1"
+        # From the work folder, so that neither the source nor the build tree is importable.
+        _, out, _ = run([self.python, "-c", script, self.session, written], cwd=self.work,
+                        env=env)
+        location, version, leaves, points, libraries = out.split(" ", 4)
+        if not os.path.realpath(location).startswith(package + "/"):
+            fail(f"imported transformationtree from {location}, not from {package}")
+        if version != self.version:
+            fail(f"the installed package says version {version}, expected {self.version}")
+        if int(leaves) != EXAMPLE_SCANS or int(points) == 0:
+            fail(f"the installed package read {leaves} scans with {points} points from "
+                 f"{self.session}, expected {EXAMPLE_SCANS}")
+        library = os.path.join(self.libdir, f"libtransformationtree.so.{self.version}")
+        if libraries.strip() != repr([library]):
+            fail(f"the installed package loaded {libraries.strip()}, expected {library}")
+        program = os.path.join(self.prefix, "bin", "ttree")
+        run([program, "verify", written], env=clean_environment())
+        _, info, _ = run([program, "info", written], env=clean_environment())
+        if f"{EXAMPLE_SCANS} leaves" not in info:
+            fail(f"ttree info does not see the {EXAMPLE_SCANS} scans Python wrote:\n{info}")
+        print(f"the installed Python package imports from {package} (run path {expected}), "
+              f"reads {EXAMPLE_SCANS} scans, and writes a session ttree verifies")
+
     # --- Debian package
 
     def package(self):
@@ -461,6 +532,9 @@ class Installation:
                     f"{lib}/libtransformationtree.so.{self.version}",
                     f"{lib}/cmake/TransformationTree/TransformationTreeConfig.cmake",
                     f"{lib}/pkgconfig/transformationtree.pc", f"{include}/{VERSION_HEADER}"]
+        if self.pythondir:
+            package = "/usr/" + os.path.relpath(self.pythondir, self.prefix) + "/transformationtree"
+            expected += [f"{package}/__init__.py", f"{package}/_core.pyi"]
         missing = [path for path in expected if path not in files]
         internal = [path for path in files if path.removeprefix(include + "/") in self.internal]
         if missing or internal:
@@ -475,7 +549,7 @@ def scan_lines(output):
 def main(argv):
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("command", choices=["install", "layout", "headers", "examples",
-                                            "pkgconfig", "ttree", "package"])
+                                            "pkgconfig", "ttree", "python", "package"])
     parser.add_argument("--source", required=True, help="the repository")
     parser.add_argument("--build", required=True, help="the build folder to install from")
     parser.add_argument("--work", required=True, help="folder for the prefix and the builds")
@@ -488,11 +562,14 @@ def main(argv):
     parser.add_argument("--cpack", default="cpack")
     parser.add_argument("--cxx", default="c++", help="the C++ compiler for the applications")
     parser.add_argument("--generator", default="Ninja")
+    parser.add_argument("--python", help="the interpreter the Python package is built for")
+    parser.add_argument("--pythondir", help="the Python package's folder below the prefix")
     arguments = parser.parse_args(argv)
     installation = Installation(arguments)
     command = {"install": installation.install, "layout": installation.layout,
                "headers": installation.headers, "examples": installation.examples,
                "pkgconfig": installation.pkgconfig_build, "ttree": installation.ttree,
+               "python": installation.python_package,
                "package": installation.package}[arguments.command]
     try:
         command()

@@ -64,6 +64,8 @@ CLEAN_TREE = {
     "tests/support/Support.h": ["transformationtree/nodes/Node.h"],
     "tests/granary/Test.cpp": ["tests/support/Support.h", "tools/ttree/Command.cpp",
                                "logging/backend/Backend.cpp"],
+    "python/src/Binding.cpp": ["transformationtree/organisation/Utility.h",
+                               "platform/harbor/CbBase.h"],
     "examples/app/App.cpp": ["transformationtree/organisation/Utility.h",
                              "transformationtree/TransformationTreeVersion.h",
                              "platform/tidewell/Log.cpp", "logging/Logger.h"],
