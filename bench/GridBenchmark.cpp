@@ -69,7 +69,8 @@ const Data& data(int64_t surfels, int64_t order) {
     slot = std::make_unique<Data>();
     Data& d = *slot;
     constexpr uint32_t perScan = 20000;
-    d.scans = ModelBuildingData::MakeArchScans(static_cast<uint32_t>(surfels / perScan), perScan, 2);
+    d.scans =
+        ModelBuildingData::MakeArchScans(static_cast<uint32_t>(surfels / perScan), perScan, 2);
     std::mt19937 random(5);
     for (const Scan& scan : d.scans) {
         const KaCSurfelContainer* source =
@@ -200,8 +201,8 @@ uint32_t runSampler(const Data& d, float cellSize, KaCSurfelContainer& target) {
     if (target.GetNrSurfels() < sampler.GetNrOfUsedCells()) {
         target.Resize(sampler.GetNrOfUsedCells());
     }
-    return static_cast<uint32_t>(sampler.GetSubsampled(
-        target, 1.0f, KaCSurfelContainer::eSurfelAttributeSetFull, false));
+    return static_cast<uint32_t>(
+        sampler.GetSubsampled(target, 1.0f, KaCSurfelContainer::eSurfelAttributeSetFull, false));
 }
 
 // Arguments: order, surfels, cell size in µm.
@@ -255,8 +256,8 @@ void BM_SamplerFirst(benchmark::State& state) {
     state.SetLabel(orderName(state.range(0)));
     state.SetItemsProcessed(static_cast<int64_t>(d.surfels) * state.iterations());
     state.counters["cells"] = cells;
-    state.counters["fresh_maps"] = static_cast<double>(after.mapped - before.mapped) /
-                                   static_cast<double>(state.iterations());
+    state.counters["fresh_maps"] =
+        static_cast<double>(after.mapped - before.mapped) / static_cast<double>(state.iterations());
 }
 
 void orders(benchmark::internal::Benchmark* b) {
