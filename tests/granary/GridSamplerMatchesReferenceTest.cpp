@@ -87,10 +87,17 @@ void expectSameAsReference(const Input& input, float cellSize,
                             a.boundary == b.boundary;
                         if (!same) {
                             ++mismatches;
-                            ADD_FAILURE() << "representative " << i << " differs: position ("
-                                          << a.position.x << ", " << a.position.y << ", "
-                                          << a.position.z << ") against (" << b.position.x << ", "
-                                          << b.position.y << ", " << b.position.z << ")";
+                            ADD_FAILURE()
+                                << "representative " << i << " differs: position (" << a.position.x
+                                << ", " << a.position.y << ", " << a.position.z << ") against ("
+                                << b.position.x << ", " << b.position.y << ", " << b.position.z
+                                << "), normal code " << got.GetNormalAccessor()[i].GetCode()
+                                << " against " << want.GetNormalAccessor()[i].GetCode()
+                                << ", colour " << int{a.color.r} << " " << int{a.color.g} << " "
+                                << int{a.color.b} << " against " << int{b.color.r} << " "
+                                << int{b.color.g} << " " << int{b.color.b} << ", curvature "
+                                << int{a.curvature} << " against " << int{b.curvature}
+                                << ", quality " << a.quality << " against " << b.quality;
                         }
                     }
                 }
