@@ -29,6 +29,9 @@ constexpr double c_tooFar = 1099511627776.0;  // 2^40
 // that raw weighted sums of float values cannot overflow (2^800 · 2^128 · 2^64 < 2^1024):
 // those parameters are summed as surfels come in.
 constexpr float c_largestSummedParameter = 6.0f;
+// Look-ups and sums fetched this many surfels ahead: enough to cover a cache miss with the
+// work of the surfels between.
+constexpr size_t c_ahead = 8;
 // Surfels per step of AddSurfels: the step's arrays (about 20 KB) stay in the L1 cache.
 constexpr size_t c_chunk = KaCSurfelKernels::ms_chunk / 2;
 
@@ -519,7 +522,15 @@ void KaCGridSampler::addChunk(Chunk& chunk, size_t n) {
         ++m;
     }
 
+    // The slots of keys a few places on are fetched while a key is looked up, so that the
+    // cache misses of shuffled surfels overlap instead of following one another.
+    for (size_t j = 0; j < std::min(m, c_ahead); ++j) {
+        m_packedTable.Prefetch(keys[j]);
+    }
     for (size_t j = 0; j < m; ++j) {
+        if (j + c_ahead < m) {
+            m_packedTable.Prefetch(keys[j + c_ahead]);
+        }
         if (m_cellCount >= UINT32_MAX - 1) {
             checkCellCount();
         }
@@ -550,11 +561,18 @@ void KaCGridSampler::sumRuns(const Chunk& chunk, const uint32_t* cells, const ui
                              const uint8_t* isNew, size_t count) {
     // Neighbouring surfels mostly share a cell: each run of surfels in one cell is summed
     // in registers, as five pairs of values, and added to the cell's sums once.
+    // The sums of the cells a few surfels on are fetched ahead, as the slots were.
+    for (size_t j = 0; j < std::min(count, c_ahead); ++j) {
+        prefetchSums<withWeights>(cells[j]);
+    }
     for (size_t j = 0; j < count;) {
         const uint32_t cell = cells[j];
         size_t end = j + 1;
         while (end < count && cells[end] == cell) {
             ++end;
+        }
+        if (end + c_ahead - 1 < count) {
+            prefetchSums<withWeights>(cells[end + c_ahead - 1]);
         }
         Pair plain[5] = {};
         Pair weighted[5] = {};
@@ -624,6 +642,14 @@ void KaCGridSampler::sumRuns(const Chunk& chunk, const uint32_t* cells, const ui
             weightedSums.total = (fresh ? 0.0 : weightedSums.total) + total;
         }
         j = end;
+    }
+}
+
+template <bool withWeights>
+void KaCGridSampler::prefetchSums(uint32_t cell) const {
+    KaCSurfelKernels::Prefetch(&m_sums.plain[cell], sizeof(PlainSums));
+    if (withWeights) {
+        KaCSurfelKernels::Prefetch(&m_sums.weighted[cell], sizeof(WeightedSums));
     }
 }
 

@@ -120,7 +120,7 @@ private:
     // colour r, g, b, curvature.
     static constexpr int ms_nrValues = 10;
     // Per cell, every surfel weighing 1, and what comes from single surfels.
-    struct alignas(16) PlainSums {
+    struct alignas(64) PlainSums {
         double values[ms_nrValues];
         double count;
         float quality;      // the maximum, NaN ignored
@@ -132,7 +132,7 @@ private:
     // Per cell, weighted; kept beside the plain sums when weights are used. Summing as
     // surfels come in keeps raw weights (the parameter is small enough that nothing
     // overflows); summing stored surfels keeps them relative to the largest weight so far.
-    struct alignas(16) WeightedSums {
+    struct alignas(64) WeightedSums {
         double values[ms_nrValues];
         double total;    // sum of the raw weights
         double weight;   // relative: sum of w / largest
@@ -169,6 +169,9 @@ private:
     template <bool withWeights>
     void sumRuns(const Chunk& chunk, const uint32_t* cells, const uint16_t* which,
                  const uint8_t* isNew, size_t count);
+    // Starts loading the sums of `cell` for a coming run.
+    template <bool withWeights>
+    void prefetchSums(uint32_t cell) const;
     void writeRepresentatives(KaCSurfelContainer& target, const Sums& sums, float parameter,
                               KaCSurfelContainer::ESurfelAttributeSet attributeSet, bool sortByCell,
                               bool raw) const;

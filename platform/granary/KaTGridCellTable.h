@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <utility>
 
+#include "platform/granary/KaCSurfelKernels.h"
 #include "platform/granary/KaTSurfelBuffer.h"
 #include "platform/harbor/CbException.h"
 
@@ -65,6 +66,14 @@ public:
             Reserve(m_size);
         }
         return number;
+    }
+
+    // Starts loading the slot where the search for `key` begins, for a FindOrInsert soon
+    // after (look-ups of keys in no order otherwise wait for memory one after the other).
+    void Prefetch(const Key& key) const {
+        if (m_slots.Size() != 0) {
+            KaCSurfelKernels::Prefetch(m_slots.Data() + home(key), sizeof(Slot));
+        }
     }
 
     // Calls visit(key, number) for every stored key, in slot order.

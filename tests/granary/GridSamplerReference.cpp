@@ -1,0 +1,807 @@
+#include "tests/granary/GridSamplerReference.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <tuple>
+#include <utility>
+
+#include "platform/granary/KaCSurfelKernels.h"
+#include "platform/harbor/CbException.h"
+
+namespace {
+
+// |floor(p / cellSize)| below this is kept as an exact integer.
+constexpr double c_exactLimit = 9007199254740992.0;  // 2^53
+// Offset of the keys taken from bit patterns, beyond every exact integer key.
+constexpr int64_t c_bitPatternOffset = int64_t{1} << 62;
+// Packed keys: 21 bits per axis, offsets from the first cell in [-2^20, 2^20).
+constexpr int c_packedBits = 21;
+constexpr int64_t c_packedHalf = int64_t{1} << (c_packedBits - 1);
+constexpr uint64_t c_packedMask = (uint64_t{1} << c_packedBits) - 1;
+// Cell coordinates at or beyond this magnitude are not packed.
+constexpr double c_notSmall = 2147483648.0;  // 2^31
+// Marks a finite cell coordinate that does not fit 32 bits.
+constexpr double c_tooFar = 1099511627776.0;  // 2^40
+// Weights of parameters up to this magnitude stay below 2^800 for any finite quality, so
+// that raw weighted sums of float values cannot overflow (2^800 · 2^128 · 2^64 < 2^1024):
+// those parameters are summed as surfels come in.
+constexpr float c_largestSummedParameter = 6.0f;
+// Surfels per step of AddSurfels: the step's arrays (about 20 KB) stay in the L1 cache.
+constexpr size_t c_chunk = KaCSurfelKernels::ms_chunk / 2;
+
+double weightOf(float quality, float parameter) {
+    if (parameter == 0.0f) {
+        return 1.0;
+    }
+    if (!(quality > 0.0f)) {
+        return 0.0;
+    }
+    // Exact without the library call for the common parameters (a float squared fits a
+    // double exactly).
+    const double q = quality;
+    if (parameter == 1.0f) {
+        return q;
+    }
+    if (parameter == 2.0f) {
+        return q * q;
+    }
+    return std::pow(q, static_cast<double>(parameter));
+}
+
+uint8_t roundToByte(double value) {
+    // Weighted means of bytes lie in [0, 255]; the clamp only guards rounding.
+    return static_cast<uint8_t>(std::clamp(std::nearbyint(value), 0.0, 255.0));
+}
+
+// The summed values of a surfel (see ms_nrValues).
+template <class Sample>
+void valuesOf(const Sample& sample, double* values) {
+    for (int a = 0; a < 3; ++a) {
+        values[a] = sample.position[a];
+        values[3 + a] = sample.normal[a];
+    }
+    values[6] = sample.color.r;
+    values[7] = sample.color.g;
+    values[8] = sample.color.b;
+    values[9] = sample.curvature;
+}
+
+// The quality rules of a cell, for a later surfel (or group of surfels) of quality
+// `quality` whose best quality is `best` with tissue type `tissueType`: the same as
+// adding the later surfels one by one. Selects rather than branches, because which
+// surfel has the highest quality is unpredictable.
+template <class Plain>
+void joinQuality(Plain& plain, float quality, float best, uint8_t tissueType, uint8_t boundary) {
+    const bool higher = (quality > plain.quality) | (plain.quality != plain.quality);
+    plain.quality = higher ? quality : plain.quality;
+    const bool better =
+        (best == best) & ((best > plain.bestQuality) | (plain.bestQuality != plain.bestQuality));
+    plain.bestQuality = better ? best : plain.bestQuality;
+    plain.tissueType = better ? tissueType : plain.tissueType;
+    plain.boundary |= boundary;
+}
+
+// Adds a surfel to the plain sums of its cell (or starts them with it).
+template <class Plain, class Sample>
+void addPlain(Plain& plain, bool isNew, const Sample& sample) {
+    double values[10];
+    valuesOf(sample, values);
+    if (isNew) {
+        std::copy_n(values, 10, plain.values);
+        plain.count = 1.0;
+        plain.quality = sample.quality;
+        plain.bestQuality = sample.quality;
+        std::copy_n(sample.normal, 3, plain.firstNormal);
+        plain.tissueType = sample.tissueType;
+        plain.boundary = sample.boundary;
+        return;
+    }
+    for (int k = 0; k < 10; ++k) {
+        plain.values[k] += values[k];
+    }
+    plain.count += 1.0;
+    joinQuality(plain, sample.quality, sample.quality, sample.tissueType, sample.boundary);
+}
+
+// Adds a surfel of raw weight w to the raw weighted sums of its cell (or starts them with
+// it); only for weights that cannot make a sum overflow (see c_largestSummedParameter).
+template <class Weighted, class Sample>
+void addWeightedRaw(Weighted& weighted, bool isNew, double w, const Sample& sample) {
+    double values[10];
+    valuesOf(sample, values);
+    for (int k = 0; k < 10; ++k) {
+        weighted.values[k] = (isNew ? 0.0 : weighted.values[k]) + w * values[k];
+    }
+    weighted.total = (isNew ? 0.0 : weighted.total) + w;
+}
+
+// Adds a surfel of raw weight w to the weighted sums of its cell (or starts them with it),
+// kept relative to the largest weight so far, so that no weight can make a sum overflow.
+template <class Weighted, class Sample>
+void addWeightedScaled(Weighted& weighted, bool isNew, double w, const Sample& sample) {
+    double values[10];
+    valuesOf(sample, values);
+    if (isNew) {
+        const double share = w > 0.0 ? 1.0 : 0.0;
+        for (int k = 0; k < 10; ++k) {
+            weighted.values[k] = share * values[k];
+        }
+        weighted.weight = share;
+        weighted.largest = w > 0.0 ? w : 0.0;
+        weighted.total = w;
+        return;
+    }
+    weighted.total += w;
+    double share = 0.0;
+    if (w > weighted.largest) {
+        // A new largest weight: the sums so far are rescaled to it, and this surfel
+        // weighs 1 (also when w is infinite; the cell then falls back to plain means).
+        if (weighted.largest > 0.0) {
+            const double rescale = weighted.largest / w;
+            for (int k = 0; k < 10; ++k) {
+                weighted.values[k] *= rescale;
+            }
+            weighted.weight *= rescale;
+        }
+        weighted.largest = w;
+        share = 1.0;
+    } else if (w > 0.0) {
+        share = w / weighted.largest;
+    } else {
+        return;  // weight 0 (or NaN): adds nothing
+    }
+    for (int k = 0; k < 10; ++k) {
+        weighted.values[k] += share * values[k];
+    }
+    weighted.weight += share;
+}
+
+// Two doubles in one SSE register (a compiler vector type, portable across GCC and Clang):
+// the hot loop adds a surfel's ten values as five pairs.
+using Pair = double __attribute__((vector_size(16)));
+
+Pair loadPair(const double* from) {
+    Pair pair;
+    std::memcpy(&pair, from, sizeof(pair));
+    return pair;
+}
+
+void storePair(double* to, Pair pair) {
+    std::memcpy(to, &pair, sizeof(pair));
+}
+
+// The cell coordinate of each coordinate p: floor(p / cellSize), the quotient in double,
+// while that fits 32 bits; c_tooFar (exact, and far beyond any packed offset) when it is
+// finite but larger; NaN when it is not finite. Two loops over doubles, because the
+// compiler vectorises those but not one that mixes floats and doubles.
+KA_VECTOR_LOOP void cellsOf(const float* __restrict p, double* __restrict q, size_t n,
+                            double cellSize) {
+    for (size_t i = 0; i < n; ++i) {
+        q[i] = static_cast<double>(p[i]) / cellSize;
+    }
+    for (size_t i = 0; i < n; ++i) {
+        const bool fits = q[i] > -2147483648.0 && q[i] < 2147483647.0;
+        const bool finite = q[i] - q[i] == 0.0;
+        const double bounded = fits ? q[i] : 0.0;
+        const double whole = static_cast<double>(static_cast<int32_t>(bounded));
+        const double below = whole - (whole > bounded ? 1.0 : 0.0);
+        q[i] = fits ? below : (finite ? c_tooFar : std::numeric_limits<double>::quiet_NaN());
+    }
+}
+
+// Turns cell coordinates into offsets from `origin` shifted into [0, 2^21) and sets the
+// state of each surfel: 0 not finite, 1 packable, 2 outside the packed range.
+KA_VECTOR_LOOP void packedOffsets(double* __restrict cx, double* __restrict cy,
+                                  double* __restrict cz, double* __restrict state, size_t n,
+                                  const int64_t origin[3]) {
+    const double half = static_cast<double>(c_packedHalf);
+    const double largest = static_cast<double>(c_packedMask);
+    const double ox = static_cast<double>(origin[0]) - half;
+    const double oy = static_cast<double>(origin[1]) - half;
+    const double oz = static_cast<double>(origin[2]) - half;
+    for (size_t i = 0; i < n; ++i) {
+        // Exact: integers far below 2^53.
+        const double dx = cx[i] - ox;
+        const double dy = cy[i] - oy;
+        const double dz = cz[i] - oz;
+        const bool finite = cx[i] == cx[i] && cy[i] == cy[i] && cz[i] == cz[i];
+        const bool packable =
+            dx >= 0.0 && dx <= largest && dy >= 0.0 && dy <= largest && dz >= 0.0 && dz <= largest;
+        state[i] = finite ? (packable ? 1.0 : 2.0) : 0.0;
+        cx[i] = dx;
+        cy[i] = dy;
+        cz[i] = dz;
+    }
+}
+
+// The weights of `n` qualities (weightOf), the common parameters without a call.
+KA_VECTOR_LOOP void weightsOf(const float* qualities, size_t n, float parameter,
+                              double* __restrict weights) {
+    if (qualities == nullptr) {
+        std::fill_n(weights, n, 1.0);  // quality 1: weight 1 for every parameter
+        return;
+    }
+    if (parameter == 1.0f) {
+        for (size_t i = 0; i < n; ++i) {
+            const double q = qualities[i];
+            weights[i] = q > 0.0 ? q : 0.0;
+        }
+    } else if (parameter == 2.0f) {
+        for (size_t i = 0; i < n; ++i) {
+            const double q = qualities[i];
+            weights[i] = q > 0.0 ? q * q : 0.0;
+        }
+    } else {
+        for (size_t i = 0; i < n; ++i) {
+            weights[i] = weightOf(qualities[i], parameter);
+        }
+    }
+}
+
+}  // namespace
+
+struct GridSamplerReference::Chunk {
+    alignas(64) float px[c_chunk];
+    alignas(64) float py[c_chunk];
+    alignas(64) float pz[c_chunk];
+    alignas(64) float nx[c_chunk];
+    alignas(64) float ny[c_chunk];
+    alignas(64) float nz[c_chunk];
+    // Per axis: floor(p / cellSize) while it fits 32 bits, c_tooFar beyond, NaN for a
+    // coordinate that is not finite; packedOffsets turns them into packed offsets.
+    alignas(64) double cx[c_chunk];
+    alignas(64) double cy[c_chunk];
+    alignas(64) double cz[c_chunk];
+    // After packedOffsets: 0 skip (not finite), 1 packed key, 2 needs the wide keys.
+    alignas(64) double state[c_chunk];
+    alignas(64) double weights[c_chunk];  // summing with a parameter other than 0
+    alignas(64) uint8_t inside[c_chunk];  // with spheres: inside at least one
+    bool withSpheres;
+    // The container's other attributes, from surfel `start` on; null when it lacks them.
+    const float* qualities;
+    const KaCCompressedColor* colors;
+    const uint8_t* curvatures;
+    const uint8_t* tissueTypes;
+    const uint8_t* boundaryFlags;
+    size_t start;
+
+    float quality(size_t i) const { return qualities != nullptr ? qualities[start + i] : 1.0f; }
+    KaCCompressedColor color(size_t i) const {
+        return colors != nullptr ? colors[start + i] : KaCCompressedColor();
+    }
+    uint8_t curvature(size_t i) const {
+        return curvatures != nullptr ? curvatures[start + i] : uint8_t{0};
+    }
+    Sample sample(size_t i) const {
+        Sample s;
+        s.position[0] = px[i];
+        s.position[1] = py[i];
+        s.position[2] = pz[i];
+        s.normal[0] = nx[i];
+        s.normal[1] = ny[i];
+        s.normal[2] = nz[i];
+        s.quality = quality(i);
+        s.color = color(i);
+        s.curvature = curvature(i);
+        s.tissueType = tissueTypes[start + i];
+        s.boundary = boundaryFlags[start + i];
+        return s;
+    }
+    bool finite(size_t i) const {
+        return std::isfinite(px[i]) && std::isfinite(py[i]) && std::isfinite(pz[i]);
+    }
+    bool taken(size_t i) const { return !withSpheres || inside[i] != 0; }
+};
+
+GridSamplerReference::GridSamplerReference(float cellSize) : GridSamplerReference(cellSize, 0.0f) {
+    m_parameterGiven = false;
+    m_summing = false;
+}
+
+GridSamplerReference::GridSamplerReference(float cellSize, float parameter)
+    : m_cellSize(cellSize)
+    , m_cellSizeDouble(cellSize)
+    , m_parameterGiven(true)
+    , m_summing(std::isfinite(parameter) && std::fabs(parameter) <= c_largestSummedParameter)
+    , m_parameter(parameter) {
+    if (!std::isfinite(cellSize) || !(cellSize > 0.0f)) {
+        CB_THROW(CbException,
+                 "GridSamplerReference: the cell size must be finite and positive, not " +
+                     std::to_string(cellSize));
+    }
+}
+
+bool GridSamplerReference::WideKey::operator<(const WideKey& other) const {
+    return std::tie(x, y, z) < std::tie(other.x, other.y, other.z);
+}
+
+uint64_t GridSamplerReference::WideHash::operator()(const WideKey& key) const {
+    uint64_t h = static_cast<uint64_t>(key.x) * 0x9E3779B97F4A7C15ull;
+    h = (h ^ (h >> 29) ^ static_cast<uint64_t>(key.y)) * 0xBF58476D1CE4E5B9ull;
+    h = (h ^ (h >> 32) ^ static_cast<uint64_t>(key.z)) * 0x94D049BB133111EBull;
+    return h ^ (h >> 31);
+}
+
+void GridSamplerReference::Sums::Resize(size_t cells, bool withWeights) {
+    plain.Resize(cells);
+    if (withWeights) {
+        weighted.Resize(cells);
+    }
+}
+
+int64_t GridSamplerReference::axisKey(float coordinate) const {
+    const double cell = std::floor(static_cast<double>(coordinate) / m_cellSizeDouble);
+    if (std::fabs(cell) < c_exactLimit) {
+        return static_cast<int64_t>(cell);
+    }
+    // Far out: the float itself names the cell (see the class comment). The magnitude's
+    // bit pattern grows with the magnitude, so the keys keep the coordinates' order.
+    uint32_t bits = 0;
+    std::memcpy(&bits, &coordinate, sizeof(bits));
+    const int64_t magnitude = c_bitPatternOffset + static_cast<int64_t>(bits & 0x7FFFFFFFu);
+    return coordinate > 0.0f ? magnitude : -magnitude;
+}
+
+GridSamplerReference::WideKey GridSamplerReference::wideKeyOf(float x, float y, float z) const {
+    return {axisKey(x), axisKey(y), axisKey(z)};
+}
+
+void GridSamplerReference::checkCellCount() const {
+    if (m_cellCount >= UINT32_MAX - 1) {
+        CB_THROW(CbException, "GridSamplerReference: more than 2^32 - 2 cells");
+    }
+}
+
+uint32_t GridSamplerReference::cellOfWide(const WideKey& key, bool& isNew) {
+    checkCellCount();
+    const uint32_t cell = m_wideTable.FindOrInsert(key, m_cellCount);
+    isNew = cell == m_cellCount;
+    m_cellCount += isNew ? 1 : 0;
+    return cell;
+}
+
+void GridSamplerReference::switchToWideKeys() {
+    // Every packed key names origin + offset exactly, as the wide keys of cells this near
+    // do (their coordinates are below 2^53).
+    m_wideTable.Reserve(size_t{m_cellCount} + 1);
+    m_packedTable.ForEach([this](uint64_t key, uint32_t cell) {
+        const WideKey wide{
+            static_cast<int64_t>(key >> (2 * c_packedBits)) - c_packedHalf + m_origin[0],
+            static_cast<int64_t>((key >> c_packedBits) & c_packedMask) - c_packedHalf + m_origin[1],
+            static_cast<int64_t>(key & c_packedMask) - c_packedHalf + m_origin[2]};
+        m_wideTable.FindOrInsert(wide, cell);
+    });
+    m_packedTable.Release();
+    m_packed = false;
+}
+
+void GridSamplerReference::ExpectSurfels(uint64_t surfels) {
+    // Overlapping scans at the usual cell sizes make a cell of every 5 to 40 surfels. Sized
+    // for one of every 8, the table grows at most once or twice at fine cells, and at
+    // coarse cells it does not spread the cells over much more cache than they need.
+    const uint64_t cells = uint64_t{m_cellCount} + surfels / 8 + 16;
+    const size_t wanted = static_cast<size_t>(std::min<uint64_t>(cells, uint64_t{1} << 31));
+    if (m_packed) {
+        m_packedTable.Reserve(wanted);
+    } else {
+        m_wideTable.Reserve(wanted);
+    }
+}
+
+void GridSamplerReference::AddSurfels(const KaCSurfelContainer& container,
+                                      const CbMatrix4Rf* transformation) {
+    AddSurfels(container, transformation, {});
+}
+
+void GridSamplerReference::AddSurfels(const KaCSurfelContainer& container,
+                                      const CbMatrix4Rf* transformation,
+                                      const std::vector<CyBoundingSphere>& spheres) {
+    const uint32_t count = container.GetNrSurfels();
+    if (count == 0) {
+        return;
+    }
+    ExpectSurfels(count);
+    const auto* positions =
+        static_cast<const CbVector3f*>(container.GetPositionAccessor().GetData());
+    const auto* normalCodes = static_cast<const uint16_t*>(container.GetNormalAccessor().GetData());
+    const CbMatrix4Rf rotation =
+        transformation != nullptr ? transformation->WithoutTranslation() : CbMatrix4Rf();
+
+    Chunk chunk;
+    chunk.withSpheres = !spheres.empty();
+    chunk.qualities = container.HasQualityFlag()
+                          ? static_cast<const float*>(container.GetQualityAccessor().GetData())
+                          : nullptr;
+    chunk.colors = nullptr;
+    chunk.curvatures = nullptr;
+    if (container.HasColor()) {
+        chunk.colors = static_cast<const KaCCompressedColor*>(
+            container.GetAccessor<KaCCompressedColor>(KaCSurfelContainer::eAttributeIdColor)
+                .GetData());
+        chunk.curvatures = static_cast<const uint8_t*>(
+            container.GetAccessor<uint8_t>(KaCSurfelContainer::eAttributeIdCurvature).GetData());
+    }
+    chunk.tissueTypes = static_cast<const uint8_t*>(container.GetTissueTypeAccessor().GetData());
+    chunk.boundaryFlags =
+        static_cast<const uint8_t*>(container.GetBoundaryFlagAccessor().GetData());
+    const double cellSize = m_cellSizeDouble;
+
+    for (uint32_t start = 0; start < count; start += c_chunk) {
+        const size_t n = std::min<size_t>(c_chunk, count - start);
+        chunk.start = start;
+        if (transformation != nullptr) {
+            KaCSurfelKernels::TransformPositions(positions + start, n, *transformation, chunk.px,
+                                                 chunk.py, chunk.pz);
+            KaCSurfelKernels::DecodeNormals(normalCodes + start, n, &rotation, chunk.nx, chunk.ny,
+                                            chunk.nz);
+        } else {
+            KaCSurfelKernels::SplitPositions(positions + start, n, chunk.px, chunk.py, chunk.pz);
+            KaCSurfelKernels::DecodeNormals(normalCodes + start, n, nullptr, chunk.nx, chunk.ny,
+                                            chunk.nz);
+        }
+        const float* __restrict px = chunk.px;
+        const float* __restrict py = chunk.py;
+        const float* __restrict pz = chunk.pz;
+        if (chunk.withSpheres) {
+            uint8_t* __restrict inside = chunk.inside;
+            std::fill_n(inside, n, uint8_t{0});
+            for (const CyBoundingSphere& sphere : spheres) {
+                // As CyBoundingSphere::Contains.
+                const float r2 = sphere.radius * sphere.radius;
+                for (size_t i = 0; i < n; ++i) {
+                    const float dx = px[i] - sphere.center.x;
+                    const float dy = py[i] - sphere.center.y;
+                    const float dz = pz[i] - sphere.center.z;
+                    inside[i] |= (dx * dx + dy * dy + dz * dz <= r2) ? 1 : 0;
+                }
+            }
+        }
+        cellsOf(px, chunk.cx, n, cellSize);
+        cellsOf(py, chunk.cy, n, cellSize);
+        cellsOf(pz, chunk.cz, n, cellSize);
+        if (m_summing && m_parameter != 0.0f) {
+            weightsOf(chunk.qualities != nullptr ? chunk.qualities + start : nullptr, n,
+                      m_parameter, chunk.weights);
+        }
+
+        if (m_packed) {
+            addChunk(chunk, n);
+        } else {
+            addChunkWide(chunk, n);
+        }
+    }
+}
+
+void GridSamplerReference::addChunk(Chunk& chunk, size_t n) {
+    if (m_cellCount == 0) {
+        // The first surfel taken fixes the origin of the packed offsets.
+        for (size_t i = 0; i < n; ++i) {
+            if (chunk.taken(i) && chunk.finite(i)) {
+                if (!(std::fabs(chunk.cx[i]) < c_notSmall && std::fabs(chunk.cy[i]) < c_notSmall &&
+                      std::fabs(chunk.cz[i]) < c_notSmall)) {
+                    switchToWideKeys();
+                    addChunkWide(chunk, n);
+                    return;
+                }
+                m_origin[0] = static_cast<int64_t>(chunk.cx[i]);
+                m_origin[1] = static_cast<int64_t>(chunk.cy[i]);
+                m_origin[2] = static_cast<int64_t>(chunk.cz[i]);
+                break;
+            }
+        }
+    }
+    // Three passes over the chunk: keys, look-ups, sums. (Fetching slots and sums ahead of
+    // use was measured and made no difference.)
+    packedOffsets(chunk.cx, chunk.cy, chunk.cz, chunk.state, n, m_origin);
+    alignas(64) uint64_t keys[c_chunk];
+    alignas(64) uint32_t cells[c_chunk];
+    alignas(64) uint16_t which[c_chunk];
+    alignas(64) uint8_t isNew[c_chunk];
+    size_t m = 0;
+    for (size_t i = 0; i < n; ++i) {
+        if (chunk.state[i] == 0.0 || !chunk.taken(i)) {
+            continue;
+        }
+        if (chunk.state[i] != 1.0) {
+            // From here on the keys of any extent (taken from the positions themselves).
+            switchToWideKeys();
+            addChunkWide(chunk, n);
+            return;
+        }
+        // Through int64_t: one instruction per conversion (the offsets are below 2^21).
+        const auto ox = static_cast<uint64_t>(static_cast<int64_t>(chunk.cx[i]));
+        const auto oy = static_cast<uint64_t>(static_cast<int64_t>(chunk.cy[i]));
+        const auto oz = static_cast<uint64_t>(static_cast<int64_t>(chunk.cz[i]));
+        keys[m] = (ox << (2 * c_packedBits)) | (oy << c_packedBits) | oz;
+        which[m] = static_cast<uint16_t>(i);
+        ++m;
+    }
+
+    for (size_t j = 0; j < m; ++j) {
+        if (m_cellCount >= UINT32_MAX - 1) {
+            checkCellCount();
+        }
+        const uint32_t cell = m_packedTable.FindOrInsert(keys[j], m_cellCount);
+        isNew[j] = cell == m_cellCount ? 1 : 0;
+        m_cellCount += isNew[j];
+        cells[j] = cell;
+    }
+
+    if (!m_summing) {
+        for (size_t j = 0; j < m; ++j) {
+            take(cells[j], chunk.sample(which[j]));
+        }
+        return;
+    }
+    if (m_parameter != 0.0f) {
+        m_sums.Resize(m_cellCount, true);
+        sumRuns<true>(chunk, cells, which, isNew, m);
+    } else {
+        m_sums.Resize(m_cellCount, false);
+        sumRuns<false>(chunk, cells, which, isNew, m);
+    }
+    m_surfelCount += m;
+}
+
+template <bool withWeights>
+void GridSamplerReference::sumRuns(const Chunk& chunk, const uint32_t* cells, const uint16_t* which,
+                                   const uint8_t* isNew, size_t count) {
+    // Neighbouring surfels mostly share a cell: each run of surfels in one cell is summed
+    // in registers, as five pairs of values, and added to the cell's sums once.
+    for (size_t j = 0; j < count;) {
+        const uint32_t cell = cells[j];
+        size_t end = j + 1;
+        while (end < count && cells[end] == cell) {
+            ++end;
+        }
+        Pair plain[5] = {};
+        Pair weighted[5] = {};
+        double total = 0.0;
+        const size_t first = which[j];
+        float quality = std::numeric_limits<float>::quiet_NaN();
+        float best = std::numeric_limits<float>::quiet_NaN();
+        uint8_t tissueType = chunk.tissueTypes[chunk.start + first];
+        uint8_t boundary = 0;
+        for (size_t k = j; k < end; ++k) {
+            const size_t i = which[k];
+            const KaCCompressedColor color = chunk.color(i);
+            const Pair values[5] = {
+                Pair{chunk.px[i], chunk.py[i]}, Pair{chunk.pz[i], chunk.nx[i]},
+                Pair{chunk.ny[i], chunk.nz[i]},
+                Pair{static_cast<double>(color.r), static_cast<double>(color.g)},
+                Pair{static_cast<double>(color.b), static_cast<double>(chunk.curvature(i))}};
+            for (int p = 0; p < 5; ++p) {
+                plain[p] += values[p];
+            }
+            if (withWeights) {
+                const double w = chunk.weights[i];
+                const Pair ww = {w, w};
+                for (int p = 0; p < 5; ++p) {
+                    weighted[p] += ww * values[p];
+                }
+                total += w;
+            }
+            // The quality rules, surfel by surfel (the first one always sets the tissue), with
+            // bitwise operators so that the compiler selects instead of branching.
+            const float q = chunk.quality(i);
+            const bool higher = (q > quality) | (quality != quality);
+            quality = higher ? q : quality;
+            const bool better = (q == q) & ((q > best) | (best != best));
+            best = better ? q : best;
+            tissueType = better ? chunk.tissueTypes[chunk.start + i] : tissueType;
+            boundary |= chunk.boundaryFlags[chunk.start + i];
+        }
+
+        PlainSums& sums = m_sums.plain[cell];
+        if (isNew[j] != 0) {
+            for (int p = 0; p < 5; ++p) {
+                storePair(sums.values + 2 * p, plain[p]);
+            }
+            sums.count = static_cast<double>(end - j);
+            sums.quality = quality;
+            sums.bestQuality = best;
+            sums.tissueType = tissueType;
+            sums.boundary = boundary;
+            sums.firstNormal[0] = chunk.nx[first];
+            sums.firstNormal[1] = chunk.ny[first];
+            sums.firstNormal[2] = chunk.nz[first];
+        } else {
+            for (int p = 0; p < 5; ++p) {
+                storePair(sums.values + 2 * p, loadPair(sums.values + 2 * p) + plain[p]);
+            }
+            sums.count += static_cast<double>(end - j);
+            joinQuality(sums, quality, best, tissueType, boundary);
+        }
+        if (withWeights) {
+            WeightedSums& weightedSums = m_sums.weighted[cell];
+            const bool fresh = isNew[j] != 0;
+            for (int p = 0; p < 5; ++p) {
+                const Pair before = fresh ? Pair{0.0, 0.0} : loadPair(weightedSums.values + 2 * p);
+                storePair(weightedSums.values + 2 * p, before + weighted[p]);
+            }
+            weightedSums.total = (fresh ? 0.0 : weightedSums.total) + total;
+        }
+        j = end;
+    }
+}
+
+void GridSamplerReference::addChunkWide(const Chunk& chunk, size_t n) {
+    for (size_t i = 0; i < n; ++i) {
+        if (!chunk.taken(i) || !chunk.finite(i)) {
+            continue;
+        }
+        bool isNew = false;
+        const uint32_t cell = cellOfWide(wideKeyOf(chunk.px[i], chunk.py[i], chunk.pz[i]), isNew);
+        if (m_summing) {
+            m_sums.Resize(m_cellCount, m_parameter != 0.0f);
+            addToCell(m_sums, cell, isNew, chunk.sample(i), m_parameter, true);
+            ++m_surfelCount;
+        } else {
+            take(cell, chunk.sample(i));
+        }
+    }
+}
+
+void GridSamplerReference::take(uint32_t cell, const Sample& sample) {
+    // Kept until GetSubsampled, which sums them for the parameter it is given.
+    const size_t at = m_samples.Size();
+    m_samples.Resize(at + 1);
+    m_sampleCells.Resize(at + 1);
+    m_samples[at] = sample;
+    m_sampleCells[at] = cell;
+    ++m_surfelCount;
+}
+
+void GridSamplerReference::addToCell(Sums& sums, uint32_t cell, bool isNew, const Sample& sample,
+                                     float parameter, bool raw) {
+    addPlain(sums.plain[cell], isNew, sample);
+    if (parameter == 0.0f) {
+        return;  // every weight is 1: the plain sums are the weighted ones
+    }
+    const double w = weightOf(sample.quality, parameter);
+    if (raw) {
+        addWeightedRaw(sums.weighted[cell], isNew, w, sample);
+    } else {
+        addWeightedScaled(sums.weighted[cell], isNew, w, sample);
+    }
+}
+
+void GridSamplerReference::Clear() {
+    m_packedTable.Clear();
+    m_wideTable.Clear();
+    m_packed = true;
+    m_cellCount = 0;
+    m_surfelCount = 0;
+    m_sums.plain.Clear();
+    m_sums.weighted.Clear();
+    m_samples.Clear();
+    m_sampleCells.Clear();
+}
+
+std::vector<uint32_t> GridSamplerReference::cellsInKeyOrder() const {
+    std::vector<uint32_t> order;
+    order.reserve(m_cellCount);
+    if (m_packed) {
+        // Offsets from the same origin, x in the highest bits: ordered like coordinates.
+        std::vector<std::pair<uint64_t, uint32_t>> keys;
+        keys.reserve(m_cellCount);
+        m_packedTable.ForEach([&](uint64_t key, uint32_t cell) { keys.emplace_back(key, cell); });
+        std::sort(keys.begin(), keys.end());
+        for (const auto& entry : keys) {
+            order.push_back(entry.second);
+        }
+    } else {
+        std::vector<std::pair<WideKey, uint32_t>> keys;
+        keys.reserve(m_cellCount);
+        m_wideTable.ForEach(
+            [&](const WideKey& key, uint32_t cell) { keys.emplace_back(key, cell); });
+        std::sort(keys.begin(), keys.end(),
+                  [](const auto& a, const auto& b) { return a.first < b.first; });
+        for (const auto& entry : keys) {
+            order.push_back(entry.second);
+        }
+    }
+    return order;
+}
+
+uint64_t GridSamplerReference::GetSubsampled(KaCSurfelContainer& target, float parameter,
+                                             KaCSurfelContainer::ESurfelAttributeSet attributeSet,
+                                             bool sortByCell) const {
+    if (!KaCSurfelContainer::IsValidAttributeSet(static_cast<uint32_t>(attributeSet))) {
+        CB_THROW(CbException, "GridSamplerReference::GetSubsampled: unknown attribute set");
+    }
+    const uint32_t nrCells = m_cellCount;
+    if (target.GetNrSurfels() < nrCells) {
+        CB_THROW(CbException, "GridSamplerReference::GetSubsampled: the target holds " +
+                                  std::to_string(target.GetNrSurfels()) + " surfels, " +
+                                  std::to_string(nrCells) + " are needed");
+    }
+    // Bitwise, so that NaN is the same parameter as NaN.
+    if (m_parameterGiven && std::memcmp(&parameter, &m_parameter, sizeof(float)) != 0 &&
+        !(parameter == m_parameter)) {
+        CB_THROW(CbException,
+                 "GridSamplerReference::GetSubsampled: the sampler was made for the "
+                 "parameter " +
+                     std::to_string(m_parameter) + ", not " + std::to_string(parameter));
+    }
+    if (m_summing) {
+        writeRepresentatives(target, m_sums, parameter, attributeSet, sortByCell, true);
+        return nrCells;
+    }
+    // The stored surfels, summed now for this parameter, cell by cell as they came.
+    Sums sums;
+    sums.Resize(nrCells, parameter != 0.0f);
+    uint32_t cellsSeen = 0;
+    for (size_t i = 0; i < m_samples.Size(); ++i) {
+        const uint32_t cell = m_sampleCells[i];
+        // Cells are numbered in the order of their first surfel.
+        const bool isNew = cell == cellsSeen;
+        cellsSeen += isNew ? 1 : 0;
+        addToCell(sums, cell, isNew, m_samples[i], parameter, false);
+    }
+    writeRepresentatives(target, sums, parameter, attributeSet, sortByCell, false);
+    return nrCells;
+}
+
+void GridSamplerReference::writeRepresentatives(
+    KaCSurfelContainer& target, const Sums& sums, float parameter,
+    KaCSurfelContainer::ESurfelAttributeSet attributeSet, bool sortByCell, bool raw) const {
+    const uint32_t nrCells = m_cellCount;
+    if (nrCells == 0) {
+        return;
+    }
+    const std::vector<uint32_t> order = sortByCell ? cellsInKeyOrder() : std::vector<uint32_t>();
+    const bool withColor = attributeSet != KaCSurfelContainer::eSurfelAttributeSetBasic;
+    const bool withQuality = attributeSet == KaCSurfelContainer::eSurfelAttributeSetFull;
+    const bool weights = parameter != 0.0f;
+    const KaCSurfelContainer::KaNWritableSurfels out = target.GetWritableSurfels(0, nrCells);
+
+    alignas(64) float nx[c_chunk], ny[c_chunk], nz[c_chunk];
+    for (uint32_t start = 0; start < nrCells; start += c_chunk) {
+        const size_t n = std::min<size_t>(c_chunk, nrCells - start);
+        for (size_t i = 0; i < n; ++i) {
+            const size_t index = start + i;
+            const uint32_t cell = sortByCell ? order[index] : static_cast<uint32_t>(index);
+            const PlainSums& plain = sums.plain[cell];
+            const WeightedSums* weighted = weights ? &sums.weighted[cell] : nullptr;
+            // A cell whose total weight is 0 or not finite weighs every surfel 1.
+            const bool useWeights =
+                weighted != nullptr && weighted->total > 0.0 && std::isfinite(weighted->total);
+            const double* values = useWeights ? weighted->values : plain.values;
+            const double weight =
+                useWeights ? (raw ? weighted->total : weighted->weight) : plain.count;
+
+            out.positions[index] = {static_cast<float>(values[0] / weight),
+                                    static_cast<float>(values[1] / weight),
+                                    static_cast<float>(values[2] / weight)};
+            const double length =
+                std::sqrt(values[3] * values[3] + values[4] * values[4] + values[5] * values[5]);
+            if (length > 0.0 && std::isfinite(length)) {
+                nx[i] = static_cast<float>(values[3] / length);
+                ny[i] = static_cast<float>(values[4] / length);
+                nz[i] = static_cast<float>(values[5] / length);
+            } else {
+                nx[i] = plain.firstNormal[0];
+                ny[i] = plain.firstNormal[1];
+                nz[i] = plain.firstNormal[2];
+            }
+            if (out.colors != nullptr) {
+                out.colors[index] = withColor ? KaCCompressedColor(roundToByte(values[6] / weight),
+                                                                   roundToByte(values[7] / weight),
+                                                                   roundToByte(values[8] / weight))
+                                              : KaCCompressedColor();
+                out.curvatures[index] = withColor ? roundToByte(values[9] / weight) : uint8_t{0};
+            }
+            if (out.qualities != nullptr) {
+                out.qualities[index] = withQuality ? plain.quality : 1.0f;
+            }
+            out.tissueTypes[index] = plain.tissueType;
+            out.boundaryFlags[index] = plain.boundary != 0 ? 1 : 0;
+        }
+        KaCSurfelKernels::EncodeNormals(nx, ny, nz, n, out.normalCodes + start);
+    }
+    target.SurfelsWritten(0, nrCells);
+}
