@@ -172,6 +172,9 @@ private:
     }
 
     void destroyAll() {
+        if (m_count == 0) {
+            return;  // nothing to visit, however large the table
+        }
         for (size_t i = 0; i < m_capacity; ++i) {
             if (m_slots[i].full) {
                 m_slots[i].entry().~Entry();

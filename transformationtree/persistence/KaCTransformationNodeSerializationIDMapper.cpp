@@ -14,24 +14,28 @@
 #include "transformationtree/nodes/KaCTransformationNodeLeaf.h"
 
 namespace {
-// Entries the mapper keeps room for between uses; a larger table is freed by ClearMapping,
-// so that one large tree does not hold its memory after it is read or written.
-constexpr size_t c_keptEntries = 1024;
+// Entries the mapper makes room for at first.
+constexpr size_t c_initialEntries = 1024;
+// Entries the mapper keeps room for between uses (8 MiB of table): the next tree of up to
+// this many nodes is mapped without allocating and first-touching a new table, which costs
+// about a tenth of reading the tree. A larger table is freed by ClearMapping, so that one
+// very large tree does not hold its memory after it is read.
+constexpr size_t c_keptEntries = size_t{1} << 17;
 }  // namespace
 
 KaCTransformationNodeSerializationIDMapper::KaCTransformationNodeSerializationIDMapper() {
-    m_referenceMap.Reserve(c_keptEntries);
+    m_referenceMap.Reserve(c_initialEntries);
 }
 
 void KaCTransformationNodeSerializationIDMapper::ClearMapping() {
     CbCriticalSectionAuto lock(m_lock);
     if (m_referenceMap.GetCapacity() > 2 * c_keptEntries) {
         m_referenceMap.Release();
-        m_referenceMap.Reserve(c_keptEntries);
+        m_referenceMap.Reserve(c_initialEntries);
     } else {
         m_referenceMap.Clear();
     }
-    if (m_instantiated.capacity() > 2 * c_keptEntries) {
+    if (m_instantiated.capacity() > c_keptEntries) {
         std::vector<Instantiated>().swap(m_instantiated);
     }
     m_instantiated.clear();

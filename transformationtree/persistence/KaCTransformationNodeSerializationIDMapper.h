@@ -29,7 +29,8 @@ class KaCTransformationNodeSerializationIDMapper
 public:
     CbCriticalSection& GetCriticalSection() { return m_lock; }
 
-    // Removes every entry, releasing the nodes.
+    // Removes every entry, releasing the nodes. The table of a mapping of up to 131,072
+    // entries (8 MiB) is kept for the next use; a larger one is freed.
     void ClearMapping();
     // Makes room for `count` entries, so that mapping that many nodes allocates nothing
     // more. Callers pass a count they have checked against the bytes of their stream.
