@@ -2,6 +2,7 @@
 
 #include <Eigen/Core>
 
+#include "platform/harbor/CbByteOrder.h"
 #include "platform/harbor/CbStreamReadBinary.h"
 #include "platform/harbor/CbStreamWriteBinary.h"
 
@@ -18,19 +19,6 @@ Eigen::Map<const RowMajor4<T>> view(const T* values) {
 template <class T>
 Eigen::Map<RowMajor4<T>> view(T* values) {
     return Eigen::Map<RowMajor4<T>>(values);
-}
-
-void writeValue(CbStreamWriteBinary& stream, double value) {
-    stream.WriteDouble(value);
-}
-void writeValue(CbStreamWriteBinary& stream, float value) {
-    stream.WriteFloat(value);
-}
-void readValue(CbStreamReadBinary& stream, double& value) {
-    value = stream.ReadDouble();
-}
-void readValue(CbStreamReadBinary& stream, float& value) {
-    value = stream.ReadFloat();
 }
 
 }  // namespace
@@ -71,20 +59,26 @@ CbVector3f CbMatrix4R<T>::TransformVector(const CbVector3f& d) const {
             static_cast<float>(d.x * m(0, 2) + d.y * m(1, 2) + d.z * m(2, 2))};
 }
 
+// The record goes out and comes in as one block of bytes, each value in the streams'
+// little-endian form (CbByteOrder), instead of one stream call per value.
 template <class T>
 void CbMatrix4R<T>::Serialize(CbStreamWriteBinary& stream) const {
-    stream.WriteVersion(1);
-    for (T value : m_values) {
-        writeValue(stream, value);
+    unsigned char record[4 + 16 * sizeof(T)];
+    CbByteOrder::store<uint32_t>(record, 1);
+    for (size_t i = 0; i < 16; ++i) {
+        CbByteOrder::store(record + 4 + i * sizeof(T), m_values[i]);
     }
+    stream.WriteBytes(record, sizeof(record));
 }
 
 template <class T>
 void CbMatrix4R<T>::Serialize(CbStreamReadBinary& stream) {
     stream.ReadVersion(1);
     stream.RequireRemaining(16, sizeof(T), "matrix value");
-    for (T& value : m_values) {
-        readValue(stream, value);
+    unsigned char values[16 * sizeof(T)];
+    stream.ReadBytes(values, sizeof(values));
+    for (size_t i = 0; i < 16; ++i) {
+        m_values[i] = CbByteOrder::load<T>(values + i * sizeof(T));
     }
 }
 

@@ -11,22 +11,34 @@
 #include "platform/harbor/CbStreamReadBinaryBuffer.h"
 #include "platform/harbor/CbStreamWriteBinary.h"
 #include "platform/harbor/CbStreamWriteBinaryBuffer.h"
+#include "platform/harbor/CbStreamWriteBinaryCounter.h"
 #include "platform/harbor/CbStringConversion.h"
 
 void KaCModelSerializationIDMapper::WriteModelByReference(CbStreamWriteBinary& stream,
                                                           CbSmartPointer<const KaCModelCCT> model) {
-    const CyUniqueID& id = model ? model->GetId() : CyUniqueID::GetInvalidID();
-    id.Serialize(stream);
-    if (model) {
-        GetInstance().rememberReferenced(std::move(model));
-    }
+    ReferenceModel(model).Serialize(stream);
 }
 
-void KaCModelSerializationIDMapper::rememberReferenced(CbSmartPointer<const KaCModelCCT> model) {
+const CyUniqueID& KaCModelSerializationIDMapper::ReferenceModel(
+    const CbSmartPointer<const KaCModelCCT>& model) {
+    if (!model) {
+        return CyUniqueID::GetInvalidID();
+    }
+    GetInstance().rememberReferenced(model);
+    return model->GetId();
+}
+
+void KaCModelSerializationIDMapper::rememberReferenced(
+    const CbSmartPointer<const KaCModelCCT>& model) {
     CbCriticalSectionAuto lock(m_cs);
-    if (m_referencedIds.insert(model->GetId()).second) {
+    const CyUniqueID& id = model->GetId();
+    if (id == m_lastReferencedId) {
+        return;
+    }
+    if (m_referencedIds.insert(id).second) {
         m_referenced.emplace_back(model);
     }
+    m_lastReferencedId = id;
 }
 
 CbSmartPointer<const KaCModelCCT> KaCModelSerializationIDMapper::ReadModelByReference(
@@ -36,7 +48,20 @@ CbSmartPointer<const KaCModelCCT> KaCModelSerializationIDMapper::ReadModelByRefe
     if (!id.IsValid()) {
         return nullptr;
     }
-    CbSmartPointer<const KaCModelCCT> model = GetModel(id);
+    CbSmartPointer<const KaCModelCCT> model;
+    {
+        CbCriticalSectionAuto lock(m_cs);
+        if (m_lastReadModel && id == m_lastReadId) {
+            model = m_lastReadModel;
+        } else {
+            auto it = m_models.find(id);
+            if (it != m_models.end()) {
+                model = it->second;
+                m_lastReadId = id;
+                m_lastReadModel = model;
+            }
+        }
+    }
     if (!model) {
         CB_THROW(CbException, "KaCModelSerializationIDMapper: a reference to the model " +
                                   CbToUtf8(id.ToString()) + ", which no model record holds");
@@ -50,12 +75,19 @@ void KaCModelSerializationIDMapper::WriteModel(CbStreamWriteBinary& stream,
         CB_THROW(CbException, "KaCModelSerializationIDMapper::WriteModel: no model");
     }
     CbCriticalSectionAuto lock(m_cs);
-    CbStreamWriteBinaryBuffer payload;
-    model->SerializeMetaData(payload);
-    model->SerializeGeometry(payload);
+    CbStreamWriteBinaryCounter counter;
+    model->SerializeMetaData(counter);
+    model->SerializeGeometry(counter);
     stream.WriteWideString(model->GetClassNameW());
-    stream.WriteUInt64(payload.GetCount());
-    stream.WriteBuffer(payload.GetData(), payload.GetCount());
+    stream.WriteUInt64(counter.GetCount());
+    const uint64_t start = stream.GetCount();
+    model->SerializeMetaData(stream);
+    model->SerializeGeometry(stream);
+    if (stream.GetCount() - start != counter.GetCount()) {
+        CB_THROW(CbException, "KaCModelSerializationIDMapper::WriteModel: the model wrote " +
+                                  std::to_string(stream.GetCount() - start) +
+                                  " bytes after counting " + std::to_string(counter.GetCount()));
+    }
 }
 
 CbSmartPointer<KaCModelCCT> KaCModelSerializationIDMapper::ReadModel(CbStreamReadBinary& stream) {
@@ -70,9 +102,15 @@ CbSmartPointer<KaCModelCCT> KaCModelSerializationIDMapper::ReadModel(CbStreamRea
     }
     // The payload is read from its own bounded stream, so a model that reads too much or
     // too little cannot run into the records after it.
-    std::vector<uint8_t> bytes(static_cast<size_t>(byteCount));
-    stream.ReadBuffer(bytes.data(), byteCount);
-    CbStreamReadBinaryBuffer payload(std::move(bytes));
+    // A stream over memory shows the payload where it lies; others copy it.
+    std::vector<uint8_t> copy;
+    const uint8_t* bytes = stream.ReadView(byteCount);
+    if (bytes == nullptr) {
+        copy.resize(static_cast<size_t>(byteCount));
+        stream.ReadBuffer(copy.data(), byteCount);
+        bytes = copy.data();
+    }
+    CbStreamReadBinaryBuffer payload(bytes, byteCount);
     model->SerializeMetaData(payload);
     model->SerializeGeometry(payload);
     if (payload.GetRemaining() != 0) {
@@ -89,6 +127,7 @@ CbSmartPointer<KaCModelCCT> KaCModelSerializationIDMapper::ReadModel(CbStreamRea
 void KaCModelSerializationIDMapper::SetModel(const CyUniqueID& id,
                                              CbSmartPointer<const KaCModelCCT> model) {
     CbCriticalSectionAuto lock(m_cs);
+    m_lastReadModel = nullptr;
     if (model) {
         m_models[id] = std::move(model);
     } else {
@@ -118,10 +157,14 @@ KaCModelSerializationIDMapper::GetReferencedModels() {
 void KaCModelSerializationIDMapper::ClearMapping() {
     // Release the models after leaving the lock: their destruction needs none of it.
     std::unordered_map<CyUniqueID, CbSmartPointer<const KaCModelCCT>> models;
+    CbSmartPointer<const KaCModelCCT> lastRead;
     {
         CbCriticalSectionAuto lock(m_cs);
         models.swap(m_models);
         m_referenced.clear();
         m_referencedIds.clear();
+        m_lastReferencedId = CyUniqueID::GetInvalidID();
+        m_lastReadId = CyUniqueID::GetInvalidID();
+        lastRead = std::move(m_lastReadModel);
     }
 }

@@ -33,11 +33,17 @@ public:
     // referenced, once per ID, without keeping it alive.
     static void WriteModelByReference(CbStreamWriteBinary& stream,
                                       CbSmartPointer<const KaCModelCCT> model);
+    // What WriteModelByReference does for records that assemble their bytes themselves:
+    // remembers a non-null model as referenced and returns the ID a reference to it holds.
+    static const CyUniqueID& ReferenceModel(const CbSmartPointer<const KaCModelCCT>& model);
     // Reads an ID; the model mapped to it, or null for the invalid ID. Any other ID that
     // names no mapped model throws CbException: the record refers to a model it lacks.
     CbSmartPointer<const KaCModelCCT> ReadModelByReference(CbStreamReadBinary& stream);
 
-    // Writes a model record; a null `model` throws. Does not change the mapping.
+    // Writes a model record; a null `model` throws. Does not change the mapping. The model is
+    // serialised twice, first only to count its bytes (the count precedes the payload) and
+    // then into `stream`, so that a large model is not copied through a buffer; a model
+    // whose two serialisations differ in size throws CbException.
     void WriteModel(CbStreamWriteBinary& stream, CbSmartPointer<const KaCModelCCT> model);
     // Reads a model record: creates the model by its class name, reads it and maps its ID to
     // it. A class that cannot be created as a KaCModelCCT is skipped by its byte count and
@@ -61,10 +67,16 @@ private:
     KaCModelSerializationIDMapper() = default;
     ~KaCModelSerializationIDMapper() override = default;
 
-    void rememberReferenced(CbSmartPointer<const KaCModelCCT> model);
+    void rememberReferenced(const CbSmartPointer<const KaCModelCCT>& model);
 
     CbCriticalSection m_cs;
     std::unordered_map<CyUniqueID, CbSmartPointer<const KaCModelCCT>> m_models;
     std::vector<CbWeakPointer<const KaCModelCCT>> m_referenced;
     std::unordered_set<CyUniqueID> m_referencedIds;
+    // The ID remembered last (in m_referencedIds while valid): the nodes of a tree mostly
+    // refer to the model their neighbour referred to, which then needs no set lookup.
+    CyUniqueID m_lastReferencedId = CyUniqueID::GetInvalidID();
+    // The reference resolved last, and the model it named (reset by every change of the map).
+    CyUniqueID m_lastReadId = CyUniqueID::GetInvalidID();
+    CbSmartPointer<const KaCModelCCT> m_lastReadModel;
 };

@@ -440,7 +440,8 @@ void KaCSurfelContainer::Serialize(CbStreamReadBinary& stream) {
     const uint32_t count = stream.ReadCount(recordBytesPerSurfel(set), "surfel");
 
     KaCSurfelContainer loaded(set);
-    loaded.resizeStorage(count);
+    // Every array is read in full below, so it is not filled with defaults first.
+    loaded.resizeForOverwrite(count);
     stream.ReadFloatArray(reinterpret_cast<float*>(loaded.m_positions.Data()), uint64_t{count} * 3);
     stream.ReadUInt16Array(loaded.m_normals.Data(), count);
     stream.ReadBuffer(loaded.m_tissueTypes.Data(), count);

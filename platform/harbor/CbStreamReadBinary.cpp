@@ -60,6 +60,13 @@ double CbStreamReadBinary::ReadDouble() {
 
 std::wstring CbStreamReadBinary::ReadWideString() {
     uint32_t count = ReadCount(sizeof(uint16_t), "wide string");
+    // Short strings are read without allocating for their units.
+    constexpr uint32_t c_shortUnits = 128;
+    if (count <= c_shortUnits) {
+        uint16_t units[c_shortUnits];
+        ReadUInt16Array(units, count);
+        return CbFromUtf16(units, count);
+    }
     std::vector<uint16_t> units(count);
     ReadUInt16Array(units.data(), count);
     return CbFromUtf16(units.data(), units.size());
@@ -69,6 +76,10 @@ void CbStreamReadBinary::ReadBuffer(void* data, uint64_t byteCount) {
     if (byteCount != 0) {
         ReadBytes(data, byteCount);
     }
+}
+
+const uint8_t* CbStreamReadBinary::ReadView(uint64_t /*byteCount*/) {
+    return nullptr;
 }
 
 void CbStreamReadBinary::ReadFloatArray(float* values, uint64_t count) {
@@ -113,6 +124,9 @@ void CbStreamReadBinary::RequireRemaining(uint64_t count, uint64_t minimumBytesP
 
 void CbStreamReadBinary::Skip(uint64_t byteCount) {
     RequireRemaining(byteCount, 1, "skipped byte");
+    if (ReadView(byteCount) != nullptr) {
+        return;  // a stream over memory just moves on
+    }
     unsigned char scratch[4096];
     while (byteCount > 0) {
         uint64_t chunk = byteCount < sizeof(scratch) ? byteCount : sizeof(scratch);

@@ -37,6 +37,11 @@ public:
     virtual double ReadDouble();
     virtual std::wstring ReadWideString();
     virtual void ReadBuffer(void* data, uint64_t byteCount);
+    // The next `byteCount` bytes where they lie, for streams over memory, which then move on
+    // past them; null from streams that cannot show their bytes (nothing is read then), so
+    // that callers fall back to ReadBuffer. The bytes stay valid as long as the memory the
+    // stream reads. Throws, as a read does, when fewer bytes are left.
+    virtual const uint8_t* ReadView(uint64_t byteCount);
 
     void ReadFloatArray(float* values, uint64_t count);
     void ReadUInt16Array(uint16_t* values, uint64_t count);

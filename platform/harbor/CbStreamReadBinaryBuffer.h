@@ -17,10 +17,13 @@ public:
     CbStreamReadBinaryBuffer& operator=(const CbStreamReadBinaryBuffer&) = delete;
 
     void ReadBytes(void* data, uint64_t count) override;
+    const uint8_t* ReadView(uint64_t count) override;
     uint64_t GetRemaining() const override { return m_size - m_position; }
     uint64_t GetPosition() const override { return m_position; }
 
 private:
+    [[noreturn]] void truncated(uint64_t count) const;
+
     std::vector<uint8_t> m_owned;
     const uint8_t* m_data;
     uint64_t m_size;

@@ -45,6 +45,23 @@ void CbStreamWriteBinary::WriteDouble(double value) {
 }
 
 void CbStreamWriteBinary::WriteWideString(const std::wstring& value) {
+    // Short strings of the basic plane (each character one UTF-16 unit, as most are) go out
+    // in one block assembled here: the count and the units.
+    constexpr size_t c_shortUnits = 128;
+    if (value.size() <= c_shortUnits) {
+        unsigned char record[4 + 2 * c_shortUnits];
+        CbByteOrder::store(record, static_cast<uint32_t>(value.size()));
+        bool basic = true;
+        for (size_t i = 0; i < value.size() && basic; ++i) {
+            const auto c = static_cast<uint32_t>(value[i]);
+            basic = c < 0x10000;
+            CbByteOrder::store(record + 4 + 2 * i, static_cast<uint16_t>(c));
+        }
+        if (basic) {
+            WriteBytes(record, 4 + 2 * value.size());
+            return;
+        }
+    }
     std::vector<uint16_t> units;
     CbAppendUtf16(value, units);
     if (units.size() > UINT32_MAX) {
@@ -60,6 +77,8 @@ void CbStreamWriteBinary::WriteBuffer(const void* data, uint64_t byteCount) {
         WriteBytes(data, byteCount);
     }
 }
+
+void CbStreamWriteBinary::ExpectBytes(uint64_t /*byteCount*/) {}
 
 void CbStreamWriteBinary::WriteFloatArray(const float* values, uint64_t count) {
     if constexpr (std::endian::native == std::endian::little) {

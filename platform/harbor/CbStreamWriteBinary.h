@@ -28,6 +28,10 @@ public:
     virtual void WriteWideString(const std::wstring& value);
     // Raw bytes, as they are.
     virtual void WriteBuffer(const void* data, uint64_t byteCount);
+    // Tells the stream that about `byteCount` more bytes are coming, so that a stream into
+    // memory can make room for them at once instead of growing step by step. Only a hint:
+    // writing more or fewer is fine. Streams that cannot use it ignore it.
+    virtual void ExpectBytes(uint64_t byteCount);
 
     // Arrays of values in the stream's encoding, for bulk data.
     void WriteFloatArray(const float* values, uint64_t count);

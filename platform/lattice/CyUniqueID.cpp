@@ -108,9 +108,19 @@ bool CyUniqueID::IsValid() const {
 }
 
 std::wstring CyUniqueID::ToString() const {
-    char narrow[37];
-    uuid_unparse_lower(m_bytes.data(), narrow);
-    return std::wstring(narrow, narrow + 36);
+    // The 8-4-4-4-12 form, two lowercase hexadecimal digits per byte (what
+    // uuid_unparse_lower gives, without its formatted printing).
+    static constexpr char c_digits[] = "0123456789abcdef";
+    std::wstring text(36, L'-');
+    size_t at = 0;
+    for (size_t i = 0; i < m_bytes.size(); ++i) {
+        if (i == 4 || i == 6 || i == 8 || i == 10) {
+            ++at;  // the dash already there
+        }
+        text[at++] = static_cast<wchar_t>(c_digits[m_bytes[i] >> 4]);
+        text[at++] = static_cast<wchar_t>(c_digits[m_bytes[i] & 0xF]);
+    }
+    return text;
 }
 
 void CyUniqueID::Serialize(CbStreamWriteBinary& stream) const {

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 #include "platform/harbor/CbHashKey.h"
@@ -33,7 +34,14 @@ public:
     explicit operator std::wstring() const { return ToString(); }
     const Bytes& GetBytes() const { return m_bytes; }
 
-    bool operator==(const CyUniqueID& other) const = default;
+    bool operator==(const CyUniqueID& other) const {
+        // Two 8-byte comparisons, inline: IDs are compared in every map lookup.
+        uint64_t a[2];
+        uint64_t b[2];
+        std::memcpy(a, m_bytes.data(), 16);
+        std::memcpy(b, other.m_bytes.data(), 16);
+        return ((a[0] ^ b[0]) | (a[1] ^ b[1])) == 0;
+    }
     bool operator<(const CyUniqueID& other) const { return m_bytes < other.m_bytes; }
 
     // Stream form: the 16 bytes as they are.

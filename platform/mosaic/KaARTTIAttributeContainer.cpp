@@ -116,9 +116,14 @@ void KaARTTIAttributeContainer::Serialize(CbStreamReadBinary& stream) {
         }
         // Each record is read from its own bounded block, so a record cannot read into
         // the next one; bytes it leaves unread are skipped.
-        std::vector<uint8_t> bytes(byteCount);
-        stream.ReadBuffer(bytes.data(), byteCount);
-        CbStreamReadBinaryBuffer block(std::move(bytes));
+        std::vector<uint8_t> copy;
+        const uint8_t* bytes = stream.ReadView(byteCount);
+        if (bytes == nullptr) {
+            copy.resize(byteCount);
+            stream.ReadBuffer(copy.data(), byteCount);
+            bytes = copy.data();
+        }
+        CbStreamReadBinaryBuffer block(bytes, byteCount);
         attribute->Serialize(block);
         read.SetAttribute(attribute);
     }

@@ -13,13 +13,16 @@
 #include <string>
 #include <vector>
 
+#include "platform/harbor/CbByteOrder.h"
 #include "platform/harbor/CbException.h"
 #include "platform/harbor/CbExceptionWrongFileVersion.h"
 #include "platform/harbor/CbMap.h"
 #include "platform/harbor/CbStreamReadBinaryBuffer.h"
 #include "platform/harbor/CbStreamReadBinaryFile.h"
 #include "platform/harbor/CbStreamWriteBinaryBuffer.h"
+#include "platform/harbor/CbStreamWriteBinaryCounter.h"
 #include "platform/harbor/CbStreamWriteBinaryFile.h"
+#include "platform/harbor/CbStringConversion.h"
 #include "tests/harbor/AllocationProbe.h"
 
 namespace {
@@ -404,3 +407,83 @@ TEST(CbStreamBinary, HostileCountsAndRandomBytesThrowWithoutLargeAllocations) {
 }
 
 }  // namespace
+
+// Wide strings take the short block path (at most 128 basic-plane characters) or the general
+// one; both give the count and UTF-16 units that the encoding defines, and read back.
+TEST(CbStreamBinary, WideStringsOfEveryPathEncodeAsUtf16AndRoundTrip) {
+    const std::vector<std::wstring> texts = {
+        L"",
+        L"a",
+        std::wstring(128, L'x'),
+        std::wstring(129, L'y'),
+        L"caf\u00e9 \u20ac",
+        L"tooth \U0001F9B7",                              // two units
+        std::wstring(127, L'z') + L"\U0001F600",          // short, but not basic plane
+        std::wstring(1, static_cast<wchar_t>(0x110000)),  // beyond Unicode: replaced
+        std::wstring(1000, L'\u00fc'),
+    };
+    for (const std::wstring& text : texts) {
+        CbStreamWriteBinaryBuffer stream;
+        stream.WriteWideString(text);
+        std::vector<uint16_t> units;
+        CbAppendUtf16(text, units);
+        ASSERT_EQ(stream.GetCount(), 4 + 2 * units.size());
+        EXPECT_EQ(CbByteOrder::load<uint32_t>(stream.GetData()), units.size());
+        for (size_t i = 0; i < units.size(); ++i) {
+            EXPECT_EQ(CbByteOrder::load<uint16_t>(stream.GetData() + 4 + 2 * i), units[i]);
+        }
+        CbStreamReadBinaryBuffer read(stream.GetData(), stream.GetCount());
+        EXPECT_EQ(read.ReadWideString(), CbFromUtf16(units.data(), units.size()));
+        EXPECT_EQ(read.GetRemaining(), 0u);
+    }
+}
+
+// Overwrite replaces written bytes only; ExpectBytes reserves without writing; a counter
+// counts what a buffer holds; a stream over memory shows its bytes in place and skips
+// without copying, a file stream shows none; both refuse to go past the end.
+TEST(CbStreamBinary, OverwriteExpectViewAndSkip) {
+    CbStreamWriteBinaryBuffer buffer;
+    CbStreamWriteBinaryCounter counter;
+    for (CbStreamWriteBinary* stream : {static_cast<CbStreamWriteBinary*>(&buffer),
+                                        static_cast<CbStreamWriteBinary*>(&counter)}) {
+        stream->ExpectBytes(uint64_t{32} << 20);
+        stream->WriteUInt32(7);
+        stream->WriteWideString(L"abc");
+        stream->WriteDouble(2.5);
+    }
+    EXPECT_EQ(counter.GetCount(), buffer.GetCount());
+    EXPECT_EQ(buffer.GetCount(), 4u + 4 + 6 + 8);
+    EXPECT_GE(buffer.GetBuffer().capacity(), uint64_t{32} << 20);
+    const uint8_t patch[4] = {1, 2, 3, 4};
+    buffer.Overwrite(0, patch, 4);
+    EXPECT_EQ(CbByteOrder::load<uint32_t>(buffer.GetData()), 0x04030201u);
+    EXPECT_THROW(buffer.Overwrite(buffer.GetCount() - 2, patch, 4), CbException);
+    EXPECT_THROW(buffer.Overwrite(uint64_t{1} << 62, patch, 1), CbException);
+    EXPECT_EQ(CbByteOrder::load<uint32_t>(buffer.GetData() + 4), 3u);  // untouched
+
+    CbStreamReadBinaryBuffer read(buffer.GetData(), buffer.GetCount());
+    const uint8_t* view = read.ReadView(4);
+    EXPECT_EQ(view, buffer.GetData());
+    EXPECT_EQ(read.GetPosition(), 4u);
+    read.Skip(10);
+    EXPECT_EQ(read.ReadDouble(), 2.5);
+    EXPECT_THROW(read.ReadView(1), CbException);
+    EXPECT_THROW(read.Skip(1), CbException);
+
+    const std::filesystem::path path =
+        std::filesystem::temp_directory_path() / ("tt_stream_view_" + std::to_string(::getpid()));
+    {
+        CbStreamWriteBinaryFile file(path);
+        file.WriteBuffer(buffer.GetData(), buffer.GetCount());
+        file.Close();
+    }
+    {
+        CbStreamReadBinaryFile file(path);
+        EXPECT_EQ(file.ReadView(4), nullptr);
+        EXPECT_EQ(file.GetPosition(), 0u);
+        file.Skip(14);
+        EXPECT_EQ(file.ReadDouble(), 2.5);
+        EXPECT_THROW(file.Skip(1), CbException);
+    }
+    std::filesystem::remove(path);
+}

@@ -1,6 +1,7 @@
 #include "transformationtree/nodes/KaCTransformationNode.h"
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
 #include <string>
 
@@ -9,6 +10,7 @@
 #include "platform/abacus/CyExceptionNotInvertible.h"
 #include "platform/granary/KaCGridSampler.h"
 #include "platform/granary/KaCModelSerializationIDMapper.h"
+#include "platform/harbor/CbByteOrder.h"
 #include "platform/harbor/CbCriticalSectionAuto.h"
 #include "platform/harbor/CbExceptionPreconditionViolation.h"
 #include "platform/harbor/CbStreamReadBinary.h"
@@ -58,6 +60,11 @@ KaCTransformationNode::KaCTransformationNode(const KaCTransformationNode& other)
     CbCriticalSectionAuto lock(other.m_revisionLock);
     m_nodeRevisions[0] = other.m_nodeRevisions[0];
     m_nodeRevisions[1] = other.m_nodeRevisions[1];
+}
+
+KaCTransformationNode::KaCTransformationNode(const CyUniqueID& id)
+    : m_id(id), m_nodeRevisions{0, 0} {
+    SetName(m_id.ToString());
 }
 
 KaCTransformationNode::~KaCTransformationNode() = default;
@@ -227,22 +234,27 @@ void KaCTransformationNode::AssumeAttributes(CbSmartPointer<const KaCTransformat
 // --- Structure record of the node base
 
 void KaCTransformationNode::SerializeStructure(CbStreamWriteBinary& stream) const {
-    KaCTransformationNodeSerializationIDMapper& nodes =
-        KaCTransformationNodeSerializationIDMapper::GetInstance();
-    KaCModelSerializationIDMapper::GetInstance();
     // The version goes out as a plain unsigned 32-bit value; the stream's version encoding
-    // is the same, so the version read gets it back.
-    stream.WriteUInt32(c_baseRecordVersion);
-    nodes.WriteNodeByReference(stream, GetFather());
-    KaCModelSerializationIDMapper::WriteModelByReference(stream, m_model);
+    // is the same, so the version read gets it back. The fixed-size parts go out as blocks:
+    // version, father and model references; the trafo; the description; ID, revisions and the
+    // visible flag.
+    unsigned char head[4 + 16 + 16];
+    CbByteOrder::store<uint32_t>(head, c_baseRecordVersion);
+    const CyUniqueID father = GetID(GetFather());
+    std::memcpy(head + 4, father.GetBytes().data(), 16);
+    const CyUniqueID& model = KaCModelSerializationIDMapper::ReferenceModel(m_model);
+    std::memcpy(head + 20, model.GetBytes().data(), 16);
+    stream.WriteBytes(head, sizeof(head));
     m_relativeTrafo.Serialize(stream);
     stream.WriteWideString(m_description);
-    m_id.Serialize(stream);
     int64_t revisions[2];
     readNodeRevisions(revisions);
-    stream.WriteInt64(revisions[0]);
-    stream.WriteInt64(revisions[1]);
-    stream.WriteBool(m_visible);
+    unsigned char tail[16 + 8 + 8 + 1];
+    std::memcpy(tail, m_id.GetBytes().data(), 16);
+    CbByteOrder::store(tail + 16, revisions[0]);
+    CbByteOrder::store(tail + 24, revisions[1]);
+    tail[32] = m_visible ? 1 : 0;
+    stream.WriteBytes(tail, sizeof(tail));
 }
 
 void KaCTransformationNode::SerializeStructure(CbStreamReadBinary& stream) {
@@ -263,19 +275,21 @@ void KaCTransformationNode::readStructureVersion1(CbStreamReadBinary& stream) {
     m_relativeTrafo.Serialize(stream);
     m_description = stream.ReadWideString();
     m_id.Serialize(stream);
-    for (int index = 0; index < 2; ++index) {
-        int64_t revision = stream.ReadInt64();
+    int64_t revisions[2];
+    for (int64_t& revision : revisions) {
+        revision = stream.ReadInt64();
         if (revision > ms_largestStoredRevision) {
             // The process-wide counter must be able to go on far beyond every revision read.
             CB_THROW(CbException, "KaCTransformationNode: node revision " +
                                       std::to_string(revision) + " is beyond 2^62");
         }
-        {
-            CbCriticalSectionAuto lock(m_revisionLock);
-            m_nodeRevisions[index] = revision;
-        }
-        assertGlobalNodeHeadRevisionValid(revision);
     }
+    {
+        CbCriticalSectionAuto lock(m_revisionLock);
+        m_nodeRevisions[0] = revisions[0];
+        m_nodeRevisions[1] = revisions[1];
+    }
+    assertGlobalNodeHeadRevisionValid(std::max(revisions[0], revisions[1]));
     m_visible = stream.ReadBool();
 }
 

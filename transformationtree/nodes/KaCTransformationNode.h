@@ -195,6 +195,11 @@ protected:
     // A copy for cloning: relative trafo, description, flags and revisions; a new ID, no
     // father, model or attributes.
     KaCTransformationNode(const KaCTransformationNode& other);
+    // A node made to be read from a stream (see KaCTransformationNodeSerializationIDMapper):
+    // it carries `id` and is named after it, and its revisions are 0 until its structure
+    // record sets them. No ID is generated and no revision drawn, since reading replaces
+    // both at once.
+    explicit KaCTransformationNode(const CyUniqueID& id);
 
     // Both revisions, model first, read together under the revision lock.
     void readNodeRevisions(int64_t revisions[2]) const;

@@ -20,6 +20,9 @@ constexpr uint64_t c_nodeReferenceBytes = 16;
 
 KaCTransformationNodeInner::KaCTransformationNodeInner() = default;
 
+KaCTransformationNodeInner::KaCTransformationNodeInner(const CyUniqueID& id)
+    : KaCTransformationNode(id) {}
+
 KaCTransformationNodeInner::KaCTransformationNodeInner(const KaCTransformationNodeInner& other)
     : KaCTransformationNode(other)
     , m_children(other.m_children)

@@ -100,8 +100,11 @@ public:
 private:
     friend class KaCTransformationNodeManager;
     friend class KaCTransformationTreeSerializer;
+    friend class KaCTransformationNodeSerializationIDMapper;
 
     KaCTransformationNodeInner();
+    // A node to be read from a stream, carrying `id` (see KaCTransformationNode).
+    explicit KaCTransformationNodeInner(const CyUniqueID& id);
     // Copies the base state (new ID, no father, model or attributes), the child list (the
     // same children, whose father link still names `other`) and the model revision stamp.
     KaCTransformationNodeInner(const KaCTransformationNodeInner& other);

@@ -13,6 +13,9 @@ constexpr uint32_t c_leafRecordVersion = 3;
 
 KaCTransformationNodeLeaf::KaCTransformationNodeLeaf() = default;
 
+KaCTransformationNodeLeaf::KaCTransformationNodeLeaf(const CyUniqueID& id, const CbDateTime& time)
+    : KaCTransformationNode(id), m_time(time) {}
+
 KaCTransformationNodeLeaf::KaCTransformationNodeLeaf(CbSmartPointer<const KaCModelCCT> model)
     : KaCTransformationNode(std::move(model)) {
     SetVisible(true);

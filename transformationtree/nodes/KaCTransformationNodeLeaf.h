@@ -84,8 +84,12 @@ public:
 
 private:
     friend class KaCTransformationNodeManager;
+    friend class KaCTransformationNodeSerializationIDMapper;
 
     KaCTransformationNodeLeaf();
+    // A leaf to be read from a stream, carrying `id` (see KaCTransformationNode) and the
+    // time stamp `time`, so that the leaves of one record need not each read the clock.
+    KaCTransformationNodeLeaf(const CyUniqueID& id, const CbDateTime& time);
     // A visible leaf holding `model`.
     explicit KaCTransformationNodeLeaf(CbSmartPointer<const KaCModelCCT> model);
     // Base copy (new ID, no father, model or attributes), new entry scan, model renewed and

@@ -1,17 +1,22 @@
 #include "transformationtree/persistence/KaCSessionFile.h"
 
-#include <zlib.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <map>
 #include <string>
 #include <utility>
 
+#include "platform/granary/KaCSurfelMemoryPool.h"
 #include "platform/harbor/CbAtomicFileWriter.h"
+#include "platform/harbor/CbByteOrder.h"
+#include "platform/harbor/CbCrc32.h"
 #include "platform/harbor/CbException.h"
 #include "platform/harbor/CbExceptionWrongFileVersion.h"
 #include "platform/harbor/CbStreamReadBinaryBuffer.h"
-#include "platform/harbor/CbStreamReadBinaryFile.h"
 #include "platform/harbor/CbStreamWriteBinaryBuffer.h"
 #include "transformationtree/manager/KaCTransformationNodeManager.h"
 #include "transformationtree/persistence/KaCTransformationTreeSerializer.h"
@@ -26,26 +31,28 @@ constexpr uint64_t c_sectionFieldBytes = 4 + 8;
 // Section type, length and checksum.
 constexpr uint64_t c_sectionHeaderBytes = c_sectionFieldBytes + 4;
 
-// CRC-32 of `size` bytes, continuing `crc` (the CRC of the bytes before them).
+// CRC-32 (zlib's) of `size` bytes, continuing `crc` (the CRC of the bytes before them).
 uint32_t checksum(const uint8_t* data, uint64_t size, uint32_t crc = 0) {
-    uLong value = crc;
-    while (size > 0) {
-        uInt chunk = size > (1u << 30) ? (1u << 30) : static_cast<uInt>(size);
-        value = crc32(value, data, chunk);
-        data += chunk;
-        size -= chunk;
-    }
-    return static_cast<uint32_t>(value);
+    return CbCrc32::Compute(data, size, crc);
 }
 
-void writeSection(CbStreamWriteBinary& stream, uint32_t type, const std::vector<uint8_t>& payload) {
-    CbStreamWriteBinaryBuffer fields;
-    fields.WriteUInt32(type);
-    fields.WriteUInt64(payload.size());
-    stream.WriteBuffer(fields.GetData(), fields.GetCount());
-    stream.WriteUInt32(
-        checksum(payload.data(), payload.size(), checksum(fields.GetData(), fields.GetCount())));
-    stream.WriteBuffer(payload.data(), payload.size());
+// Writes a section whose payload `write` writes into `file`: the section header is written
+// first with room for the length and the checksum, which are filled in once the payload
+// is in place, so that the payload goes into the file's buffer directly.
+template <class Write>
+void writeSection(CbStreamWriteBinaryBuffer& file, uint32_t type, Write write) {
+    const uint64_t header = file.GetCount();
+    const unsigned char placeholder[c_sectionHeaderBytes] = {};
+    file.WriteBuffer(placeholder, sizeof(placeholder));
+    write(file);
+    const uint64_t size = file.GetCount() - header - c_sectionHeaderBytes;
+    unsigned char fields[c_sectionHeaderBytes];
+    CbByteOrder::store(fields, type);
+    CbByteOrder::store(fields + 4, size);
+    const uint32_t crc = checksum(file.GetData() + header + c_sectionHeaderBytes, size,
+                                  checksum(fields, c_sectionFieldBytes));
+    CbByteOrder::store(fields + c_sectionFieldBytes, crc);
+    file.Overwrite(header, fields, sizeof(fields));
 }
 
 [[noreturn]] void corrupt(const std::string& what) {
@@ -66,14 +73,12 @@ auto within(const std::string& context, Read read) -> decltype(read()) {
     }
 }
 
-std::vector<uint8_t> encodeProperties(const KaCSessionFile::Properties& properties) {
-    CbStreamWriteBinaryBuffer stream;
+void encodeProperties(CbStreamWriteBinary& stream, const KaCSessionFile::Properties& properties) {
     stream.WriteUInt32(static_cast<uint32_t>(properties.size()));
     for (const auto& [key, value] : properties) {
         stream.WriteWideString(key);
         stream.WriteWideString(value);
     }
-    return stream.TakeBuffer();
 }
 
 struct Section {
@@ -114,8 +119,8 @@ CbSmartPointer<KaCTransformationNodeInner> decodeTree(const Section& section) {
 // type repeats and that nothing follows the last section, and lists the sections by type.
 class Container {
 public:
-    explicit Container(const std::vector<uint8_t>& bytes)
-        : m_bytes(bytes), m_stream(bytes.data(), bytes.size()) {}
+    Container(const uint8_t* bytes, uint64_t size)
+        : m_bytes(bytes), m_size(size), m_stream(bytes, size) {}
 
     std::map<uint32_t, Section> Read() {
         const uint32_t count = readHeader();
@@ -132,8 +137,7 @@ public:
 
 private:
     uint32_t readHeader() {
-        if (m_bytes.size() < sizeof(c_magic) ||
-            std::memcmp(m_bytes.data(), c_magic, sizeof(c_magic)) != 0) {
+        if (m_size < sizeof(c_magic) || std::memcmp(m_bytes, c_magic, sizeof(c_magic)) != 0) {
             corrupt("not a session file (no session magic)");
         }
         m_stream.Skip(sizeof(c_magic));
@@ -147,7 +151,7 @@ private:
             truncatedHeader();
         }
         const uint32_t count = m_stream.ReadUInt32();
-        if (checked && m_stream.ReadUInt32() != checksum(m_bytes.data(), c_headerBytes)) {
+        if (checked && m_stream.ReadUInt32() != checksum(m_bytes, c_headerBytes)) {
             corrupt("header checksum mismatch");
         }
         m_stream.RequireRemaining(count, c_sectionHeaderBytes, "section");
@@ -155,7 +159,7 @@ private:
     }
 
     [[noreturn]] void truncatedHeader() const {
-        corrupt("truncated header (" + std::to_string(m_bytes.size()) + " bytes)");
+        corrupt("truncated header (" + std::to_string(m_size) + " bytes)");
     }
 
     // Reads and checks section `index`; returns its type and payload.
@@ -164,7 +168,7 @@ private:
         if (m_stream.GetRemaining() < c_sectionHeaderBytes) {
             corrupt("truncated header of " + which);
         }
-        const uint8_t* fields = m_bytes.data() + m_stream.GetPosition();
+        const uint8_t* fields = m_bytes + m_stream.GetPosition();
         const uint32_t type = m_stream.ReadUInt32();
         const uint64_t size = m_stream.ReadUInt64();
         const uint32_t expected = m_stream.ReadUInt32();
@@ -172,7 +176,7 @@ private:
             corrupt(which + " is truncated (" + std::to_string(size) + " bytes announced, " +
                     std::to_string(m_stream.GetRemaining()) + " left)");
         }
-        const uint8_t* payload = m_bytes.data() + m_stream.GetPosition();
+        const uint8_t* payload = m_bytes + m_stream.GetPosition();
         const uint32_t start = m_version == KaCSessionFile::c_firstFormatVersion
                                    ? 0
                                    : checksum(fields, c_sectionFieldBytes);
@@ -183,13 +187,79 @@ private:
         return {type, Section{payload, size}};
     }
 
-    const std::vector<uint8_t>& m_bytes;
+    const uint8_t* m_bytes;
+    uint64_t m_size;
     CbStreamReadBinaryBuffer m_stream;
     uint32_t m_version = 0;
 };
 
-KaCSessionFile::Contents readContents(const std::vector<uint8_t>& bytes, bool registerNodes) {
-    const std::map<uint32_t, Section> sections = Container(bytes).Read();
+// The whole content of a file, read straight into memory of the surfel memory pool: a
+// session file is about as large as the surfel arrays read from it, and the pool hands out
+// such blocks on huge pages and keeps freed ones for reuse, so that reading a file does not
+// first-touch (and zero) fresh pages for its bytes as a std::vector would.
+class FileBytes {
+public:
+    explicit FileBytes(const std::filesystem::path& path) : m_path(path) {
+        const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (descriptor < 0) {
+            fail("cannot open file");
+        }
+        try {
+            struct stat info {};
+            if (::fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode)) {
+                CB_THROW(CbException, "not a regular file: '" + path.string() + "'");
+            }
+            m_size = static_cast<uint64_t>(info.st_size);
+            m_data = static_cast<uint8_t*>(KaCSurfelMemoryPool::GetInstance().Allocate(m_size));
+            uint64_t done = 0;
+            while (done < m_size) {
+                const ssize_t got = ::read(descriptor, m_data + done, m_size - done);
+                if (got < 0 && errno == EINTR) {
+                    continue;
+                }
+                if (got < 0) {
+                    fail("cannot read file");
+                }
+                if (got == 0) {
+                    CB_THROW(CbException, "truncated file '" + path.string() +
+                                              "': " + std::to_string(m_size) + " bytes expected, " +
+                                              std::to_string(done) + " read");
+                }
+                done += static_cast<uint64_t>(got);
+            }
+        } catch (...) {
+            ::close(descriptor);
+            release();
+            throw;
+        }
+        ::close(descriptor);
+    }
+    ~FileBytes() { release(); }
+    FileBytes(const FileBytes&) = delete;
+    FileBytes& operator=(const FileBytes&) = delete;
+
+    const uint8_t* Data() const { return m_data; }
+    uint64_t Size() const { return m_size; }
+
+private:
+    [[noreturn]] void fail(const char* what) const {
+        CB_THROW(CbException,
+                 std::string(what) + " '" + m_path.string() + "': " + std::strerror(errno));
+    }
+    void release() noexcept {
+        if (m_data != nullptr) {
+            KaCSurfelMemoryPool::GetInstance().Deallocate(m_data, m_size);
+            m_data = nullptr;
+        }
+    }
+
+    std::filesystem::path m_path;
+    uint8_t* m_data = nullptr;
+    uint64_t m_size = 0;
+};
+
+KaCSessionFile::Contents readContents(const uint8_t* bytes, uint64_t size, bool registerNodes) {
+    const std::map<uint32_t, Section> sections = Container(bytes, size).Read();
     const auto tree = sections.find(KaCSessionFile::c_treeSection);
     if (tree == sections.end()) {
         corrupt("no tree section");
@@ -211,15 +281,19 @@ KaCSessionFile::Contents readContents(const std::vector<uint8_t>& bytes, bool re
 
 std::vector<uint8_t> KaCSessionFile::Encode(CbSmartPointer<const KaCTransformationNodeInner> root,
                                             const Properties& properties) {
-    CbStreamWriteBinaryBuffer tree;
-    KaCTransformationTreeSerializer::Write(tree, root);
-    CbStreamWriteBinaryBuffer file(tree.GetCount() + 4096);
+    // One buffer for the whole file: the tree record is written into its section directly
+    // (the serializer tells the buffer how much room it needs), and each section's length
+    // and checksum are filled in after its payload.
+    CbStreamWriteBinaryBuffer file;
     file.WriteBuffer(c_magic, sizeof(c_magic));
     file.WriteUInt32(c_formatVersion);
     file.WriteUInt32(2);
     file.WriteUInt32(checksum(file.GetData(), c_headerBytes));
-    writeSection(file, c_treeSection, tree.GetBuffer());
-    writeSection(file, c_propertiesSection, encodeProperties(properties));
+    writeSection(file, c_treeSection, [&](CbStreamWriteBinaryBuffer& stream) {
+        KaCTransformationTreeSerializer::Write(stream, root);
+    });
+    writeSection(file, c_propertiesSection,
+                 [&](CbStreamWriteBinaryBuffer& stream) { encodeProperties(stream, properties); });
     return file.TakeBuffer();
 }
 
@@ -232,12 +306,14 @@ uint64_t KaCSessionFile::Write(const std::filesystem::path& path,
 
 KaCSessionFile::Contents KaCSessionFile::Read(const std::filesystem::path& path,
                                               bool registerNodes) {
-    return ReadFromMemory(CbStreamReadBinaryFile::ReadAll(path), path.string(), registerNodes);
+    const FileBytes bytes(path);
+    return within("session file '" + path.string() + "'",
+                  [&] { return readContents(bytes.Data(), bytes.Size(), registerNodes); });
 }
 
 KaCSessionFile::Contents KaCSessionFile::ReadFromMemory(const std::vector<uint8_t>& bytes,
                                                         const std::string& name,
                                                         bool registerNodes) {
     return within("session file '" + name + "'",
-                  [&] { return readContents(bytes, registerNodes); });
+                  [&] { return readContents(bytes.data(), bytes.size(), registerNodes); });
 }

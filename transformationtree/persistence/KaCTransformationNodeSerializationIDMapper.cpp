@@ -1,42 +1,97 @@
 #include "transformationtree/persistence/KaCTransformationNodeSerializationIDMapper.h"
 
+#include <cstring>
+
 #include "platform/harbor/CbCriticalSectionAuto.h"
 #include "platform/harbor/CbException.h"
 #include "platform/harbor/CbExceptionPreconditionViolation.h"
 #include "platform/harbor/CbFactory.h"
 #include "platform/harbor/CbStreamReadBinary.h"
 #include "platform/harbor/CbStreamWriteBinary.h"
+#include "platform/harbor/CbStreamWriteBinaryBuffer.h"
+#include "platform/harbor/CbStringConversion.h"
+#include "transformationtree/nodes/KaCTransformationNodeInner.h"
+#include "transformationtree/nodes/KaCTransformationNodeLeaf.h"
 
 namespace {
-constexpr size_t c_initialBuckets = 1000;
+// Entries the mapper makes room for at first.
+constexpr size_t c_initialEntries = 1024;
+// Entries the mapper keeps room for between uses (8 MiB of table): the next tree of up to
+// this many nodes is mapped without allocating and first-touching a new table, which costs
+// about a tenth of reading the tree. A larger table is freed by ClearMapping, so that one
+// very large tree does not hold its memory after it is read.
+constexpr size_t c_keptEntries = size_t{1} << 17;
 }  // namespace
 
-KaCTransformationNodeSerializationIDMapper::KaCTransformationNodeSerializationIDMapper()
-    : m_referenceMap(c_initialBuckets) {}
+KaCTransformationNodeSerializationIDMapper::KaCTransformationNodeSerializationIDMapper() {
+    m_referenceMap.Reserve(c_initialEntries);
+}
 
 void KaCTransformationNodeSerializationIDMapper::ClearMapping() {
     CbCriticalSectionAuto lock(m_lock);
-    m_referenceMap.RemoveAll();
+    if (m_referenceMap.GetCapacity() > 2 * c_keptEntries) {
+        m_referenceMap.Release();
+        m_referenceMap.Reserve(c_initialEntries);
+    } else {
+        m_referenceMap.Clear();
+    }
+    if (m_instantiated.capacity() > c_keptEntries) {
+        std::vector<Instantiated>().swap(m_instantiated);
+    }
+    m_instantiated.clear();
+    m_instantiatedValid = true;
+    m_lastFound = 0;
+    m_readTime.reset();
+}
+
+void KaCTransformationNodeSerializationIDMapper::ReserveMapping(size_t count) {
+    CbCriticalSectionAuto lock(m_lock);
+    m_referenceMap.Reserve(count);
+    m_instantiated.reserve(count);
 }
 
 void KaCTransformationNodeSerializationIDMapper::SetNode(
     const CyUniqueID& id, CbSmartPointer<const KaCTransformationNode> node) {
     CbCriticalSectionAuto lock(m_lock);
-    m_referenceMap[id] = CbConstCast<KaCTransformationNode>(node);
+    m_referenceMap[id] = Mapped{CbConstCast<KaCTransformationNode>(node), c_notInstantiated};
+    m_instantiatedValid = false;
 }
 
 CbSmartPointer<KaCTransformationNode> KaCTransformationNodeSerializationIDMapper::GetNode(
     const CyUniqueID& id) {
-    const CbSmartPointer<KaCTransformationNode>* node = m_referenceMap.Find(id);
-    return node != nullptr ? *node : nullptr;
+    CbSmartPointer<KaCTransformationNode> node;
+    if (findNear(id, node)) {
+        return node;
+    }
+    const Mapped* mapped = m_referenceMap.Find(id);
+    if (mapped == nullptr) {
+        return nullptr;
+    }
+    if (mapped->instantiation != c_notInstantiated) {
+        m_lastFound = mapped->instantiation;
+    }
+    return mapped->node;
+}
+
+bool KaCTransformationNodeSerializationIDMapper::findNear(
+    const CyUniqueID& id, CbSmartPointer<KaCTransformationNode>& node) const {
+    if (!m_instantiatedValid) {
+        return false;
+    }
+    for (size_t index : {m_lastFound, m_lastFound + 1}) {
+        if (index < m_instantiated.size() && m_instantiated[index].id == id) {
+            node = m_instantiated[index].node;
+            m_lastFound = index;
+            return true;
+        }
+    }
+    return false;
 }
 
 void KaCTransformationNodeSerializationIDMapper::ListMappedModelIDs(
     CbArray<CyUniqueID, 0, CbArrayPolicyConstructDefault>& ids) const {
     CbCriticalSectionAuto lock(m_lock);
-    for (const auto& entry : m_referenceMap) {
-        ids.Add(entry.first);
-    }
+    m_referenceMap.ForEach([&](const CyUniqueID& id, const Mapped& /*mapped*/) { ids.Add(id); });
 }
 
 void KaCTransformationNodeSerializationIDMapper::WriteNodeByReference(
@@ -58,15 +113,129 @@ void KaCTransformationNodeSerializationIDMapper::WriteNodeForInstantiation(
                  "KaCTransformationNodeSerializationIDMapper::WriteNodeForInstantiation: node is "
                  "null");
     }
-    stream.WriteWideString(node->GetRTTI().GetName());
-    CyUniqueID id = node->GetID();
-    id.Serialize(stream);
-    m_referenceMap[id] = CbConstCast<KaCTransformationNode>(node);
+    WriteNodeForInstantiationUnmapped(stream, *node);
+    m_referenceMap[node->GetID()] =
+        Mapped{CbConstCast<KaCTransformationNode>(node), c_notInstantiated};
+    m_instantiatedValid = false;
+}
+
+void KaCTransformationNodeSerializationIDMapper::WriteNodeForInstantiationUnmapped(
+    CbStreamWriteBinary& stream, const KaCTransformationNode& node) {
+    // The class name and the ID go out in one piece.
+    const std::vector<uint8_t>& name = encodedClassName(node);
+    uint8_t record[c_maxRecordBytes];
+    const CyUniqueID id = node.GetID();
+    if (name.size() + 16 <= sizeof(record)) {
+        std::memcpy(record, name.data(), name.size());
+        std::memcpy(record + name.size(), id.GetBytes().data(), 16);
+        stream.WriteBytes(record, name.size() + 16);
+    } else {
+        stream.WriteBuffer(name.data(), name.size());
+        id.Serialize(stream);
+    }
+}
+
+const std::vector<uint8_t>& KaCTransformationNodeSerializationIDMapper::encodedClassName(
+    const KaCTransformationNode& node) {
+    const CbRTTI& record = node.GetRTTI();
+    if (m_encodedClass != &record) {
+        CbStreamWriteBinaryBuffer encoded;
+        encoded.WriteWideString(record.GetName());
+        m_encodedClassName = encoded.TakeBuffer();
+        m_encodedClass = &record;
+    }
+    return m_encodedClassName;
+}
+
+CbSmartPointer<KaCTransformationNode> KaCTransformationNodeSerializationIDMapper::instantiate(
+    const CbRTTI* known, const std::wstring& className, const CyUniqueID& id) {
+    // The two node classes are made directly with their ID, without drawing an ID, a name
+    // and revisions that the record replaces at once; other classes through the factory.
+    if (known == &KaCTransformationNodeLeaf::RTTI) {
+        if (!m_readTime) {
+            m_readTime = CbDateTime();
+        }
+        return CbSmartPointer<KaCTransformationNode>(
+            new KaCTransformationNodeLeaf(id, *m_readTime));
+    }
+    if (known == &KaCTransformationNodeInner::RTTI) {
+        return CbSmartPointer<KaCTransformationNode>(new KaCTransformationNodeInner(id));
+    }
+    CbSmartPointer<KaCTransformationNode> node = CbCreateByName<KaCTransformationNode>(className);
+    if (node) {
+        node->setID(id);
+        node->SetName(id.ToString());
+    }
+    return node;
 }
 
 CbSmartPointer<KaCTransformationNode>
 KaCTransformationNodeSerializationIDMapper::ReadNodeAndInstantiate(CbStreamReadBinary& stream) {
-    std::wstring className = stream.ReadWideString();
+    auto [id, node] = readInstantiationRecord(stream);
+    mapInstantiated(id, node);
+    return node;
+}
+
+std::vector<CbSmartPointer<KaCTransformationNode>>
+KaCTransformationNodeSerializationIDMapper::ReadNodesAndInstantiate(CbStreamReadBinary& stream,
+                                                                    uint32_t count) {
+    std::vector<CbSmartPointer<KaCTransformationNode>> nodes;
+    std::vector<CyUniqueID> ids;
+    nodes.reserve(count);
+    ids.reserve(count);
+    for (uint32_t i = 0; i < count; ++i) {
+        auto [id, node] = readInstantiationRecord(stream);
+        ids.push_back(id);
+        nodes.push_back(std::move(node));
+        if (!nodes.back()) {
+            break;
+        }
+    }
+    // The IDs are random, so each insertion lands on a random slot of a table larger than
+    // the caches: with the slots of the next few IDs prefetched, the insertions overlap
+    // their waits for memory instead of taking them one after the other.
+    constexpr size_t c_prefetchDistance = 8;
+    m_referenceMap.Reserve(m_referenceMap.GetCount() + ids.size());
+    for (size_t i = 0; i < ids.size(); ++i) {
+        if (i + c_prefetchDistance < ids.size()) {
+            m_referenceMap.Prefetch(ids[i + c_prefetchDistance]);
+        }
+        mapInstantiated(ids[i], nodes[i]);
+    }
+    return nodes;
+}
+
+std::pair<CyUniqueID, CbSmartPointer<KaCTransformationNode>>
+KaCTransformationNodeSerializationIDMapper::readInstantiationRecord(CbStreamReadBinary& stream) {
+    // The class name, compared in its stream form with the names of the two node classes
+    // before it is decoded (as ReadWideString reads it).
+    const uint32_t units = stream.ReadCount(sizeof(uint16_t), "wide string");
+    std::wstring className;
+    const CbRTTI* known = nullptr;
+    constexpr uint32_t c_shortUnits = 64;
+    if (units <= c_shortUnits) {
+        uint16_t name[c_shortUnits];
+        stream.ReadUInt16Array(name, units);
+        for (const CbRTTI* record :
+             {&KaCTransformationNodeLeaf::RTTI, &KaCTransformationNodeInner::RTTI}) {
+            const wchar_t* text = record->GetName();
+            uint32_t i = 0;
+            while (i < units && text[i] != 0 && static_cast<uint32_t>(text[i]) == name[i]) {
+                ++i;
+            }
+            if (i == units && text[i] == 0) {
+                known = record;
+                break;
+            }
+        }
+        if (known == nullptr) {
+            className = CbFromUtf16(name, units);
+        }
+    } else {
+        std::vector<uint16_t> name(units);
+        stream.ReadUInt16Array(name.data(), units);
+        className = CbFromUtf16(name.data(), units);
+    }
     CyUniqueID id = CyUniqueID::GetInvalidID();
     id.Serialize(stream);
     if (!id.IsValid()) {
@@ -74,10 +243,20 @@ KaCTransformationNodeSerializationIDMapper::ReadNodeAndInstantiate(CbStreamReadB
         CB_THROW(CbException,
                  "KaCTransformationNodeSerializationIDMapper: a node record with the invalid ID");
     }
-    CbSmartPointer<KaCTransformationNode>& entry = m_referenceMap[id];
-    entry = CbCreateByName<KaCTransformationNode>(className);
-    if (entry) {
-        entry->setID(id);
+    return {id, instantiate(known, className, id)};
+}
+
+void KaCTransformationNodeSerializationIDMapper::mapInstantiated(
+    const CyUniqueID& id, const CbSmartPointer<KaCTransformationNode>& node) {
+    const auto instantiation = static_cast<uint32_t>(m_instantiated.size());
+    auto [mapped, added] = m_referenceMap.TryEmplace(id);
+    mapped->node = node;
+    if (!added || instantiation == c_notInstantiated) {
+        // A repeated ID replaces the earlier node, which m_instantiated still lists.
+        m_instantiatedValid = false;
+        mapped->instantiation = c_notInstantiated;
+    } else {
+        mapped->instantiation = instantiation;
+        m_instantiated.push_back({id, node.Get()});
     }
-    return entry;
 }

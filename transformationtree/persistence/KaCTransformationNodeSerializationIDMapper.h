@@ -1,8 +1,15 @@
 #pragma once
 
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "platform/harbor/CbArray.h"
 #include "platform/harbor/CbCriticalSection.h"
-#include "platform/harbor/CbMap.h"
+#include "platform/harbor/CbDateTime.h"
+#include "platform/harbor/CbFlatMap.h"
 #include "platform/harbor/CbSingleton.h"
 #include "platform/lattice/CyUniqueID.h"
 #include "transformationtree/nodes/KaCTransformationNode.h"
@@ -22,8 +29,12 @@ class KaCTransformationNodeSerializationIDMapper
 public:
     CbCriticalSection& GetCriticalSection() { return m_lock; }
 
-    // Removes every entry, releasing the nodes.
+    // Removes every entry, releasing the nodes. The table of a mapping of up to 131,072
+    // entries (8 MiB) is kept for the next use; a larger one is freed.
     void ClearMapping();
+    // Makes room for `count` entries, so that mapping that many nodes allocates nothing
+    // more. Callers pass a count they have checked against the bytes of their stream.
+    void ReserveMapping(size_t count);
     // Maps `id` to `node`, replacing an earlier mapping; a null node leaves `id` mapped to
     // no node.
     void SetNode(const CyUniqueID& id, CbSmartPointer<const KaCTransformationNode> node);
@@ -40,10 +51,23 @@ public:
     // CbExceptionPreconditionViolation before anything is written.
     void WriteNodeForInstantiation(CbStreamWriteBinary& stream,
                                    CbSmartPointer<const KaCTransformationNode> node);
-    // Creates the node named by the record through its class's factory, gives it the stored
-    // ID and maps it. A class without usable factory maps the ID to no node and returns null.
-    // A record with the invalid (all-zero) ID throws CbException and maps nothing.
+    // The same record without mapping the node, for writers that refer to nodes by ID only
+    // (writing a reference never looks at the map).
+    void WriteNodeForInstantiationUnmapped(CbStreamWriteBinary& stream,
+                                           const KaCTransformationNode& node);
+    // Creates the node named by the record, carrying the stored ID and named after it, and
+    // maps it. The two node classes are made directly (no ID, name or revision is drawn for
+    // them; the leaves made between two ClearMapping calls share one time stamp, taken at
+    // the first), other classes through their factory. A class without usable factory maps the ID
+    // to no node and returns null. A record with the invalid (all-zero) ID throws CbException and
+    // maps nothing.
     CbSmartPointer<KaCTransformationNode> ReadNodeAndInstantiate(CbStreamReadBinary& stream);
+    // ReadNodeAndInstantiate for `count` records in a row, which are mapped together after
+    // all are read (quicker for many: the map is filled in one pass). Stops after the first
+    // record whose class cannot be created, whose null is then the last element; the list
+    // is shorter than `count` then. When a record throws, none of the records is mapped.
+    std::vector<CbSmartPointer<KaCTransformationNode>> ReadNodesAndInstantiate(
+        CbStreamReadBinary& stream, uint32_t count);
 
 private:
     friend class CbSingleton<KaCTransformationNodeSerializationIDMapper>;
@@ -51,6 +75,55 @@ private:
     KaCTransformationNodeSerializationIDMapper();
     ~KaCTransformationNodeSerializationIDMapper() override = default;
 
+    // The class name of `node` as it goes into a stream (the count and UTF-16 units),
+    // encoded once per class.
+    const std::vector<uint8_t>& encodedClassName(const KaCTransformationNode& node);
+    // A new node carrying `id` and named after it, or null when the class cannot be
+    // created: of the node class `known` when that is not null (one of the two node
+    // classes), otherwise of the class named `className`.
+    CbSmartPointer<KaCTransformationNode> instantiate(const CbRTTI* known,
+                                                      const std::wstring& className,
+                                                      const CyUniqueID& id);
+
+    // Reads a node-for-instantiation record and makes its node (null for a class that cannot
+    // be created); maps nothing.
+    std::pair<CyUniqueID, CbSmartPointer<KaCTransformationNode>> readInstantiationRecord(
+        CbStreamReadBinary& stream);
+    // Maps `id` to the node made for its record.
+    void mapInstantiated(const CyUniqueID& id, const CbSmartPointer<KaCTransformationNode>& node);
+
+    // The longest node-for-instantiation record written in one piece.
+    static constexpr size_t c_maxRecordBytes = 256;
+
+    struct Mapped {
+        CbSmartPointer<KaCTransformationNode> node;
+        // Index in m_instantiated, or c_notInstantiated for a node mapped by SetNode.
+        uint32_t instantiation;
+    };
+    struct Instantiated {
+        CyUniqueID id;
+        KaCTransformationNode* node;  // kept alive by the map
+    };
+    static constexpr uint32_t c_notInstantiated = UINT32_MAX;
+
+    // The node mapped to `id` as found through m_instantiated, or false when the guess
+    // missed. Records mostly refer to the node they referred to last (the father of
+    // siblings) or to the one instantiated right after it (the children of a node, the
+    // nodes in record order), which are found without a random access to the map.
+    bool findNear(const CyUniqueID& id, CbSmartPointer<KaCTransformationNode>& node) const;
+
     mutable CbCriticalSection m_lock;
-    CbMap<CyUniqueID, CbSmartPointer<KaCTransformationNode>> m_referenceMap;
+    CbFlatMap<CyUniqueID, Mapped> m_referenceMap;
+    // The nodes made by ReadNodeAndInstantiate in order, with the IDs they are mapped to.
+    // Valid while every entry is still mapped as it was made (m_instantiatedValid: no ID
+    // was instantiated twice and SetNode and WriteNodeForInstantiation were not used).
+    std::vector<Instantiated> m_instantiated;
+    bool m_instantiatedValid = true;
+    // Index in m_instantiated of the node GetNode found last.
+    mutable size_t m_lastFound = 0;
+    // The class whose name encodedClassName encoded last, and that encoding.
+    const CbRTTI* m_encodedClass = nullptr;
+    std::vector<uint8_t> m_encodedClassName;
+    // The time stamp of the leaves read since the last ClearMapping, taken at the first.
+    std::optional<CbDateTime> m_readTime;
 };

@@ -1,14 +1,15 @@
 #include "transformationtree/persistence/KaCTransformationTreeSerializer.h"
 
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "platform/granary/KaCModelSerializationIDMapper.h"
 #include "platform/harbor/CbCriticalSectionAuto.h"
 #include "platform/harbor/CbException.h"
+#include "platform/harbor/CbFlatMap.h"
 #include "platform/harbor/CbStreamReadBinary.h"
 #include "platform/harbor/CbStreamWriteBinary.h"
+#include "platform/harbor/CbStreamWriteBinaryCounter.h"
 #include "platform/harbor/CbStringConversion.h"
 #include "transformationtree/manager/KaCTransformationNodeManager.h"
 #include "transformationtree/persistence/KaCTransformationNodeSerializationIDMapper.h"
@@ -53,21 +54,51 @@ private:
 // The smallest model record: an empty class name and a byte count.
 constexpr uint64_t c_minimumModelBytes = 4 + 8;
 
+// The nodes of the tree below `root` in walk order (pre-order: a node, then each child's
+// subtree in child order), as the node iterator visits them, without the transformations
+// the iterator accumulates on its way.
+std::vector<KaCTransformationNode*> nodesOf(KaCTransformationNodeInner& root) {
+    std::vector<KaCTransformationNode*> nodes;
+    struct Level {
+        const KaCTransformationNodeInner::ChildList* children;
+        size_t next;
+    };
+    std::vector<Level> path;
+    nodes.push_back(&root);
+    path.push_back({&root.GetChildren(), 0});
+    while (!path.empty()) {
+        Level& level = path.back();
+        if (level.next == level.children->size()) {
+            path.pop_back();
+            continue;
+        }
+        KaCTransformationNode* node = (*level.children)[level.next++].Get();
+        nodes.push_back(node);
+        if (!node->IsLeaf()) {
+            path.push_back({&static_cast<KaCTransformationNodeInner*>(node)->GetChildren(), 0});
+        }
+    }
+    return nodes;
+}
+
 // The models of the nodes, each once. References name models by ID, so two models with
 // one ID (read twice from one file, say) cannot be written: the record could not tell them
 // apart, and reading refuses it.
-std::vector<CbSmartPointer<const KaCModelCCT>> modelsOf(const NodeList& nodes) {
+std::vector<CbSmartPointer<const KaCModelCCT>> modelsOf(
+    const std::vector<KaCTransformationNode*>& nodes) {
     std::vector<CbSmartPointer<const KaCModelCCT>> models;
-    std::unordered_map<CyUniqueID, const KaCModelCCT*> seen;
-    for (const CbSmartPointer<KaCTransformationNode>& node : nodes) {
+    CbFlatMap<CyUniqueID, const KaCModelCCT*> seen;
+    const KaCModelCCT* previous = nullptr;  // neighbours mostly share a model
+    for (const KaCTransformationNode* node : nodes) {
         CbSmartPointer<const KaCModelCCT> model = node->GetModel();
-        if (!model) {
+        if (!model || model.Get() == previous) {
             continue;
         }
-        auto [entry, added] = seen.emplace(model->GetId(), model.Get());
+        previous = model.Get();
+        auto [entry, added] = seen.TryEmplace(model->GetId(), model.Get());
         if (added) {
             models.push_back(model);
-        } else if (entry->second != model.Get()) {
+        } else if (*entry != model.Get()) {
             CB_THROW(CbException,
                      "KaCTransformationTreeSerializer::Write: two models share the ID " +
                          CbToUtf8(model->GetId().ToString()));
@@ -79,7 +110,8 @@ std::vector<CbSmartPointer<const KaCModelCCT>> modelsOf(const NodeList& nodes) {
 // Fathers and child lists agree, every node but the first is listed exactly once, and the
 // first node's subtree holds all nodes within the depth limit.
 void checkTree(const NodeList& nodes) {
-    std::unordered_map<const KaCTransformationNode*, size_t> listed;
+    CbFlatMap<const KaCTransformationNode*, uint32_t> listed;
+    listed.Reserve(nodes.size());
     for (const CbSmartPointer<KaCTransformationNode>& node : nodes) {
         listed[node.Get()] = 0;
     }
@@ -92,8 +124,8 @@ void checkTree(const NodeList& nodes) {
         }
         const auto& inner = static_cast<const KaCTransformationNodeInner&>(*node);
         for (const CbSmartPointer<KaCTransformationNode>& child : inner.GetChildren()) {
-            auto entry = listed.find(child.Get());
-            if (entry == listed.end() || ++entry->second > 1) {
+            uint32_t* entry = listed.Find(child.Get());
+            if (entry == nullptr || ++*entry > 1) {
                 corrupt("a child is listed twice or is not a node of the tree");
             }
             if (child->GetFather().Get() != &inner) {
@@ -102,18 +134,30 @@ void checkTree(const NodeList& nodes) {
         }
     }
     for (size_t i = 1; i < nodes.size(); ++i) {
-        if (listed[nodes[i].Get()] != 1) {
+        if (*listed.Find(nodes[i].Get()) != 1) {
             corrupt("a node is not a child of its father");
         }
     }
-    size_t reached = 0;
-    auto* root = static_cast<KaCTransformationNodeInner*>(nodes.front().Get());
-    for (KaCTransformationNode::KaNNodeIterator it = root->BeginNode(); it; ++it) {
-        if (it.GetPath().size() > KaCTransformationTreeSerializer::c_maxDepth) {
+    // Every node but the root has one father that lists it once, and the root has none, so
+    // what the root reaches is a tree: the walk below ends. Its depth is the walk's path.
+    size_t reached = 1;
+    std::vector<std::pair<const KaCTransformationNodeInner*, size_t>> path;
+    path.emplace_back(static_cast<const KaCTransformationNodeInner*>(nodes.front().Get()), 0);
+    while (!path.empty()) {
+        auto& [inner, next] = path.back();
+        if (next == inner->GetChildren().size()) {
+            path.pop_back();
+            continue;
+        }
+        const KaCTransformationNode* child = inner->GetChildren()[next++].Get();
+        ++reached;
+        if (path.size() > KaCTransformationTreeSerializer::c_maxDepth) {
             corrupt("the tree is deeper than " +
                     std::to_string(KaCTransformationTreeSerializer::c_maxDepth));
         }
-        ++reached;
+        if (!child->IsLeaf()) {
+            path.emplace_back(static_cast<const KaCTransformationNodeInner*>(child), 0);
+        }
     }
     if (reached != nodes.size()) {
         corrupt("nodes that the root does not reach");
@@ -136,26 +180,40 @@ void KaCTransformationTreeSerializer::Write(CbStreamWriteBinary& stream,
     if (!root) {
         CB_THROW(CbException, "KaCTransformationTreeSerializer::Write: no root");
     }
-    NodeList nodes;
-    auto* top = const_cast<KaCTransformationNodeInner*>(root.Get());
-    for (KaCTransformationNode::KaNNodeIterator it = top->BeginNode(); it; ++it) {
-        nodes.push_back(it.GetCurrentNode());
-    }
+    // The caller's reference keeps the tree, and its read access keeps it unchanged, so
+    // the walk's list holds plain pointers.
+    const std::vector<KaCTransformationNode*> nodes =
+        nodesOf(*const_cast<KaCTransformationNodeInner*>(root.Get()));
     const std::vector<CbSmartPointer<const KaCModelCCT>> models = modelsOf(nodes);
     MappingSession session;
+    // Room for the whole record at once: the fixed parts of the nodes, their descriptions
+    // and child references (the smallest node record covers an attribute container, 32
+    // more bytes per node cover a few attributes), and the models as they count themselves.
+    uint64_t expected = 12 + nodes.size() * (c_minimumNodeBytes + 16 + 32);
+    for (const KaCTransformationNode* node : nodes) {
+        expected += 2 * node->GetDescription().size();
+    }
+    for (const CbSmartPointer<const KaCModelCCT>& model : models) {
+        CbStreamWriteBinaryCounter counter;
+        model->SerializeMetaData(counter);
+        model->SerializeGeometry(counter);
+        expected += 64 + counter.GetCount();
+    }
+    stream.ExpectBytes(expected);
     stream.WriteUInt32(c_version);
     stream.WriteUInt32(static_cast<uint32_t>(nodes.size()));
-    for (const CbSmartPointer<KaCTransformationNode>& node : nodes) {
-        session.Nodes().WriteNodeForInstantiation(stream, node);
+    // References name nodes by ID, so the writer needs no mapping of the nodes.
+    for (const KaCTransformationNode* node : nodes) {
+        session.Nodes().WriteNodeForInstantiationUnmapped(stream, *node);
     }
     stream.WriteUInt32(static_cast<uint32_t>(models.size()));
     for (const CbSmartPointer<const KaCModelCCT>& model : models) {
         session.Models().WriteModel(stream, model);
     }
-    for (const CbSmartPointer<KaCTransformationNode>& node : nodes) {
+    for (const KaCTransformationNode* node : nodes) {
         node->SerializeStructure(stream);
     }
-    for (const CbSmartPointer<KaCTransformationNode>& node : nodes) {
+    for (const KaCTransformationNode* node : nodes) {
         node->SerializeAttributes(stream);
     }
 }
@@ -172,14 +230,13 @@ CbSmartPointer<KaCTransformationNodeInner> KaCTransformationTreeSerializer::Read
         if (count == 0) {
             corrupt("no nodes");
         }
-        nodes.reserve(count);
-        for (uint32_t i = 0; i < count; ++i) {
-            CbSmartPointer<KaCTransformationNode> node =
-                session.Nodes().ReadNodeAndInstantiate(stream);
-            if (!node) {
-                corrupt("a node of unknown class");
+        session.Nodes().ReserveMapping(count);
+        nodes = session.Nodes().ReadNodesAndInstantiate(stream, count);
+        if (nodes.size() != count || !nodes.back()) {
+            if (!nodes.empty() && !nodes.back()) {
+                nodes.pop_back();
             }
-            nodes.push_back(node);
+            corrupt("a node of unknown class");
         }
         uint32_t models = stream.ReadCount(c_minimumModelBytes, "model");
         for (uint32_t i = 0; i < models; ++i) {
@@ -205,11 +262,9 @@ CbSmartPointer<KaCTransformationNodeInner> KaCTransformationTreeSerializer::Read
         dismantle(nodes);
         throw;
     }
-    // Nodes made for reading carry the name of the ID they were made with; a read tree's
-    // nodes are named after their own IDs, as every node is.
-    for (const CbSmartPointer<KaCTransformationNode>& node : nodes) {
-        node->SetName(node->GetID().ToString());
-    }
+    // Nodes made for reading are named after the ID they were made with, which the checks
+    // above found unchanged: a read tree's nodes are named after their own IDs, as every
+    // node is.
     auto root = CbStaticCast<KaCTransformationNodeInner>(nodes.front());
     if (registerNodes) {
         try {
