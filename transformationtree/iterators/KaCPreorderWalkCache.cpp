@@ -1,0 +1,125 @@
+#include "transformationtree/iterators/KaCPreorderWalkCache.h"
+
+#include <limits>
+#include <new>
+
+#include "transformationtree/nodes/KaCTransformationNodeInner.h"
+
+std::mutex KaCPreorderWalkCache::ms_mutex;
+
+namespace {
+
+// Indices are 32-bit; the largest value stays free as "one past the end" of a full tree.
+constexpr uint64_t c_maxNodes = std::numeric_limits<uint32_t>::max() - 1;
+
+bool hasChildren(const KaCTransformationNode& node) {
+    return !node.IsLeaf() &&
+           static_cast<const KaCTransformationNodeInner&>(node).GetNrChildren() != 0;
+}
+
+}  // namespace
+
+uint32_t KaCPreorderWalkCache::IndexOf(const KaCTransformationNode& node) {
+    return node.m_walkIndex.load(std::memory_order_relaxed);
+}
+
+uint32_t KaCPreorderWalkCache::LeavesBelow(uint32_t index) const {
+    const uint32_t end = m_entries[index].end;
+    const uint32_t leavesAtEnd = end < m_entries.size() ? m_entries[end].leavesBefore : m_leaves;
+    return leavesAtEnd - m_entries[index].leavesBefore;
+}
+
+bool KaCPreorderWalkCache::Attach(KaCTransformationNode& root, uint64_t stepsTaken,
+                                  Attachment& attachment) {
+    if (root.IsLeaf()) {
+        return false;
+    }
+    // The tree root, held while the snapshot is looked up or built.
+    CbSmartPointer<KaCTransformationNodeInner> top;
+    for (CbSmartPointer<KaCTransformationNodeInner> father = root.GetFather(); father;
+         father = father->GetFather()) {
+        top = father;
+    }
+    KaCTransformationNode& tree = top ? static_cast<KaCTransformationNode&>(*top) : root;
+    const uint64_t rootGeneration = root.GetWalkGeneration();
+
+    std::lock_guard<std::mutex> lock(ms_mutex);
+    const uint64_t treeGeneration = tree.GetWalkGeneration();
+    std::shared_ptr<const KaCPreorderWalkCache> cache = tree.m_walkCache;
+    if (!cache || cache->m_generation != treeGeneration) {
+        const uint64_t previousSize = cache ? cache->Size() : 0;
+        uint64_t& steps = tree.m_walkStepsWithoutCache;
+        steps = stepsTaken <= UINT64_MAX - steps ? steps + stepsTaken : UINT64_MAX;
+        if (steps < previousSize / 4) {
+            return false;  // not yet worth a build: the walk goes on over the nodes
+        }
+        steps = 0;
+        try {
+            cache = build(tree, treeGeneration, static_cast<uint32_t>(previousSize));
+        } catch (const std::bad_alloc&) {
+            cache = nullptr;  // no room for a snapshot: walks use the nodes
+        }
+        tree.m_walkCache = cache;
+        if (!cache) {
+            return false;
+        }
+    }
+    const uint32_t index = IndexOf(root);
+    if (index >= cache->Size() || cache->m_entries[index].node != &root) {
+        return false;
+    }
+    attachment.cache = std::move(cache);
+    attachment.rootIndex = index;
+    attachment.rootGeneration = rootGeneration;
+    return true;
+}
+
+std::shared_ptr<const KaCPreorderWalkCache> KaCPreorderWalkCache::build(KaCTransformationNode& top,
+                                                                        uint64_t generation,
+                                                                        uint32_t expectedSize) {
+    std::shared_ptr<KaCPreorderWalkCache> cache(new KaCPreorderWalkCache());
+    cache->m_generation = generation;
+    std::vector<Entry>& entries = cache->m_entries;
+    std::vector<CbMatrix4Rd>& relative = cache->m_relative;
+    entries.reserve(expectedSize);
+    relative.reserve(expectedSize);
+
+    // The open inner nodes: the next child to enter, the end of the child list, the index.
+    struct Frame {
+        ChildPosition next;
+        ChildPosition end;
+        uint32_t index;
+    };
+    std::vector<Frame> open;
+    uint32_t leaves = 0;
+    auto add = [&](KaCTransformationNode& node, ChildPosition position, uint32_t father,
+                   uint32_t depth) {
+        const auto index = static_cast<uint32_t>(entries.size());
+        const bool leaf = node.IsLeaf();
+        const bool children = hasChildren(node);
+        entries.push_back({&node, position, father, index + 1, depth, leaves, leaf, children});
+        relative.push_back(node.GetRelativeTrafo());
+        node.m_walkIndex.store(index, std::memory_order_relaxed);
+        leaves += leaf ? 1 : 0;
+        if (children) {
+            auto& inner = static_cast<KaCTransformationNodeInner&>(node);
+            open.push_back({inner.BeginChild(), inner.EndChild(), index});
+        }
+    };
+    add(top, ChildPosition(), 0, 0);
+    while (!open.empty()) {
+        Frame& frame = open.back();
+        if (frame.next == frame.end) {
+            entries[frame.index].end = static_cast<uint32_t>(entries.size());
+            open.pop_back();
+            continue;
+        }
+        if (entries.size() >= c_maxNodes) {
+            return nullptr;
+        }
+        ChildPosition position = frame.next++;
+        add(**position, position, frame.index, static_cast<uint32_t>(open.size()));
+    }
+    cache->m_leaves = leaves;
+    return cache;
+}
