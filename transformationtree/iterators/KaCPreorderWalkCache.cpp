@@ -1,5 +1,6 @@
 #include "transformationtree/iterators/KaCPreorderWalkCache.h"
 
+#include <atomic>
 #include <limits>
 #include <new>
 
@@ -54,8 +55,19 @@ bool KaCPreorderWalkCache::Attach(KaCTransformationNode& root, uint64_t stepsTak
             return false;  // not yet worth a build: the walk goes on over the nodes
         }
         steps = 0;
+        // The stale snapshot's memory is refilled when nothing else holds it (no walk can
+        // take it without this mutex): no page is touched for the first time again. The
+        // fence pairs with the release of the last other holder's reference.
+        std::shared_ptr<KaCPreorderWalkCache> reuse;
+        tree.m_walkCache.reset();
+        if (cache && cache.use_count() == 1) {
+            std::atomic_thread_fence(std::memory_order_acquire);
+            reuse = std::const_pointer_cast<KaCPreorderWalkCache>(std::move(cache));
+        }
+        cache.reset();
         try {
-            cache = build(tree, treeGeneration, static_cast<uint32_t>(previousSize));
+            cache =
+                build(tree, treeGeneration, static_cast<uint32_t>(previousSize), std::move(reuse));
         } catch (const std::bad_alloc&) {
             cache = nullptr;  // no room for a snapshot: walks use the nodes
         }
@@ -74,13 +86,18 @@ bool KaCPreorderWalkCache::Attach(KaCTransformationNode& root, uint64_t stepsTak
     return true;
 }
 
-std::shared_ptr<const KaCPreorderWalkCache> KaCPreorderWalkCache::build(KaCTransformationNode& top,
-                                                                        uint64_t generation,
-                                                                        uint32_t expectedSize) {
-    std::shared_ptr<KaCPreorderWalkCache> cache(new KaCPreorderWalkCache());
+std::shared_ptr<const KaCPreorderWalkCache> KaCPreorderWalkCache::build(
+    KaCTransformationNode& top, uint64_t generation, uint32_t expectedSize,
+    std::shared_ptr<KaCPreorderWalkCache> reuse) {
+    std::shared_ptr<KaCPreorderWalkCache> cache =
+        reuse ? std::move(reuse)
+              : std::shared_ptr<KaCPreorderWalkCache>(new KaCPreorderWalkCache());
     cache->m_generation = generation;
+    cache->m_leaves = 0;
     std::vector<Entry>& entries = cache->m_entries;
     std::vector<CbMatrix4Rd>& relative = cache->m_relative;
+    entries.clear();
+    relative.clear();
     entries.reserve(expectedSize);
     relative.reserve(expectedSize);
 
@@ -103,6 +120,13 @@ std::shared_ptr<const KaCPreorderWalkCache> KaCPreorderWalkCache::build(KaCTrans
         leaves += leaf ? 1 : 0;
         if (children) {
             auto& inner = static_cast<KaCTransformationNodeInner&>(node);
+            // The children are read next, one after the other: their node memory is
+            // requested at once so that the misses overlap.
+            for (const CbSmartPointer<KaCTransformationNode>& child : inner.GetChildren()) {
+                const KaCTransformationNode* address = child.Get();
+                __builtin_prefetch(address);
+                __builtin_prefetch(&address->GetRelativeTrafo());
+            }
             open.push_back({inner.BeginChild(), inner.EndChild(), index});
         }
     };

@@ -41,9 +41,9 @@
 //
 // Memory. 40 bytes of entry and 128 bytes of trafo per node of the tree, about 168 MB for
 // 1,000,000 nodes, held by the tree root from the first walk on and freed with it; a
-// snapshot that is no longer current stays until the next build replaces it (its size is
-// what the next build is weighed against). Trees of 2^32 - 1 nodes or more get no
-// snapshot (their walks use the nodes).
+// snapshot that is no longer current stays until the next build, which refills its memory
+// when no walk holds it any more (its size is what the next build is weighed against). Trees of
+// 2^32 - 1 nodes or more get no snapshot (their walks use the nodes).
 class KaCPreorderWalkCache {
 public:
     using ChildPosition = KaCTransformationNode::KaNNodeIterator::ChildPosition;
@@ -88,10 +88,11 @@ public:
 
 private:
     KaCPreorderWalkCache() = default;
-    // The snapshot of the subtree of `top` (a tree root); null when the tree is too large.
-    static std::shared_ptr<const KaCPreorderWalkCache> build(KaCTransformationNode& top,
-                                                             uint64_t generation,
-                                                             uint32_t expectedSize);
+    // The snapshot of the subtree of `top` (a tree root), in `reuse` when given (a stale
+    // snapshot nothing else holds); null when the tree is too large.
+    static std::shared_ptr<const KaCPreorderWalkCache> build(
+        KaCTransformationNode& top, uint64_t generation, uint32_t expectedSize,
+        std::shared_ptr<KaCPreorderWalkCache> reuse);
 
     static std::mutex ms_mutex;  // guards every node's snapshot slot and every build
 
