@@ -3,8 +3,12 @@
 #include <atomic>
 #include <limits>
 #include <new>
+#include <type_traits>
 
 #include "transformationtree/nodes/KaCTransformationNodeInner.h"
+
+static_assert(std::is_same_v<KaCPreorderWalkCache::ChildPosition,
+                             KaCTransformationNode::KaNNodeIterator::ChildPosition>);
 
 std::mutex KaCPreorderWalkCache::ms_mutex;
 
@@ -12,6 +16,14 @@ namespace {
 
 // Indices are 32-bit; the largest value stays free as "one past the end" of a full tree.
 constexpr uint64_t c_maxNodes = std::numeric_limits<uint32_t>::max() - 1;
+
+// Whether a stale snapshot nothing holds is refilled. Not under ThreadSanitizer, which
+// models no fences (GCC refuses them there): the snapshot is then allocated anew.
+#if defined(__SANITIZE_THREAD__)
+constexpr bool c_refillStale = false;
+#else
+constexpr bool c_refillStale = true;
+#endif
 
 bool hasChildren(const KaCTransformationNode& node) {
     return !node.IsLeaf() &&
@@ -60,8 +72,10 @@ bool KaCPreorderWalkCache::Attach(KaCTransformationNode& root, uint64_t stepsTak
         // fence pairs with the release of the last other holder's reference.
         std::shared_ptr<KaCPreorderWalkCache> reuse;
         tree.m_walkCache.reset();
-        if (cache && cache.use_count() == 1) {
+        if (c_refillStale && cache && cache.use_count() == 1) {
+#if !defined(__SANITIZE_THREAD__)
             std::atomic_thread_fence(std::memory_order_acquire);
+#endif
             reuse = std::const_pointer_cast<KaCPreorderWalkCache>(std::move(cache));
         }
         cache.reset();

@@ -5,7 +5,10 @@
 #include <mutex>
 #include <vector>
 
-#include "transformationtree/nodes/KaCTransformationNode.h"
+#include "platform/abacus/CbMatrix4Rd.h"
+#include "platform/harbor/CbSmartPointer.h"
+
+class KaCTransformationNode;
 
 // The pre-order snapshot of one whole tree that the node and leaf walks step over instead
 // of the scattered node objects: for every node of the tree, in walk order, its address,
@@ -46,7 +49,8 @@
 // 2^32 - 1 nodes or more get no snapshot (their walks use the nodes).
 class KaCPreorderWalkCache {
 public:
-    using ChildPosition = KaCTransformationNode::KaNNodeIterator::ChildPosition;
+    // The position type of the walks' paths (KaNNodeIterator::ChildPosition).
+    using ChildPosition = std::vector<CbSmartPointer<KaCTransformationNode>>::iterator;
 
     struct Entry {
         KaCTransformationNode* node;
