@@ -47,55 +47,61 @@ bool KaCPreorderWalkCache::Attach(KaCTransformationNode& root, uint64_t stepsTak
     if (root.IsLeaf()) {
         return false;
     }
-    // The tree root, held while the snapshot is looked up or built.
-    CbSmartPointer<KaCTransformationNodeInner> top;
-    for (CbSmartPointer<KaCTransformationNodeInner> father = root.GetFather(); father;
-         father = father->GetFather()) {
-        top = father;
-    }
-    KaCTransformationNode& tree = top ? static_cast<KaCTransformationNode&>(*top) : root;
     const uint64_t rootGeneration = root.GetWalkGeneration();
-
     std::lock_guard<std::mutex> lock(ms_mutex);
-    const uint64_t treeGeneration = tree.GetWalkGeneration();
-    std::shared_ptr<const KaCPreorderWalkCache> cache = tree.m_walkCache;
-    if (!cache || cache->m_generation != treeGeneration) {
-        const uint64_t previousSize = cache ? cache->Size() : 0;
-        uint64_t& steps = tree.m_walkStepsWithoutCache;
-        steps = stepsTaken <= UINT64_MAX - steps ? steps + stepsTaken : UINT64_MAX;
-        if (steps < previousSize / 4) {
-            return false;  // not yet worth a build: the walk goes on over the nodes
+
+    // A current snapshot of `root`'s subtree or of an ancestor's (which holds `root`'s as a
+    // range): read without touching any node outside `root`'s subtree but the fathers.
+    std::shared_ptr<const KaCPreorderWalkCache> stale = root.m_walkCache;
+    CbSmartPointer<KaCTransformationNodeInner> holder;  // keeps the ancestor read alive
+    for (KaCTransformationNode* node = &root; node != nullptr;) {
+        const std::shared_ptr<const KaCPreorderWalkCache>& cache = node->m_walkCache;
+        if (cache && cache->m_generation == node->GetWalkGeneration()) {
+            const uint32_t index = IndexOf(root);
+            if (index < cache->Size() && cache->m_entries[index].node == &root) {
+                attachment.cache = cache;
+                attachment.rootIndex = index;
+                attachment.rootGeneration = rootGeneration;
+                return true;
+            }
         }
-        steps = 0;
-        // The stale snapshot's memory is refilled when nothing else holds it (no walk can
-        // take it without this mutex): no page is touched for the first time again. The
-        // fence pairs with the release of the last other holder's reference.
-        std::shared_ptr<KaCPreorderWalkCache> reuse;
-        tree.m_walkCache.reset();
-        if (c_refillStale && cache && cache.use_count() == 1) {
-#if !defined(__SANITIZE_THREAD__)
-            std::atomic_thread_fence(std::memory_order_acquire);
-#endif
-            reuse = std::const_pointer_cast<KaCPreorderWalkCache>(std::move(cache));
-        }
-        cache.reset();
-        try {
-            cache =
-                build(tree, treeGeneration, static_cast<uint32_t>(previousSize), std::move(reuse));
-        } catch (const std::bad_alloc&) {
-            cache = nullptr;  // no room for a snapshot: walks use the nodes
-        }
-        tree.m_walkCache = cache;
-        if (!cache) {
-            return false;
-        }
+        holder = node->GetFather();
+        node = holder.Get();
     }
-    const uint32_t index = IndexOf(root);
-    if (index >= cache->Size() || cache->m_entries[index].node != &root) {
+
+    // None: a snapshot of `root`'s subtree, which is all the walk may read, once the steps
+    // over the nodes weigh enough against the size of the stale one.
+    const uint64_t previousSize = stale ? stale->Size() : 0;
+    uint64_t& steps = root.m_walkStepsWithoutCache;
+    steps = stepsTaken <= UINT64_MAX - steps ? steps + stepsTaken : UINT64_MAX;
+    if (steps < previousSize / 4) {
+        return false;  // not yet worth a build: the walk goes on over the nodes
+    }
+    steps = 0;
+    // The stale snapshot's memory is refilled when nothing else holds it (no walk can take
+    // it without this mutex): no page is touched for the first time again. The fence pairs
+    // with the release of the last other holder's reference.
+    std::shared_ptr<KaCPreorderWalkCache> reuse;
+    root.m_walkCache.reset();
+    if (c_refillStale && stale && stale.use_count() == 1) {
+#if !defined(__SANITIZE_THREAD__)
+        std::atomic_thread_fence(std::memory_order_acquire);
+#endif
+        reuse = std::const_pointer_cast<KaCPreorderWalkCache>(std::move(stale));
+    }
+    stale.reset();
+    std::shared_ptr<const KaCPreorderWalkCache> cache;
+    try {
+        cache = build(root, rootGeneration, static_cast<uint32_t>(previousSize), std::move(reuse));
+    } catch (const std::bad_alloc&) {
+        cache = nullptr;  // no room for a snapshot: walks use the nodes
+    }
+    root.m_walkCache = cache;
+    if (!cache) {
         return false;
     }
     attachment.cache = std::move(cache);
-    attachment.rootIndex = index;
+    attachment.rootIndex = 0;
     attachment.rootGeneration = rootGeneration;
     return true;
 }
@@ -132,6 +138,11 @@ std::shared_ptr<const KaCPreorderWalkCache> KaCPreorderWalkCache::build(
         relative.push_back(node.GetRelativeTrafo());
         node.m_walkIndex.store(index, std::memory_order_relaxed);
         leaves += leaf ? 1 : 0;
+        if (!leaf && index != 0) {
+            // The new snapshot holds this subtree: its own snapshot goes, so that
+            // snapshots never nest.
+            node.m_walkCache.reset();
+        }
         if (children) {
             auto& inner = static_cast<KaCTransformationNodeInner&>(node);
             // The children are read next, one after the other: their node memory is

@@ -10,43 +10,44 @@
 
 class KaCTransformationNode;
 
-// The pre-order snapshot of one whole tree that the node and leaf walks step over instead
-// of the scattered node objects: for every node of the tree, in walk order, its address,
+// The pre-order snapshot of a subtree that the node and leaf walks step over instead of
+// the scattered node objects: for every node of the subtree, in walk order, its address,
 // its position in its father's child list, its father's index, the index one past its
 // subtree, its depth, the number of leaves before it, whether it is a leaf and whether it
-// has children; and, in a second array, its relative trafo. A subtree is the contiguous
-// range [index, end) of its root, so a walk from any inner node uses the snapshot of the
-// tree it belongs to.
+// has children; and, in a second array, its relative trafo. A snapshot is kept by the
+// inner node whose subtree it holds. Every subtree inside is a contiguous range, so a walk
+// from an inner node uses a current snapshot of its own subtree or of any ancestor's.
 //
 // Validity. Every node carries a walk generation, raised on the node and on all its
 // ancestors by every change a walk could see: a child list changing (link, unlink,
 // replace, clear, reserve, structure reading) and a relative trafo changing
 // (SetRelativeTrafo, AssumeAttributes, structure reading). A snapshot records the
-// generation of the tree root it was built from and is current while that generation is
-// unchanged; a walk from a node R records R's generation when it starts using the snapshot
-// and checks it at every step, so that a change within R's subtree sends the walk back to
-// the node objects (the behaviour the walks had before there was a snapshot). Changes of
-// models, flags and descriptions do not enter: the walks read those from the nodes.
+// generation of the node that keeps it and is current while that generation is unchanged;
+// a walk from a node R records R's generation when it starts using a snapshot and checks
+// it at every step, so that a change within R's subtree sends the walk back to the node
+// objects (the behaviour the walks had before there was a snapshot). Changes of models,
+// flags and descriptions do not enter: the walks read those from the nodes.
 //
-// Building. A snapshot is built lazily, by the first walk after a change, on the tree root
-// (the topmost ancestor), and published as an immutable shared object: walks that hold an
-// older one keep it alive until they end. Walks that find no current snapshot go on over
-// the nodes and report the steps they took there; the snapshot is built once the walks of
-// the tree have taken a quarter as many steps as the previous snapshot had nodes (at once
-// when there was none, and at once for GetRas, which visits every leaf anyway), so that
-// short walks between changes never pay for a build of a large tree, and the build costs
-// at most about four times the steps already taken.
+// Building. A walk that finds no current snapshot for its traversal root R (on R or an
+// ancestor) goes on over the nodes and reports the steps it took there; a snapshot of R's
+// subtree is built once the walks from R have taken a quarter as many steps as R's
+// previous snapshot had nodes (at once when there was none, and at once for GetRas, which
+// visits every leaf anyway), so that short walks between changes never pay for a build of
+// a large subtree, and a build costs at most about four times the steps already taken. A
+// build reads R's subtree only (all that the walk's read access covers: other threads may
+// be changing other subtrees of the tree meanwhile) and drops the snapshots kept by the
+// inner nodes below R, so snapshots never nest. Published snapshots are immutable and
+// shared: walks that hold an older one keep it alive until they end.
 //
-// Thread safety. One process-wide mutex guards every tree root's snapshot slot and every
-// build; a build reads the nodes, as a walk does, so it needs the same read access to the
-// tree as the walk that asks for it. Snapshots are immutable once published, so any number
-// of threads walk the same tree concurrently; builds of different trees are serialised.
+// Thread safety. One process-wide mutex guards every node's snapshot slot and every build;
+// a build needs the read access to R's subtree that the walk asking for it has. Any number
+// of threads walk the same subtrees concurrently; builds are serialised.
 //
-// Memory. 40 bytes of entry and 128 bytes of trafo per node of the tree, about 168 MB for
-// 1,000,000 nodes, held by the tree root from the first walk on and freed with it; a
-// snapshot that is no longer current stays until the next build, which refills its memory
-// when no walk holds it any more (its size is what the next build is weighed against). Trees of
-// 2^32 - 1 nodes or more get no snapshot (their walks use the nodes).
+// Memory. 40 bytes of entry and 128 bytes of trafo per node of a subtree with a snapshot,
+// about 168 MB for 1,000,000 nodes; since snapshots never nest, at most that per node of
+// the tree, plus snapshots that are no longer current until their node's next build,
+// which refills their memory when no walk holds it any more (their size is what that build
+// is weighed against). Subtrees of 2^32 - 1 nodes or more get no snapshot.
 class KaCPreorderWalkCache {
 public:
     // The position type of the walks' paths (KaNNodeIterator::ChildPosition).
@@ -71,16 +72,16 @@ public:
         uint64_t rootGeneration = 0;
     };
 
-    // Hands out the current snapshot of the tree of the inner node `root` in `attachment`
-    // and returns true; builds one first when there is none and the steps taken over the
-    // nodes (`stepsTaken` more since the caller last reported) weigh enough, see the class
-    // comment. Returns false when the walk is to go on over the nodes. Needs read access
-    // to the tree.
+    // Hands out a current snapshot that holds the subtree of the inner node `root` in
+    // `attachment` and returns true; builds one of that subtree first when there is none
+    // and the steps taken over the nodes (`stepsTaken` more since the caller last
+    // reported) weigh enough, see the class comment. Returns false when the walk is to go
+    // on over the nodes. Needs read access to `root`'s subtree.
     static bool Attach(KaCTransformationNode& root, uint64_t stepsTaken, Attachment& attachment);
     // Steps that make Attach build whatever the size of the tree.
     static constexpr uint64_t c_buildNow = UINT64_MAX;
 
-    // The index `node` had in the last snapshot built of a tree it was in; callers check it
+    // The index `node` had in the last snapshot built that holds it; callers check it
     // against the snapshot they hold (Entries()[index].node == &node).
     static uint32_t IndexOf(const KaCTransformationNode& node);
 
@@ -92,8 +93,8 @@ public:
 
 private:
     KaCPreorderWalkCache() = default;
-    // The snapshot of the subtree of `top` (a tree root), in `reuse` when given (a stale
-    // snapshot nothing else holds); null when the tree is too large.
+    // The snapshot of the subtree of `top`, in `reuse` when given (a stale snapshot nothing
+    // else holds); null when the subtree is too large.
     static std::shared_ptr<const KaCPreorderWalkCache> build(
         KaCTransformationNode& top, uint64_t generation, uint32_t expectedSize,
         std::shared_ptr<KaCPreorderWalkCache> reuse);

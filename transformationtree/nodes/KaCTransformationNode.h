@@ -247,7 +247,7 @@ private:
     bool m_visible = false;
     bool m_cleanedUp = false;
     // The walks' state (see KaCPreorderWalkCache): the generation, this node's index in the
-    // last snapshot built of a tree it was in, and, on a tree root, the snapshot (guarded
+    // last snapshot built that holds it, and the snapshot of its subtree when it keeps one (guarded
     // by the snapshot mutex) with the steps walks took over the nodes since it went stale.
     std::atomic<uint64_t> m_walkGeneration{0};
     std::atomic<uint32_t> m_walkIndex{0};

@@ -83,3 +83,51 @@ TEST_F(IteratorsTest, ConcurrentWalksOfAnUnchangedTreeEqualTheReference) {
         EXPECT_EQ(32, walks.load());
     }
 }
+
+// While one thread changes one subtree, others walk the other subtrees of the same tree
+// (as threads holding read access to different subtrees do): a walk asks only for the
+// snapshot of its own subtree and never reads the subtree being changed.
+TEST_F(IteratorsTest, WalksOfSubtreesGoOnWhileAnotherSubtreeChanges) {
+    std::mt19937 random(7);
+    Inner root = m_manager.CreateInnerNode();
+    std::vector<Inner> subtrees;
+    for (int s = 0; s < 4; ++s) {
+        Inner subtree = BuildRandomTree(random, 600);
+        m_manager.AppendChild(root, subtree, true);
+        subtrees.push_back(subtree);
+    }
+    std::vector<std::vector<Step>> references;
+    for (const Inner& subtree : subtrees) {
+        references.push_back(WalkReference::Walk(*subtree));
+    }
+    Inner changing = subtrees[0];
+    std::vector<Step> changingWalk = WalkReference::Walk(*changing);
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> threads;
+    threads.emplace_back([&] {
+        std::mt19937 edits(11);
+        for (int e = 0; e < 200; ++e) {
+            Node node(changingWalk[1 + edits() % (changingWalk.size() - 1)].node);
+            node->SetRelativeTrafo(RandomRigid(edits));
+            if (e % 20 == 0) {
+                Leaf leaf = m_manager.CreateLeafNode(MakeModel(2, static_cast<uint32_t>(e)));
+                m_manager.AppendChild(changing, leaf, true);
+            }
+        }
+    });
+    for (int t = 1; t <= 3; ++t) {
+        threads.emplace_back([&, t] {
+            for (int repeat = 0; repeat < 6; ++repeat) {
+                wrong += differences(subtrees[static_cast<size_t>(t)],
+                                     references[static_cast<size_t>(t)]);
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(0, wrong.load());
+    // The changed subtree and the whole tree walk as the reference says afterwards.
+    EXPECT_EQ(0, differences(changing, WalkReference::Walk(*changing)));
+    EXPECT_EQ(0, differences(root, WalkReference::Walk(*root)));
+}
