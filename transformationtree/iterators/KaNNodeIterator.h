@@ -24,14 +24,16 @@
 // A step appends or removes path entries at the end only and computes at most one 4x4
 // product per appended entry; it allocates only when the path grows beyond its capacity.
 //
-// The steps of the node walk, the leaf walk and IncrementToNextSibling run over the tree's
-// pre-order snapshot (KaCPreorderWalkCache) when there is a current one: the same path
-// entries, made from the snapshot's contiguous arrays instead of the scattered nodes, with
-// the same products in the same order, so the results are identical bit for bit. The walk
-// checks the traversal root's walk generation at every step: after a change within the
-// traversal root's subtree it goes on over the nodes as it did before there was a
-// snapshot (which is exactly as usable as the change leaves the path). A walk without a
-// snapshot asks for one at its first step and again after 64, 128, 256, ... steps.
+// The steps of the node walk, the leaf walk and IncrementToNextSibling run over a
+// pre-order snapshot of the traversal root's subtree (KaCPreorderWalkCache) when there is
+// a current one: the same path entries, made from the snapshot's contiguous arrays instead
+// of the scattered nodes, with the same products in the same order, so the results are
+// identical bit for bit. The walk checks the traversal root's walk generation at every
+// step: after a change within the traversal root's subtree it goes on over the nodes as it
+// did before there was a snapshot (which is exactly as usable as the change leaves the
+// path). A walk without a snapshot asks for one at its first step and again after 64, 128,
+// 256, ... steps (taking a process-wide mutex briefly). An iterator holds a reference to
+// its snapshot and one 32-bit index per path entry besides the path.
 class KaCTransformationNode::KaNNodeIterator {
 public:
     using ChildList = std::vector<CbSmartPointer<KaCTransformationNode>>;
