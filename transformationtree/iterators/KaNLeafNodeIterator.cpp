@@ -1,4 +1,5 @@
 #include "platform/harbor/Condition.h"
+#include "transformationtree/iterators/KaCPreorderWalkCache.h"
 #include "transformationtree/nodes/KaCTransformationNodeInner.h"
 #include "transformationtree/nodes/KaCTransformationNodeLeaf.h"
 
@@ -38,12 +39,20 @@ void LeafIterator::startFiltered(KaCTransformationNode& root, DescentRule rule, 
 }
 
 LeafIterator& LeafIterator::operator++() {
-    moveUntil(Direction::forward, &descendsInto, &isLeaf);
+    if (!m_singleLeafMode && !m_path.empty() && snapshotReady()) {
+        snapshotStep(Direction::forward, true);
+    } else {
+        moveUntil(Direction::forward, &descendsInto, &isLeaf);
+    }
     return *this;
 }
 
 LeafIterator& LeafIterator::operator--() {
-    moveUntil(Direction::backward, &descendsInto, &isLeaf);
+    if (!m_singleLeafMode && !m_path.empty() && snapshotReady()) {
+        snapshotStep(Direction::backward, true);
+    } else {
+        moveUntil(Direction::backward, &descendsInto, &isLeaf);
+    }
     return *this;
 }
 
@@ -97,6 +106,9 @@ KaCTransformationNodeWithTrafo LeafIterator::operator*() const {
 LeafIterator::operator bool() const {
     if (m_singleLeafMode) {
         return m_atRoot;
+    }
+    if (const KaCPreorderWalkCache* snapshot = currentSnapshot()) {
+        return snapshot->Entries()[currentPathIndex()].isLeaf;  // without reading the node
     }
     return !m_path.empty() && GetCurrentNode()->IsLeaf();
 }

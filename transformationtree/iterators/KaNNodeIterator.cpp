@@ -1,11 +1,19 @@
+#include <algorithm>
+#include <cstddef>
+
 #include "platform/harbor/CbExceptionPreconditionViolation.h"
 #include "platform/harbor/Condition.h"
+#include "transformationtree/iterators/KaCPreorderWalkCache.h"
 #include "transformationtree/nodes/KaCTransformationNodeInner.h"
 
 namespace {
 
 // Path depth for which a walk reserves room at its first step; deeper trees grow it.
 constexpr size_t c_initialPathCapacity = 16;
+
+// Steps over the nodes before a walk without snapshot first asks again for one; the gap
+// doubles with every request.
+constexpr uint32_t c_firstRequestGap = 64;
 
 KaCTransformationNodeInner& asInner(KaCTransformationNode& node) {
     return static_cast<KaCTransformationNodeInner&>(node);
@@ -24,6 +32,7 @@ Iterator::~KaNNodeIterator() = default;
 
 void Iterator::startAt(KaCTransformationNode* root, bool atRoot) {
     m_path.clear();
+    m_inSync = false;
     m_traversalRoot = root;
     m_atRoot = atRoot;
     m_singleLeafMode = false;
@@ -32,6 +41,7 @@ void Iterator::startAt(KaCTransformationNode* root, bool atRoot) {
 
 void Iterator::startSingleLeaf(KaCTransformationNode* leaf, bool atRoot) {
     m_path.clear();
+    m_inSync = false;
     m_traversalRoot = nullptr;
     m_atRoot = atRoot;
     m_singleLeafMode = true;
@@ -44,6 +54,7 @@ bool Iterator::hasChildren(const KaCTransformationNode& node) {
 }
 
 void Iterator::append(ChildPosition position) {
+    m_inSync = false;
     if (m_path.capacity() == 0) {
         m_path.reserve(c_initialPathCapacity);
     }
@@ -177,11 +188,21 @@ Iterator& Iterator::operator++() {
     if (m_path.empty()) {
         if (m_atRoot) {
             m_atRoot = false;
+            if (snapshotReady()) {
+                if (m_rootIndex + 1 < m_endIndex) {
+                    snapshotMoveTo(m_rootIndex + 1);
+                }
+                return *this;
+            }
             KaCTransformationNodeInner& root = asInner(*m_traversalRoot);
             if (root.GetNrChildren() != 0) {
                 append(root.BeginChild());
             }
         }
+        return *this;
+    }
+    if (snapshotReady()) {
+        snapshotStep(Direction::forward, false);
         return *this;
     }
     KaCTransformationNode& current = **m_path.back().childPosition;
@@ -199,6 +220,17 @@ Iterator& Iterator::operator--() {
         m_atRoot = false;
         return *this;
     }
+    if (snapshotReady()) {
+        // The previous node in walk order is the one before in the snapshot; before the
+        // traversal root's first child comes the traversal root.
+        if (m_pathIndices.back() - 1 == m_rootIndex) {
+            snapshotClear();
+            m_atRoot = true;
+        } else {
+            snapshotMoveTo(m_pathIndices.back() - 1);
+        }
+        return *this;
+    }
     ChildPosition position = m_path.back().childPosition;
     KaCTransformationNodeInner& father = fatherOfLast();
     removeLast();
@@ -214,6 +246,15 @@ Iterator& Iterator::operator--() {
 
 Iterator& Iterator::IncrementToNextSibling() {
     requireWalk();
+    if (!m_path.empty() && snapshotReady()) {
+        const uint32_t next = m_snapshot->Entries()[m_pathIndices.back()].end;
+        if (next < m_endIndex) {
+            snapshotMoveTo(next);
+        } else {
+            snapshotClear();
+        }
+        return *this;
+    }
     while (!m_path.empty()) {
         ChildPosition position = m_path.back().childPosition;
         KaCTransformationNodeInner& father = fatherOfLast();
@@ -280,4 +321,132 @@ CbSmartPointer<KaCTransformationNode> Iterator::GetFather() const {
         return *m_path[m_path.size() - 2].childPosition;
     }
     return m_traversalRoot;
+}
+
+// --- Steps over the pre-order snapshot
+
+bool Iterator::snapshotReady() {
+    if (m_singleLeafMode || !m_traversalRoot) {
+        return false;
+    }
+    if (m_snapshot) {
+        if (m_traversalRoot->GetWalkGeneration() != m_rootGeneration) {
+            // The subtree changed: from here on the walk goes over the nodes, as it always
+            // did, and does not ask again.
+            m_snapshot.reset();
+            m_inSync = false;
+            m_requestGap = UINT32_MAX;
+            return false;
+        }
+        if (m_inSync || resyncWithSnapshot()) {
+            return true;
+        }
+    }
+    if (m_stepsSinceRequest < m_requestGap) {
+        ++m_stepsSinceRequest;
+        return false;
+    }
+    KaCPreorderWalkCache::Attachment attachment;
+    const bool attached =
+        KaCPreorderWalkCache::Attach(*m_traversalRoot, m_stepsSinceRequest, attachment);
+    m_stepsSinceRequest = 0;
+    m_requestGap =
+        std::max(c_firstRequestGap, m_requestGap <= UINT32_MAX / 2 ? 2 * m_requestGap : UINT32_MAX);
+    if (attached) {
+        m_snapshot = std::move(attachment.cache);
+        m_rootIndex = attachment.rootIndex;
+        m_endIndex = m_snapshot->Entries()[m_rootIndex].end;
+        m_rootGeneration = attachment.rootGeneration;
+        if (resyncWithSnapshot()) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool Iterator::resyncWithSnapshot() {
+    const KaCPreorderWalkCache::Entry* entries = m_snapshot->Entries();
+    const uint32_t size = m_snapshot->Size();
+    m_pathIndices.resize(m_path.size());
+    uint32_t father = m_rootIndex;
+    for (size_t level = 0; level < m_path.size(); ++level) {
+        const ChildPosition position = m_path[level].childPosition;
+        const KaCTransformationNode* node = position->Get();
+        const uint32_t index = KaCPreorderWalkCache::IndexOf(*node);
+        if (index >= size || entries[index].node != node || entries[index].father != father ||
+            entries[index].position != position) {
+            return false;
+        }
+        m_pathIndices[level] = father = index;
+    }
+    m_inSync = true;
+    return true;
+}
+
+void Iterator::snapshotClear() {
+    m_path.clear();
+    m_pathIndices.clear();
+}
+
+void Iterator::snapshotMoveTo(uint32_t index) {
+    const KaCPreorderWalkCache::Entry* entries = m_snapshot->Entries();
+    const uint32_t rootDepth = entries[m_rootIndex].depth;
+    const size_t target = entries[index].depth - rootDepth;  // the path length at `index`
+    // The deepest node of the chain from `index` up that the path already holds; the path
+    // keeps the entries down to it and gets the rest of the chain.
+    size_t keep = target;
+    for (uint32_t node = index;
+         keep > 0 && !(keep <= m_pathIndices.size() && m_pathIndices[keep - 1] == node);
+         node = entries[node].father) {
+        --keep;
+    }
+    m_pathIndices.resize(target);
+    uint32_t node = index;
+    for (size_t level = target; level > keep; --level) {
+        m_pathIndices[level - 1] = node;
+        node = entries[node].father;
+    }
+    m_path.erase(m_path.begin() + static_cast<std::ptrdiff_t>(keep), m_path.end());
+    if (m_path.capacity() == 0) {
+        m_path.reserve(c_initialPathCapacity);
+    }
+    const CbMatrix4Rd* relative = m_snapshot->RelativeTrafos();
+    for (size_t level = keep; level < target; ++level) {
+        const uint32_t at = m_pathIndices[level];
+        // As append: the traversal root's children carry their relative trafo itself.
+        if (m_path.empty()) {
+            m_path.push_back({entries[at].position, relative[at]});
+        } else {
+            m_path.push_back(
+                {entries[at].position, relative[at] * m_path.back().trafoToTraversalRoot});
+        }
+    }
+}
+
+void Iterator::snapshotStep(Direction direction, bool leavesOnly) {
+    const KaCPreorderWalkCache::Entry* entries = m_snapshot->Entries();
+    const uint32_t current = currentIndex();
+    if (direction == Direction::forward) {
+        // The leaf walk moves on from a node it passes, not into it (the sibling moves of
+        // moveUntil): past the current node's subtree.
+        uint32_t next = leavesOnly ? entries[current].end : current + 1;
+        while (leavesOnly && next < m_endIndex && !entries[next].isLeaf) {
+            ++next;
+        }
+        if (next < m_endIndex) {
+            snapshotMoveTo(next);
+        } else {
+            snapshotClear();
+        }
+        return;
+    }
+    uint32_t previous = current - 1;
+    while (leavesOnly && previous > m_rootIndex && !entries[previous].isLeaf) {
+        --previous;
+    }
+    if (previous > m_rootIndex) {
+        snapshotMoveTo(previous);
+    } else {
+        snapshotClear();
+    }
 }

@@ -1,6 +1,7 @@
 #include <limits>
 
 #include "platform/harbor/CbExceptionPreconditionViolation.h"
+#include "transformationtree/iterators/KaCPreorderWalkCache.h"
 #include "transformationtree/nodes/KaCTransformationNodeInner.h"
 
 using RandomAccess = KaCTransformationNode::KaNRandomAccessSurfelIterator;
@@ -15,8 +16,11 @@ constexpr unsigned int c_color = 108;
 
 RandomAccess RandomAccess::Of(KaCTransformationNode& root) {
     KaNRandomAccessSurfelIterator ras;
+    KaCPreorderWalkCache::Attachment snapshot;
     if (root.IsLeaf()) {
         ras.addImage(root.GetModel(), c_matIdentityD);
+    } else if (KaCPreorderWalkCache::Attach(root, KaCPreorderWalkCache::c_buildNow, snapshot)) {
+        ras.addImages(*snapshot.cache, snapshot.rootIndex);
     } else {
         for (KaNLeafNodeIterator it = KaNLeafNodeIterator::Begin(root); it; ++it) {
             ras.addImage(it.GetCurrentNode()->GetModel(), it.GetCurrentTrafo());
@@ -24,6 +28,38 @@ RandomAccess RandomAccess::Of(KaCTransformationNode& root) {
     }
     ras.finish();
     return ras;
+}
+
+void RandomAccess::addImages(const KaCPreorderWalkCache& snapshot, uint32_t rootIndex) {
+    const KaCPreorderWalkCache::Entry* entries = snapshot.Entries();
+    const CbMatrix4Rd* relative = snapshot.RelativeTrafos();
+    const uint32_t end = entries[rootIndex].end;
+    const uint32_t rootDepth = entries[rootIndex].depth;
+    const uint32_t leaves = snapshot.LeavesBelow(rootIndex);
+    m_images.reserve(leaves);
+    m_firstSurfelIndices.reserve(static_cast<size_t>(leaves) + 1);
+    // accumulated[d] is the transformation, into the traversal root, of the node at depth
+    // d + 1 below it on the way to the current node: made as the leaf walk makes its path.
+    std::vector<CbMatrix4Rd> accumulated;
+    constexpr uint32_t c_prefetchDistance = 8;  // leaves' nodes are read this far ahead
+    for (uint32_t i = rootIndex + 1; i < end; ++i) {
+        const KaCPreorderWalkCache::Entry& entry = entries[i];
+        const size_t level = entry.depth - rootDepth - 1;
+        if (level >= accumulated.size()) {
+            accumulated.resize(level + 1);
+        }
+        if (level == 0) {
+            accumulated[0] = relative[i];
+        } else {
+            accumulated[level] = relative[i] * accumulated[level - 1];
+        }
+        if (entry.isLeaf) {
+            if (i + c_prefetchDistance < end) {
+                __builtin_prefetch(entries[i + c_prefetchDistance].node);
+            }
+            addImage(entry.node->GetModel(), accumulated[level]);
+        }
+    }
 }
 
 void RandomAccess::addImage(CbSmartPointer<const KaCModelCCT> model, const CbMatrix4Rd& trafo) {

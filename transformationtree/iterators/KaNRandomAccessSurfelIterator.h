@@ -9,7 +9,9 @@
 // of the tree are not seen, the surfel data are read from the models at each query.
 //
 // Look-up is constant time for consecutive numbers in one image and logarithmic
-// otherwise. A query with a number not below GetNrOfOverallSurfels() throws
+// otherwise. Made from the tree's pre-order snapshot (see KaCPreorderWalkCache), built
+// first when it is not current; the transformations are those of the leaf walk, bit for
+// bit. A query with a number not below GetNrOfOverallSurfels() throws
 // CbExceptionPreconditionViolation. The look-up cache is updated by const queries, so one
 // instance is not to be queried by two threads at once; copies may be.
 class KaCTransformationNode::KaNRandomAccessSurfelIterator {
@@ -47,6 +49,9 @@ private:
     };
 
     void addImage(CbSmartPointer<const KaCModelCCT> model, const CbMatrix4Rd& trafo);
+    // Every leaf of the subtree at `rootIndex` of the tree's pre-order snapshot, with the
+    // transformations the leaf walk would have made, into one reserved snapshot.
+    void addImages(const KaCPreorderWalkCache& snapshot, uint32_t rootIndex);
     void finish();
     unsigned int surfelBelongsToImageIndex(unsigned int i) const;
     void getSurfelCollectionAndIndex(unsigned int i,

@@ -301,6 +301,7 @@ void KaCTransformationNodeManager::deleteSubtree(CbSmartPointer<KaCTransformatio
             deleteSubtree(child);
         }
         inner.m_children.clear();
+        inner.noteWalkChange();
         renewRevisions(inner);
     }
     if (CbSmartPointer<KaCTransformationNodeInner> father = node->GetFather()) {
@@ -510,6 +511,7 @@ void KaCTransformationNodeManager::destroySubtree(CbSmartPointer<KaCTransformati
         destroySubtree(child);
     }
     inner.m_children.clear();
+    inner.noteWalkChange();
 }
 
 // --- Handles and locking

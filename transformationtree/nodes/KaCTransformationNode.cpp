@@ -91,7 +91,23 @@ CbSmartPointer<const KaCTransformationNodeInner> KaCTransformationNode::GetFathe
 }
 
 void KaCTransformationNode::setFather(const CbSmartPointer<KaCTransformationNodeInner>& father) {
+    // The old and the new father's child lists change with the link.
+    if (CbSmartPointer<KaCTransformationNodeInner> old = m_father.Lock()) {
+        static_cast<KaCTransformationNode&>(*old).noteWalkChange();
+    }
     m_father = father;
+    if (father) {
+        static_cast<KaCTransformationNode&>(*father).noteWalkChange();
+    }
+}
+
+void KaCTransformationNode::noteWalkChange() {
+    m_walkGeneration.fetch_add(1, std::memory_order_acq_rel);
+    for (CbSmartPointer<KaCTransformationNodeInner> father = GetFather(); father;
+         father = father->GetFather()) {
+        static_cast<KaCTransformationNode&>(*father).m_walkGeneration.fetch_add(
+            1, std::memory_order_acq_rel);
+    }
 }
 
 // --- Transformation
@@ -111,6 +127,7 @@ CbMatrix4Rd KaCTransformationNode::GetRelativeTrafo(
 
 void KaCTransformationNode::SetRelativeTrafo(const CbMatrix4Rd& trafo) {
     m_relativeTrafo = trafo;
+    noteWalkChange();
     NewNodeRevision(eRevisionTrafo);
 }
 
@@ -227,6 +244,7 @@ std::wstring KaCTransformationNode::GetDescriptionCopy() const {
 void KaCTransformationNode::AssumeAttributes(CbSmartPointer<const KaCTransformationNode> source,
                                              EAttributesToCopy /*what*/) {
     m_relativeTrafo = source->m_relativeTrafo;
+    noteWalkChange();
     SetDescription(source->m_description);
     m_visible = source->m_visible;
 }
@@ -271,6 +289,7 @@ void KaCTransformationNode::readStructureVersion1(CbStreamReadBinary& stream) {
     if (father != GetFather()) {
         m_father = father;
     }
+    noteWalkChange();  // the trafo read below, and the father's child list being read
     m_model = KaCModelSerializationIDMapper::GetInstance().ReadModelByReference(stream);
     m_relativeTrafo.Serialize(stream);
     m_description = stream.ReadWideString();

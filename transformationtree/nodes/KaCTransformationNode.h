@@ -1,6 +1,8 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -23,6 +25,8 @@ class KaCTransformationNodeLeaf;
 class KaCTransformationNodeManager;
 class KaCTransformationNodeSerializationIDMapper;
 class KaCNodeVector;
+class KaCPreorderWalkCache;
+class KaCTransformationTreeSerializer;
 
 // Abstract base of every node of the transformation tree: a stable identity, a weak link
 // to the father, an optional model, the rigid transformation from the node's frame into
@@ -35,7 +39,8 @@ class KaCNodeVector;
 // revision lock (taken before the global revision lock, never the other way round) and
 // GetFather is safe while the father dies; every other field is guarded by the data
 // manager's read and write access, which callers that share a tree hold. Iterators store
-// positions in child lists: the tree must not change while they are in use.
+// positions in child lists: the tree must not change while they are in use. The walk
+// generation and the pre-order snapshot slot are the walks' (see KaCPreorderWalkCache).
 class KaCTransformationNode : public CyNode {
     CB_DECLARE_RTTI()
 
@@ -143,6 +148,10 @@ public:
     void NewNodeRevision(unsigned int mask);
     void SetNodeRevision(int64_t revision, unsigned int mask);
 
+    // --- Walk generation: raised on this node and every ancestor by each change of a
+    // child list or a relative trafo in the subtree (see KaCPreorderWalkCache).
+    uint64_t GetWalkGeneration() const { return m_walkGeneration.load(std::memory_order_acquire); }
+
     // --- Flags and text
     void SetVisible(bool visible) { m_visible = visible; }
     bool IsVisible() const { return m_visible; }
@@ -207,12 +216,17 @@ protected:
     // and reports the results back into `revisions`.
     void raiseNodeRevisions(int64_t revisions[2]);
 
+    // Raises the walk generation of this node and of every ancestor: called by every
+    // change of a child list or a relative trafo (the child list's owner or the node).
+    void noteWalkChange();
+
     // The model slot, shared by both subclasses.
     CbSmartPointer<const KaCModelCCT> m_model;
 
 private:
     friend class KaCTransformationNodeManager;
     friend class KaCTransformationNodeSerializationIDMapper;
+    friend class KaCPreorderWalkCache;
 
     void setID(const CyUniqueID& id) { m_id = id; }
     void setFather(const CbSmartPointer<KaCTransformationNodeInner>& father);
@@ -237,6 +251,13 @@ private:
     int64_t m_nodeRevisions[2];  // guarded by m_revisionLock
     bool m_visible = false;
     bool m_cleanedUp = false;
+    // The walks' state (see KaCPreorderWalkCache): the generation, this node's index in the
+    // last snapshot built that holds it, and the snapshot of its subtree when it keeps one (guarded
+    // by the snapshot mutex) with the steps walks took over the nodes since it went stale.
+    std::atomic<uint64_t> m_walkGeneration{0};
+    std::atomic<uint32_t> m_walkIndex{0};
+    std::shared_ptr<const KaCPreorderWalkCache> m_walkCache;
+    uint64_t m_walkStepsWithoutCache = 0;  // see KaCPreorderWalkCache; under its mutex
 };
 
 // The nested iterator classes, in dependency order (base classes first).

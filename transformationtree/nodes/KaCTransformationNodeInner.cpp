@@ -172,6 +172,7 @@ void KaCTransformationNodeInner::readStructureVersion1(CbStreamReadBinary& strea
     // The old children go first; a failure part way keeps the children read before it.
     m_children.clear();
     m_children.reserve(count);
+    noteWalkChange();
     for (uint32_t i = 0; i < count; ++i) {
         // A reference that resolves to no node leaves no entry: the rest of the library
         // relies on child lists without empty slots.
@@ -179,6 +180,7 @@ void KaCTransformationNodeInner::readStructureVersion1(CbStreamReadBinary& strea
             m_children.push_back(std::move(child));
         }
     }
+    noteWalkChange();
 }
 
 // --- Walks with this node as traversal root

@@ -90,7 +90,11 @@ public:
     CbSmartPointer<const KaCTransformationNode> FrontChild() const;
     CbSmartPointer<const KaCTransformationNode> BackChild() const;
     uint64_t GetNrChildren() const { return m_children.size(); }
-    void ReserveChildren(uint64_t count) { m_children.reserve(count); }
+    // Positions in the child list (which walks hold) may move.
+    void ReserveChildren(uint64_t count) {
+        m_children.reserve(count);
+        noteWalkChange();
+    }
     const ChildList& GetChildren() const { return m_children; }
 
     // --- Model slot. No node revision is drawn.

@@ -170,7 +170,9 @@ void KaCTransformationTreeSerializer::dismantle(
     const std::vector<CbSmartPointer<KaCTransformationNode>>& nodes) {
     for (const CbSmartPointer<KaCTransformationNode>& node : nodes) {
         if (!node->IsLeaf()) {
-            static_cast<KaCTransformationNodeInner&>(*node).m_children.clear();
+            auto& inner = static_cast<KaCTransformationNodeInner&>(*node);
+            inner.m_children.clear();
+            inner.noteWalkChange();
         }
     }
 }
