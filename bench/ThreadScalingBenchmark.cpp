@@ -25,10 +25,38 @@
 // the surfels of each scan in raster order or in a random order. The yardstick is the plain
 // loop of CreateModel calls in bottom-up order that callers wrote before.
 //
+// The machine's own scaling at the moment of the run (BM_MachineParallelism) is the yardstick
+// for the thread counts.
+//
 // Import reading (ParallelScanReader over PlyFile::Read): 48 scans of 20,000 surfels written
 // as binary and as ASCII PLY files to a temporary folder, taken in input order.
 
 namespace {
+
+// What the machine gives this process at the moment: a fixed amount of arithmetic split
+// over `threads` std::threads. On a shared machine the other processes' load caps the gain
+// of any threaded code; read the ratios below against this one.
+void BM_MachineParallelism(benchmark::State& state) {
+    const auto threads = static_cast<int>(state.range(0));
+    constexpr int c_steps = 40000000;
+    auto work = [](int steps) {
+        double x = 0.0;
+        for (int i = 0; i < steps; ++i) {
+            x = x * 0.999999 + i;
+        }
+        benchmark::DoNotOptimize(x);
+    };
+    for (auto _ : state) {
+        std::vector<std::thread> pool;
+        for (int t = 1; t < threads; ++t) {
+            pool.emplace_back(work, c_steps / threads);
+        }
+        work(c_steps / threads);
+        for (std::thread& thread : pool) {
+            thread.join();
+        }
+    }
+}
 
 enum ETreeSize { eSmall = 0, eLarge = 1 };
 
@@ -99,6 +127,17 @@ std::vector<int64_t> threadCounts() {
     }
     return counts;
 }
+
+BENCHMARK(BM_MachineParallelism)
+    ->ArgName("threads")
+    ->Apply([](benchmark::internal::Benchmark* benchmark) {
+        for (int64_t threads : threadCounts()) {
+            benchmark->Arg(threads);
+        }
+    })
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MeasureProcessCPUTime();
 
 void bottomUpArguments(benchmark::internal::Benchmark* benchmark) {
     for (int64_t size : {eSmall, eLarge}) {
