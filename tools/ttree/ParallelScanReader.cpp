@@ -1,5 +1,6 @@
 #include "tools/ttree/ParallelScanReader.h"
 
+#include <map>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -59,24 +60,39 @@ private:
 
 #else
 
-// The helper loops are tasks enqueued into an arena of their own with `count` worker slots
-// (and the usual slot for a calling thread, which never joins it); each counts itself off
-// when it ends. A loop never waits for anything, so fewer workers than loops still finish.
+namespace {
+
+// An arena with `helpers` worker slots (and the usual slot for a calling thread, which never
+// joins it), made on first use and kept for the process: a oneTBB worker needs a while to
+// find a new arena, as long as reading a few binary scans takes.
+tbb::task_arena& arenaFor(uint32_t helpers) {
+    static std::mutex mutex;
+    static auto* arenas = new std::map<uint32_t, std::unique_ptr<tbb::task_arena>>();
+    std::lock_guard<std::mutex> lock(mutex);
+    std::unique_ptr<tbb::task_arena>& arena = (*arenas)[helpers];
+    if (!arena) {
+        arena = std::make_unique<tbb::task_arena>(static_cast<int>(helpers) + 1);
+    }
+    return *arena;
+}
+
+}  // namespace
+
+// The helper loops are tasks enqueued into an arena; each counts itself off when it ends.
+// A loop never waits for anything, so fewer workers than loops still finish.
 class ParallelScanReader::Helpers {
 public:
-    Helpers(ParallelScanReader& reader, uint32_t count) : m_arena(static_cast<int>(count) + 1) {
+    Helpers(ParallelScanReader& reader, uint32_t count) {
+        tbb::task_arena& arena = arenaFor(count);
         for (uint32_t i = 0; i < count; ++i) {
             {
                 std::lock_guard<std::mutex> lock(reader.m_mutex);
                 ++reader.m_runningHelpers;
             }
-            m_arena.enqueue([&reader] { reader.helperLoop(); });
+            arena.enqueue([&reader] { reader.helperLoop(); });
         }
     }
     void Wait() {}  // the reader waits for its count of running helpers
-
-private:
-    tbb::task_arena m_arena;
 };
 
 #endif
