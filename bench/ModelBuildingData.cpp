@@ -105,7 +105,8 @@ Point apply(const CbMatrix4Rd& m, const Point& p, double w) {
 
 // One scan: the arch between s0 and s1 in raster order, stored in the frame of `pose`.
 CbSmartPointer<KaCModelCCT> makeScan(double s0, double s1, uint32_t surfels,
-                                     const CbMatrix4Rd& pose, std::mt19937& random) {
+                                     const CbMatrix4Rd& pose, bool unordered,
+                                     std::mt19937& random) {
     // Rows along the arch, columns across it, spaced about evenly on the surface.
     const double alongMm = (s1 - s0) * c_pi * 0.5 * (c_radiusX + c_radiusY);
     const double acrossMm = 2.0 * c_halfWidth + 14.0;
@@ -120,7 +121,15 @@ CbSmartPointer<KaCModelCCT> makeScan(double s0, double s1, uint32_t surfels,
     auto collection =
         CbMakeShared<KaCSurfelCollectionCCT>(KaCSurfelContainer::eSurfelAttributeSetFull);
     collection->Reserve(surfels);
+    // Raster order, or the same raster positions in a random order.
+    std::vector<uint32_t> order(surfels);
     for (uint32_t i = 0; i < surfels; ++i) {
+        order[i] = i;
+    }
+    if (unordered) {
+        std::shuffle(order.begin(), order.end(), random);
+    }
+    for (uint32_t i : order) {
         const uint32_t row = i / columns, column = i % columns;
         const double s = s0 + (s1 - s0) * (row + 0.5 + jitter(random)) / rows;
         const double t = (column + 0.5 + jitter(random)) / columns;
@@ -144,7 +153,8 @@ CbSmartPointer<KaCModelCCT> makeScan(double s0, double s1, uint32_t surfels,
 
 }  // namespace
 
-std::vector<Scan> MakeArchScans(uint32_t count, uint32_t surfelsPerScan, uint32_t seed) {
+std::vector<Scan> MakeArchScans(uint32_t count, uint32_t surfelsPerScan, uint32_t seed,
+                                bool unordered) {
     std::mt19937 random(seed);
     std::vector<Scan> scans;
     scans.reserve(count);
@@ -154,7 +164,7 @@ std::vector<Scan> MakeArchScans(uint32_t count, uint32_t surfelsPerScan, uint32_
         const double half = 1.5 / count;
         const double s0 = std::max(0.0, centre - half), s1 = std::min(1.0, centre + half);
         const CbMatrix4Rd pose = randomRigid(random, 25.0, 10.0);
-        scans.push_back({makeScan(s0, s1, surfelsPerScan, pose, random), pose});
+        scans.push_back({makeScan(s0, s1, surfelsPerScan, pose, unordered, random), pose});
     }
     return scans;
 }
@@ -203,9 +213,11 @@ void hangBalanced(KaCTransformationNodeManager& manager,
 CbSmartPointer<KaCTransformationNodeInner> MakeSessionTree(uint32_t clusters,
                                                            uint32_t leavesPerCluster,
                                                            uint32_t maxChildren,
-                                                           uint32_t surfelsPerScan) {
+                                                           uint32_t surfelsPerScan,
+                                                           bool unordered) {
     KaCTransformationNodeManager& manager = KaCTransformationNodeManager::GetInstance();
-    const std::vector<Scan> scans = MakeArchScans(clusters * leavesPerCluster, surfelsPerScan, 7);
+    const std::vector<Scan> scans =
+        MakeArchScans(clusters * leavesPerCluster, surfelsPerScan, 7, unordered);
     std::mt19937 random(11);
     auto root = manager.CreateInnerNode();
     for (uint32_t c = 0; c < clusters; ++c) {

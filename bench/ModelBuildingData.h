@@ -24,8 +24,10 @@ struct Scan {
 };
 
 // `count` scans of `surfelsPerScan` surfels each, spread evenly along the arch so that
-// each overlaps its neighbours; every scan has its own pose.
-std::vector<Scan> MakeArchScans(uint32_t count, uint32_t surfelsPerScan, uint32_t seed);
+// each overlaps its neighbours; every scan has its own pose. `unordered` stores each scan's
+// surfels in a random order instead of raster order (points without scan structure).
+std::vector<Scan> MakeArchScans(uint32_t count, uint32_t surfelsPerScan, uint32_t seed,
+                                bool unordered = false);
 
 // Leaves for the scans (registered with the node manager) and a node vector holding each
 // with its pose, as ComputeSubsampling receives it.
@@ -35,11 +37,12 @@ KaCNodeVector MakeNodeVector(const std::vector<Scan>& scans);
 // with an optimizer, a collector and a clipboard inner node; each collector holds a
 // normalised subtree (inner nodes of at most `maxChildren` children, leaves at the bottom)
 // of `leavesPerCluster` scans. Every node has a rigid relative trafo, and the leaves'
-// accumulated poses put each scan onto the arch.
+// accumulated poses put each scan onto the arch. `unordered` as for MakeArchScans.
 CbSmartPointer<KaCTransformationNodeInner> MakeSessionTree(uint32_t clusters,
                                                            uint32_t leavesPerCluster,
                                                            uint32_t maxChildren,
-                                                           uint32_t surfelsPerScan);
+                                                           uint32_t surfelsPerScan,
+                                                           bool unordered = false);
 
 // Inner nodes of the subtree of `root` in bottom-up order (every node after all inner
 // nodes below it).

@@ -4,10 +4,10 @@
 #
 # One package for running and for building: the shared libraries and the back end, the
 # program, headers, the CMake package and the pkg-config file. Its dependencies are those
-# of the binaries, found by dpkg-shlibdeps (libc6, libstdc++6, libgcc-s1, libuuid1,
+# of the binaries, found by dpkg-shlibdeps (libc6, libstdc++6, libgcc-s1, libuuid1, libtbb12,
 # libpng16-16). No -dev package is needed to build against it: the installed headers
 # include only the C++ standard library and each other (Eigen and libuuid stay inside
-# abacus and lattice).
+# abacus and lattice, oneTBB inside transformationtree and ttree).
 set(TT_PACKAGE_CONTACT "Transformation tree maintainers <maintainers@users.noreply.c-seed-c0b7d615.example>"
     CACHE STRING "Maintainer named in the Debian package")
 
@@ -37,7 +37,7 @@ if(TT_DPKG_SHLIBDEPS)
 else()
     message(STATUS "dpkg-shlibdeps not found (package dpkg-dev): the Debian package names "
                    "its dependencies from a fixed list")
-    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libgcc-s1, libuuid1, libpng16-16")
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libgcc-s1, libuuid1, libtbb12, libpng16-16")
 endif()
 
 include(CPack)

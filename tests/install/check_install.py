@@ -521,7 +521,7 @@ class Installation:
         depends = {re.split(r"[ (]", item.strip())[0]
                    for item in fields.get("Depends", "").split(",")}
         # The C and C++ run time, and what the libraries and the program link privately.
-        for needed in ("libc6", "libstdc++6", "libuuid1", "libpng16-16"):
+        for needed in ("libc6", "libstdc++6", "libuuid1", "libtbb12", "libpng16-16"):
             if needed not in depends:
                 fail(f"{name} does not depend on {needed}: Depends: {fields.get('Depends')}")
         _, listing, _ = run(["dpkg-deb", "--contents", deb])

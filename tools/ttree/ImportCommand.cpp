@@ -6,6 +6,7 @@
 #include "platform/granary/CCT_DepthImage.h"
 #include "platform/harbor/CbException.h"
 #include "tools/ttree/OutputFileName.h"
+#include "tools/ttree/ParallelScanReader.h"
 #include "tools/ttree/PlyFile.h"
 #include "tools/ttree/Progress.h"
 #include "tools/ttree/RigidTransform.h"
@@ -49,19 +50,16 @@ void requireEveryScanListed(const std::filesystem::path& folder,
     }
 }
 
-CbSmartPointer<CCT_DepthImage> readScan(const std::filesystem::path& file,
-                                        const ImportCommand::Options& options, uint64_t& dropped) {
+// Reads one scan; runs on any thread (ParallelScanReader), so it prints nothing.
+ParallelScanReader::Scan readScan(const std::filesystem::path& file,
+                                  const ImportCommand::Options& options) {
+    ParallelScanReader::Scan scan;
     auto collection = PlyFile::Read(
-        file, options.dropInvalid ? PlyFile::eDropInvalid : PlyFile::eRefuseInvalid, &dropped);
-    if (dropped > 0) {
-        std::printf("%s: left out %llu of %llu vertices (position or normal not finite)\n",
-                    file.filename().string().c_str(), static_cast<unsigned long long>(dropped),
-                    static_cast<unsigned long long>(dropped + collection->GetNrSurfels()));
-    }
-    CbSmartPointer<CCT_DepthImage> model = CCT_DepthImage::Create(collection, true);
+        file, options.dropInvalid ? PlyFile::eDropInvalid : PlyFile::eRefuseInvalid, &scan.dropped);
+    scan.model = CCT_DepthImage::Create(collection, true);
     std::string stem = file.stem().string();
-    model->SetFilename(std::wstring(stem.begin(), stem.end()));
-    return model;
+    scan.model->SetFilename(std::wstring(stem.begin(), stem.end()));
+    return scan;
 }
 
 }  // namespace
@@ -74,7 +72,8 @@ int ImportCommand::Run(const Options& options) {
     }
     PoseFile::Contents poses = readPoses(folder, options);
     requireEveryScanListed(folder, poses.entries);
-    SessionBuilder session(SessionBuilder::Options{options.maxChildren, options.cellSize});
+    SessionBuilder session(
+        SessionBuilder::Options{options.maxChildren, options.cellSize, options.threads});
     uint64_t dropped = addScans(folder, poses.entries, options, session);
     session.BuildModels();
     const uint64_t scans = poses.entries.size();
@@ -95,11 +94,25 @@ uint64_t ImportCommand::addScans(const std::filesystem::path& folder,
     uint64_t droppedInAll = 0;
     const PoseFile::Acquisition* previous = nullptr;
     Progress progress("import", entries.size(), "scans");
+    // The scans are read on every thread; the session is built here, in input order.
+    ParallelScanReader reader(
+        entries.size(), [&](size_t i) { return readScan(folder / entries[i].scan, options); },
+        options.threads);
     for (size_t i = 0; i < entries.size(); ++i) {
         const PoseFile::Entry& entry = entries[i];
-        uint64_t dropped = 0;
-        CbSmartPointer<CCT_DepthImage> model = readScan(folder / entry.scan, options, dropped);
-        droppedInAll += dropped;
+        ParallelScanReader::Scan scan = reader.Take();
+        if (scan.dropped > 0) {
+            std::printf(
+                "%s: left out %llu of %llu vertices (position or normal not finite)\n",
+                std::filesystem::path(entry.scan).filename().string().c_str(),
+                static_cast<unsigned long long>(scan.dropped),
+                static_cast<unsigned long long>(
+                    scan.dropped +
+                    scan.model->GetSurfelCollection(KaCModelCCT::eSurfelCollectionTypeStandard)
+                        ->GetNrSurfels()));
+        }
+        droppedInAll += scan.dropped;
+        CbSmartPointer<CCT_DepthImage> model = scan.model;
         const PoseFile::Acquisition* acquisition =
             entry.acquisition ? &*entry.acquisition : nullptr;
         model->SetAcquireSequenceNumber(acquisition ? acquisition->sequence : i + 1);

@@ -15,7 +15,9 @@ class SessionBuilder;
 // acquisition columns, each segment becomes a cluster (a new one starts where the segment
 // changes, as where an application loses tracking) and each leaf carries its time stamp and
 // segment (ScanAcquisitionAttribute). Without them, the scans are numbered 1, 2, ... in
-// the file's order and go into one cluster.
+// the file's order and go into one cluster. Scans are read, and the models built, on
+// several threads; the session is the same as with one (but for the random IDs), and a bad
+// scan is reported as a one-thread run reports it: the first in the file's order.
 class ImportCommand {
 public:
     struct Options {
@@ -26,6 +28,7 @@ public:
         std::string poseConvention = "row";
         bool dropInvalid = false;     // leave out vertices that are not finite
         bool skipDuplicates = false;  // leave out later lines of a scan listed twice
+        uint32_t threads = 0;         // for reading scans and building models; 0: all cores
     };
 
     static int Run(const Options& options);

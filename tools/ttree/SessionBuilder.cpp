@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "tools/ttree/CommandSupport.h"
+#include "transformationtree/organisation/KaCBottomUpModelBuilder.h"
 #include "transformationtree/organisation/KaCTransformationTreeUtility.h"
 
 SessionBuilder::SessionBuilder(const Options& options)
@@ -46,15 +47,10 @@ void SessionBuilder::FinishCluster() {
 
 void SessionBuilder::BuildModels() {
     FinishCluster();
-    // In reverse walk order every node comes after its descendants.
-    std::vector<KaCTransformationNodeInner*> inners;
-    for (auto it = m_root->BeginInner(); it; ++it) {
-        inners.push_back(static_cast<KaCTransformationNodeInner*>(it.GetCurrentNode()));
-    }
-    std::reverse(inners.begin(), inners.end());
-    for (KaCTransformationNodeInner* inner : inners) {
-        inner->CreateModel(false, m_options.cellSize, 0.0f);
-    }
+    KaCBottomUpModelBuilder::Options options;
+    options.cellSize = m_options.cellSize;
+    options.threads = m_options.threads;
+    KaCBottomUpModelBuilder::Build(m_root, options);
 }
 
 size_t SessionBuilder::GetDepth() const {

@@ -11,13 +11,15 @@
 // the session is built; scans become leaves (KaCTransformationTreeUtility::CreateLeaf) in
 // the collector of the active cluster; a new cluster starts when tracking is lost; each
 // finished collector is rebuilt with a bounded fan-out, and every inner node gets a
-// subsampled model, bottom-up. Single-threaded; throws what the library throws. The
+// subsampled model, bottom-up (on several threads, KaCBottomUpModelBuilder). Called from one
+// thread, the one holding the root's access; throws what the library throws. The
 // destructor takes the tree out of the data manager again.
 class SessionBuilder {
 public:
     struct Options {
         uint32_t maxChildren = 4;  // fan-out of the rebuilt collectors (at least 2)
         float cellSize = 0.3f;     // grid cell of the inner nodes' models, in mm; 0 merges
+        uint32_t threads = 0;      // for BuildModels (KaCBottomUpModelBuilder); 0: all cores
     };
 
     explicit SessionBuilder(const Options& options);
@@ -32,7 +34,7 @@ public:
                                                       const CbMatrix4Rd& pose, bool trackingLost);
     // Rebuilds the last cluster's collector with the bounded fan-out.
     void FinishCluster();
-    // CreateModel on every inner node, deepest first.
+    // CreateModel on every inner node, each after the inner nodes below it.
     void BuildModels();
 
     CbSmartPointer<KaCTransformationNodeInner> GetRoot() const { return m_root; }

@@ -100,6 +100,10 @@ int main(int argc, char** argv) {
                             "Leave out vertices whose position or normal is not finite");
     importCommand->add_flag("--skip-duplicates", import.skipDuplicates,
                             "Warn about scans listed again in poses.txt and leave those lines out");
+    importCommand
+        ->add_option("--threads", import.threads,
+                     "Threads that read scans and build models (0: one per core)")
+        ->check(CLI::Range(0, 1024));
     importCommand->footer(ImportCommand::HelpText());
 
     std::string file;
