@@ -1,6 +1,7 @@
 #include "platform/granary/KaCGridSampler.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -32,6 +33,14 @@ constexpr float c_largestSummedParameter = 6.0f;
 // Look-ups and sums fetched this many surfels ahead: enough to cover a cache miss with the
 // work of the surfels between.
 constexpr size_t c_ahead = 8;
+// Each byte value as a double, so that summing colours loads instead of converting.
+constexpr auto c_byteValues = [] {
+    std::array<double, 256> values{};
+    for (size_t b = 0; b < values.size(); ++b) {
+        values[b] = static_cast<double>(b);
+    }
+    return values;
+}();
 // Surfels per step of AddSurfels: the step's arrays (about 20 KB) stay in the L1 cache.
 constexpr size_t c_chunk = KaCSurfelKernels::ms_chunk / 2;
 
@@ -546,25 +555,59 @@ void KaCGridSampler::addChunk(Chunk& chunk, size_t n) {
         }
         return;
     }
-    if (m_parameter != 0.0f) {
-        m_sums.Resize(m_cellCount, true);
-        sumRuns<true>(chunk, cells, which, isNew, m);
-    } else {
-        m_sums.Resize(m_cellCount, false);
-        sumRuns<false>(chunk, cells, which, isNew, m);
+    // The variant for the container's attributes: sums of values it does not carry are
+    // left out (see sumRuns).
+    const bool withWeights = m_parameter != 0.0f;
+    m_sums.Resize(m_cellCount, withWeights);
+    const int variant = (withWeights ? 4 : 0) + (chunk.colors != nullptr ? 2 : 0) +
+                        (chunk.qualities != nullptr ? 1 : 0);
+    switch (variant) {
+        case 0:
+            sumRuns<false, false, false>(chunk, cells, which, isNew, m);
+            break;
+        case 1:
+            sumRuns<false, false, true>(chunk, cells, which, isNew, m);
+            break;
+        case 2:
+            sumRuns<false, true, false>(chunk, cells, which, isNew, m);
+            break;
+        case 3:
+            sumRuns<false, true, true>(chunk, cells, which, isNew, m);
+            break;
+        case 4:
+            sumRuns<true, false, false>(chunk, cells, which, isNew, m);
+            break;
+        case 5:
+            sumRuns<true, false, true>(chunk, cells, which, isNew, m);
+            break;
+        case 6:
+            sumRuns<true, true, false>(chunk, cells, which, isNew, m);
+            break;
+        default:
+            sumRuns<true, true, true>(chunk, cells, which, isNew, m);
+            break;
     }
     m_surfelCount += m;
 }
 
-template <bool withWeights>
+template <bool withWeights, bool withColor, bool withQuality>
 void KaCGridSampler::sumRuns(const Chunk& chunk, const uint32_t* cells, const uint16_t* which,
                              const uint8_t* isNew, size_t count) {
     // Neighbouring surfels mostly share a cell: each run of surfels in one cell is summed
     // in registers, as five pairs of values, and added to the cell's sums once.
     // The sums of the cells a few surfels on are fetched ahead, as the slots were.
+    //
+    // Values the container does not carry are not summed. Without colour (and so without
+    // curvature) the last two pairs would add zeros: the cell's sums of them are sums of
+    // bytes times weights that are not negative, never -0, so adding +0 leaves them as they
+    // are, and a new cell starts them at +0 as adding would. Without quality every weight
+    // is 1 (weightsOf), and 1 · v is v: the weighted sums add the values themselves.
+    constexpr int pairs = withColor ? 5 : 3;
     for (size_t j = 0; j < std::min(count, c_ahead); ++j) {
         prefetchSums<withWeights>(cells[j]);
     }
+    const uint8_t* const tissueTypes = chunk.tissueTypes + chunk.start;
+    const uint8_t* const boundaryFlags = chunk.boundaryFlags + chunk.start;
     for (size_t j = 0; j < count;) {
         const uint32_t cell = cells[j];
         size_t end = j + 1;
@@ -580,36 +623,44 @@ void KaCGridSampler::sumRuns(const Chunk& chunk, const uint32_t* cells, const ui
         const size_t first = which[j];
         float quality = std::numeric_limits<float>::quiet_NaN();
         float best = std::numeric_limits<float>::quiet_NaN();
-        uint8_t tissueType = chunk.tissueTypes[chunk.start + first];
+        uint8_t tissueType = tissueTypes[first];
         uint8_t boundary = 0;
         for (size_t k = j; k < end; ++k) {
             const size_t i = which[k];
-            const KaCCompressedColor color = chunk.color(i);
-            const Pair values[5] = {
-                Pair{chunk.px[i], chunk.py[i]}, Pair{chunk.pz[i], chunk.nx[i]},
-                Pair{chunk.ny[i], chunk.nz[i]},
-                Pair{static_cast<double>(color.r), static_cast<double>(color.g)},
-                Pair{static_cast<double>(color.b), static_cast<double>(chunk.curvature(i))}};
-            for (int p = 0; p < 5; ++p) {
+            Pair values[5] = {Pair{chunk.px[i], chunk.py[i]}, Pair{chunk.pz[i], chunk.nx[i]},
+                              Pair{chunk.ny[i], chunk.nz[i]}};
+            if (withColor) {
+                // Bytes as doubles from a table: a load instead of a conversion each.
+                const KaCCompressedColor color = chunk.colors[chunk.start + i];
+                values[3] = Pair{c_byteValues[color.r], c_byteValues[color.g]};
+                values[4] =
+                    Pair{c_byteValues[color.b], c_byteValues[chunk.curvatures[chunk.start + i]]};
+            }
+            for (int p = 0; p < pairs; ++p) {
                 plain[p] += values[p];
             }
-            if (withWeights) {
+            if (withWeights && withQuality) {
                 const double w = chunk.weights[i];
                 const Pair ww = {w, w};
-                for (int p = 0; p < 5; ++p) {
+                for (int p = 0; p < pairs; ++p) {
                     weighted[p] += ww * values[p];
                 }
                 total += w;
+            } else if (withWeights) {
+                for (int p = 0; p < pairs; ++p) {
+                    weighted[p] += values[p];
+                }
+                total += 1.0;
             }
             // The quality rules, surfel by surfel (the first one always sets the tissue), with
             // bitwise operators so that the compiler selects instead of branching.
-            const float q = chunk.quality(i);
+            const float q = withQuality ? chunk.qualities[chunk.start + i] : 1.0f;
             const bool higher = (q > quality) | (quality != quality);
             quality = higher ? q : quality;
             const bool better = (q == q) & ((q > best) | (best != best));
             best = better ? q : best;
-            tissueType = better ? chunk.tissueTypes[chunk.start + i] : tissueType;
-            boundary |= chunk.boundaryFlags[chunk.start + i];
+            tissueType = better ? tissueTypes[i] : tissueType;
+            boundary |= boundaryFlags[i];
         }
 
         PlainSums& sums = m_sums.plain[cell];
@@ -626,7 +677,7 @@ void KaCGridSampler::sumRuns(const Chunk& chunk, const uint32_t* cells, const ui
             sums.firstNormal[1] = chunk.ny[first];
             sums.firstNormal[2] = chunk.nz[first];
         } else {
-            for (int p = 0; p < 5; ++p) {
+            for (int p = 0; p < pairs; ++p) {
                 storePair(sums.values + 2 * p, loadPair(sums.values + 2 * p) + plain[p]);
             }
             sums.count += static_cast<double>(end - j);
@@ -634,12 +685,18 @@ void KaCGridSampler::sumRuns(const Chunk& chunk, const uint32_t* cells, const ui
         }
         if (withWeights) {
             WeightedSums& weightedSums = m_sums.weighted[cell];
-            const bool fresh = isNew[j] != 0;
-            for (int p = 0; p < 5; ++p) {
-                const Pair before = fresh ? Pair{0.0, 0.0} : loadPair(weightedSums.values + 2 * p);
-                storePair(weightedSums.values + 2 * p, before + weighted[p]);
+            if (isNew[j] != 0) {
+                for (int p = 0; p < 5; ++p) {
+                    storePair(weightedSums.values + 2 * p, Pair{0.0, 0.0} + weighted[p]);
+                }
+                weightedSums.total = 0.0 + total;
+            } else {
+                for (int p = 0; p < pairs; ++p) {
+                    storePair(weightedSums.values + 2 * p,
+                              loadPair(weightedSums.values + 2 * p) + weighted[p]);
+                }
+                weightedSums.total += total;
             }
-            weightedSums.total = (fresh ? 0.0 : weightedSums.total) + total;
         }
         j = end;
     }

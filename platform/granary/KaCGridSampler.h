@@ -165,8 +165,9 @@ private:
     // Adds the surfels of a chunk through packed keys, or all through wide keys.
     void addChunk(Chunk& chunk, size_t n);
     void addChunkWide(const Chunk& chunk, size_t n);
-    // Sums the runs of surfels in one cell (the cells of `count` taken surfels, in order).
-    template <bool withWeights>
+    // Sums the runs of surfels in one cell (the cells of `count` taken surfels, in order),
+    // for a container with or without colour and quality.
+    template <bool withWeights, bool withColor, bool withQuality>
     void sumRuns(const Chunk& chunk, const uint32_t* cells, const uint16_t* which,
                  const uint8_t* isNew, size_t count);
     // Starts loading the sums of `cell` for a coming run.

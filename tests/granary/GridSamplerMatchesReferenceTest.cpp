@@ -242,3 +242,44 @@ TEST(GridSamplerMatchesReference, OnEdgeCases) {
     filtered.spheres = {{{0.0f, 0.0f, 0.0f}, 2.0f}, {{2.0f, 2.0f, 2.0f}, 1.0f}};
     expectSameAsReference(filtered, 0.02f, {1.0f});
 }
+
+TEST(GridSamplerMatchesReference, OnScansWithDifferentAttributesInTheSameCells) {
+    // The sums of values a container lacks are left out for it: scans with colour and
+    // quality (some qualities infinite, zero or NaN, so that weighted colour sums become
+    // infinite or NaN), without quality, and without either, over the same cells in
+    // turns, so that cells started by one kind of scan are continued by another. Cell
+    // sizes from below the surfel spacing (runs of one surfel) to many surfels per cell
+    // (runs far longer than any vector width), in raster and shuffled order.
+    const float inf = std::numeric_limits<float>::infinity();
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const Set sets[] = {
+        KaCSurfelContainer::eSurfelAttributeSetFull, KaCSurfelContainer::eSurfelAttributeSetBasic,
+        KaCSurfelContainer::eSurfelAttributeSetColor, KaCSurfelContainer::eSurfelAttributeSetBasic,
+        KaCSurfelContainer::eSurfelAttributeSetFull};
+    for (bool random : {false, true}) {
+        SCOPED_TRACE(random ? "shuffled" : "raster");
+        Input input;
+        uint32_t scan = 0;
+        for (Set set : sets) {
+            KaCSurfelContainer patch =
+                rasterPatch(set, 3000, 60, 0.02f, {0.003f * scan, -0.5f, 0.25f}, 21 + scan);
+            if (set == KaCSurfelContainer::eSurfelAttributeSetFull) {
+                for (uint32_t i = 0; i < patch.GetNrSurfels(); i += 17) {
+                    KaCSurfel s = patch.GetSurfel(i);
+                    const float odd[] = {inf, 0.0f, nan, -2.0f};
+                    s.quality = odd[(i / 17) % 4];
+                    patch.SetSurfel(i, s);
+                }
+            }
+            input.containers.push_back(random ? shuffled(patch, 40 + scan) : patch);
+            CbMatrix4Rf pose = granarytest::ObliqueMotion();
+            pose(3, 1) += static_cast<float>(scan) * 0.004f;
+            input.trafos.push_back(pose);
+            input.transformed.push_back(scan % 2 == 0);
+            ++scan;
+        }
+        for (float cellSize : {0.005f, 0.05f, 0.4f}) {
+            expectSameAsReference(input, cellSize, {1.0f, 0.0f, 2.0f, -3.0f});
+        }
+    }
+}
