@@ -111,14 +111,14 @@ private:
     }
 
     NodeFacts factsOf(const KaCTransformationNode& node) const {
-        // Appended rather than "{" + id + "}": GCC 12 at -O3 reports a false -Wrestrict
-        // for the concatenation (its bug 105329), which breaks Release builds.
-        std::string id = "{";
-        id.append(CbToUtf8(node.GetID().ToString())).append("}");
-        NodeFacts facts{std::move(id),     CbToUtf8(node.GetDescription()),
-                        "inner",           0,
-                        node.IsLeaf(),     std::nullopt,
-                        node.IsKeyframe(), std::nullopt};
+        NodeFacts facts{"{" + CbToUtf8(node.GetID().ToString()) + "}",
+                        CbToUtf8(node.GetDescription()),
+                        "inner",
+                        0,
+                        node.IsLeaf(),
+                        std::nullopt,
+                        node.IsKeyframe(),
+                        std::nullopt};
         if (node.IsLeaf()) {
             facts.kind = "scan";
             auto model = node.GetModel();
