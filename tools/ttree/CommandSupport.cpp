@@ -1,11 +1,16 @@
 #include "tools/ttree/CommandSupport.h"
 
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 
 #include "platform/harbor/CbException.h"
+#include "platform/harbor/CbStringConversion.h"
 #include "platform/tidewell/KaCDataManager.h"
+#include "tools/ttree/TreeCommand.h"
 #include "transformationtree/manager/KaCTransformationNodeManager.h"
 #include "transformationtree/nodevectors/KaCNodeVector.h"
+#include "transformationtree/organisation/KaCSessionTransformationTree.h"
 
 CbSmartPointer<KaCTransformationNode> CommandSupport::FindNode(
     const CbSmartPointer<KaCTransformationNodeInner>& root, const std::string& id) {
@@ -46,6 +51,33 @@ CommandSupport::Phase::~Phase() {
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - m_start)
             .count();
     std::printf("  %-30s %9.1f ms\n", m_name, ms);
+}
+
+std::vector<const KaCTransformationNode*> CommandSupport::ClustersOf(
+    const KaCSessionFile::Contents& session) {
+    CbList<CbSmartPointer<KaCTransformationNodeInner>> clusters;
+    CbMakeShared<KaCSessionTransformationTree>(session.root)
+        ->GetClusterNodes(session.root, clusters);
+    std::vector<const KaCTransformationNode*> result;
+    for (const auto& cluster : clusters) {
+        result.push_back(cluster.Get());
+    }
+    return result;
+}
+
+std::optional<float> CommandSupport::ModelCellOf(const KaCSessionFile::Contents& session) {
+    auto cell = session.properties.find(TreeCommand::c_cellProperty);
+    if (cell == session.properties.end()) {
+        return std::nullopt;
+    }
+    std::string text = CbToUtf8(cell->second);
+    char* end = nullptr;
+    float value = std::strtof(text.c_str(), &end);
+    if (text.empty() || end != text.c_str() + text.size() || !std::isfinite(value) ||
+        value < 0.0f) {
+        return std::nullopt;
+    }
+    return value;
 }
 
 void CommandSupport::BindDataManager() {

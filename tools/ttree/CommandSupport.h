@@ -2,10 +2,13 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/granary/KaCSurfelCollectionCCT.h"
 #include "transformationtree/nodes/KaCTransformationNodeInner.h"
+#include "transformationtree/persistence/KaCSessionFile.h"
 
 // What the ttree commands share: finding a node of a read tree, the surfels of a subtree
 // in its frame, and timing the phases of a command. Throws CbException with a message for
@@ -22,6 +25,13 @@ public:
     static CbSmartPointer<KaCSurfelCollectionCCT> SurfelsOf(
         const CbSmartPointer<KaCTransformationNode>& node, float cellSize,
         const CbMatrix4Rd& into = c_matIdentityD);
+
+    // The clusters of a session's tree, in the tree's order.
+    static std::vector<const KaCTransformationNode*> ClustersOf(
+        const KaCSessionFile::Contents& session);
+    // The grid cell (mm) the session's inner-node models were built with, as the session
+    // properties record it; none when absent or not a finite number >= 0 (0: merged).
+    static std::optional<float> ModelCellOf(const KaCSessionFile::Contents& session);
 
     // Binds the node manager to the application's data manager, so that a tree set as
     // root is mirrored; throws when another data manager is bound already.

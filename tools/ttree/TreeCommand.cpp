@@ -1,14 +1,13 @@
 #include "tools/ttree/TreeCommand.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <optional>
 #include <set>
 #include <utility>
 
 #include "platform/harbor/CbStringConversion.h"
+#include "tools/ttree/CommandSupport.h"
 #include "tools/ttree/Wording.h"
-#include "transformationtree/organisation/KaCSessionTransformationTree.h"
 #include "transformationtree/persistence/KaCSessionFile.h"
 
 namespace {
@@ -30,21 +29,9 @@ class TreePrinter {
 public:
     TreePrinter(const KaCSessionFile::Contents& session, uint32_t depth)
         : m_root(session.root), m_depth(depth) {
-        CbList<CbSmartPointer<KaCTransformationNodeInner>> clusters;
-        CbMakeShared<KaCSessionTransformationTree>(session.root)
-            ->GetClusterNodes(session.root, clusters);
-        for (const auto& cluster : clusters) {
-            m_clusters.insert(cluster.Get());
-        }
-        auto cell = session.properties.find(TreeCommand::c_cellProperty);
-        if (cell != session.properties.end()) {
-            std::string text = CbToUtf8(cell->second);
-            char* end = nullptr;
-            float value = std::strtof(text.c_str(), &end);
-            if (!text.empty() && end == text.c_str() + text.size()) {
-                m_cell = value;
-            }
-        }
+        std::vector<const KaCTransformationNode*> clusters = CommandSupport::ClustersOf(session);
+        m_clusters.insert(clusters.begin(), clusters.end());
+        m_cell = CommandSupport::ModelCellOf(session);
     }
 
     void Outline(const KaCTransformationNode& node, uint32_t level) const {

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 #include <limits>
 
 #include "platform/granary/KaCGridSampler.h"
@@ -11,7 +10,6 @@
 #include "tools/ttree/CommandSupport.h"
 #include "tools/ttree/TreeCommand.h"
 #include "tools/ttree/Wording.h"
-#include "transformationtree/organisation/KaCSessionTransformationTree.h"
 
 namespace {
 
@@ -55,19 +53,8 @@ struct ViewDocument::Source {
 };
 
 ViewDocument::ViewDocument(const KaCSessionFile::Contents& session, const Options& options) {
-    CbList<CbSmartPointer<KaCTransformationNodeInner>> clusters;
-    CbMakeShared<KaCSessionTransformationTree>(session.root)
-        ->GetClusterNodes(session.root, clusters);
-    for (const auto& cluster : clusters) {
-        m_clusterNodes.push_back(cluster.Get());
-    }
-    auto cell = session.properties.find(TreeCommand::c_cellProperty);
-    if (cell != session.properties.end()) {
-        m_modelCell = std::strtof(CbToUtf8(cell->second).c_str(), nullptr);
-        if (!std::isfinite(m_modelCell) || m_modelCell < 0.0f) {
-            m_modelCell = 0.0f;
-        }
-    }
+    m_clusterNodes = CommandSupport::ClustersOf(session);
+    m_modelCell = CommandSupport::ModelCellOf(session).value_or(0.0f);
 
     CbSmartPointer<KaCTransformationNode> shown =
         CommandSupport::FindNode(session.root, options.node);
