@@ -45,6 +45,11 @@ CbSmartPointer<const KaCModelCCT> KaCModelSerializationIDMapper::ReadModelByRefe
     CbStreamReadBinary& stream) {
     CyUniqueID id = CyUniqueID::GetInvalidID();
     id.Serialize(stream);
+    return ResolveModelReference(id);
+}
+
+CbSmartPointer<const KaCModelCCT> KaCModelSerializationIDMapper::ResolveModelReference(
+    const CyUniqueID& id) {
     if (!id.IsValid()) {
         return nullptr;
     }

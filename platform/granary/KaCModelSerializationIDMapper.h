@@ -39,6 +39,9 @@ public:
     // Reads an ID; the model mapped to it, or null for the invalid ID. Any other ID that
     // names no mapped model throws CbException: the record refers to a model it lacks.
     CbSmartPointer<const KaCModelCCT> ReadModelByReference(CbStreamReadBinary& stream);
+    // The model a reference read from a stream names: null for the invalid ID; throws as
+    // ReadModelByReference does for an ID no model record holds.
+    CbSmartPointer<const KaCModelCCT> ResolveModelReference(const CyUniqueID& id);
 
     // Writes a model record; a null `model` throws. Does not change the mapping. The model is
     // serialised twice, first only to count its bytes (the count precedes the payload) and

@@ -5,6 +5,7 @@
 
 #include "platform/abacus/CbMatrix4Rf.h"
 #include "platform/abacus/CbVector3f.h"
+#include "platform/harbor/CbPrefetch.h"
 #include "platform/prism/CyBoundingBox3D.h"
 
 // The loops that stream surfel attributes through the arithmetic: transforming positions,
@@ -62,21 +63,8 @@ public:
     static void DecodeNormals(const uint16_t* codes, size_t count, const CbMatrix4Rf* rotation,
                               float* x, float* y, float* z);
     // Starts loading the cache lines of [address, address + bytes) into the cache, for a
-    // use soon after; changes nothing else. Written as an instruction the compiler keeps (it
-    // drops __builtin_prefetch from loops that do nothing else with the address).
-    static void Prefetch(const void* address, size_t bytes) {
-        const auto* first = static_cast<const char*>(address);
-        const auto firstLine = reinterpret_cast<uintptr_t>(first) & ~uintptr_t{63};
-        const uintptr_t end = reinterpret_cast<uintptr_t>(first) + bytes;
-        for (uintptr_t line = firstLine; line < end; line += 64) {
-            const char* at = first + (line - reinterpret_cast<uintptr_t>(first));
-#if defined(__x86_64__)
-            asm volatile("prefetcht0 %0" : : "m"(*at));
-#else
-            __builtin_prefetch(at);
-#endif
-        }
-    }
+    // use soon after; changes nothing else.
+    static void Prefetch(const void* address, size_t bytes) { CbPrefetch(address, bytes); }
 
     // Each direction encoded (KaCQuantizedNormal::Encode).
     static void EncodeNormals(const float* x, const float* y, const float* z, size_t count,

@@ -57,6 +57,10 @@ public:
     }
     // True while the object lives; a snapshot that may be stale as soon as it returns.
     bool IsAlive() const { return isAlive(); }
+    // Whether this pointer observes `object`, without locking or counting: only while the
+    // caller keeps alive whatever this pointer observes (a live object's link is not
+    // cleared) and no other thread writes this pointer.
+    bool ObservesLive(const T* object) const { return observesUnlocked(object); }
 
 private:
     void assign(T* object) {

@@ -18,6 +18,9 @@ protected:
     const void* acquireTarget() const;
     // True while the target lives; a snapshot that may be stale as soon as it returns.
     bool isAlive() const;
+    // Whether `target` is the object observed, compared without the stripe: only for a
+    // caller that keeps the observed object alive (then no releaser clears the link).
+    bool observesUnlocked(const void* target) const { return m_target == target; }
 
 private:
     friend class CbReferenceCounter;

@@ -28,6 +28,13 @@ CbCriticalSection KaCTransformationNode::ms_csGlobalNodeHeadRevision;
 
 namespace {
 
+// The ID stored at `bytes` (16 bytes, as CyUniqueID writes them).
+CyUniqueID idAt(const unsigned char* bytes) {
+    CyUniqueID::Bytes id;
+    std::memcpy(id.data(), bytes, id.size());
+    return CyUniqueID::FromBytes(id);
+}
+
 constexpr uint32_t c_baseRecordVersion = 1;
 
 // m_nodeRevisions[index] holds the revision that this mask bit selects.
@@ -101,7 +108,18 @@ void KaCTransformationNode::setFather(const CbSmartPointer<KaCTransformationNode
     }
 }
 
+thread_local KaCTransformationNode::FreshReadScope* KaCTransformationNode::ms_freshRead = nullptr;
+
+void KaCTransformationNode::FreshReadScope::Finish() {
+    if (m_largestRevision >= 0) {
+        assertGlobalNodeHeadRevisionValid(m_largestRevision);
+    }
+}
+
 void KaCTransformationNode::noteWalkChange() {
+    if (ms_freshRead != nullptr) {
+        return;  // a node of a tree being read, out of every walk's reach
+    }
     m_walkGeneration.fetch_add(1, std::memory_order_acq_rel);
     for (CbSmartPointer<KaCTransformationNodeInner> father = GetFather(); father;
          father = father->GetFather()) {
@@ -281,22 +299,30 @@ void KaCTransformationNode::SerializeStructure(CbStreamReadBinary& stream) {
 }
 
 void KaCTransformationNode::readStructureVersion1(CbStreamReadBinary& stream) {
-    CbSmartPointer<KaCTransformationNode> fatherNode =
-        KaCTransformationNodeSerializationIDMapper::GetInstance().ReadNodeByReference(stream);
-    CbSmartPointer<KaCTransformationNodeInner> father =
-        fatherNode && !fatherNode->IsLeaf() ? CbStaticCast<KaCTransformationNodeInner>(fatherNode)
-                                            : nullptr;
-    if (father != GetFather()) {
+    // Read in the blocks the writer writes: father and model references; the trafo; the
+    // description; ID, revisions and the visible flag.
+    unsigned char head[16 + 16];
+    stream.ReadBuffer(head, sizeof(head));
+    // The mapping keeps the father alive while this record is read.
+    KaCTransformationNode* fatherNode =
+        KaCTransformationNodeSerializationIDMapper::GetInstance().ResolveNodeReference(idAt(head));
+    auto* father = fatherNode != nullptr && !fatherNode->IsLeaf()
+                       ? static_cast<KaCTransformationNodeInner*>(fatherNode)
+                       : nullptr;
+    // A node being read fresh has no father yet; others keep their link when it stays.
+    if (ms_freshRead != nullptr || father != GetFather().Get()) {
         m_father = father;
     }
     noteWalkChange();  // the trafo read below, and the father's child list being read
-    m_model = KaCModelSerializationIDMapper::GetInstance().ReadModelByReference(stream);
+    m_model = KaCModelSerializationIDMapper::GetInstance().ResolveModelReference(idAt(head + 16));
     m_relativeTrafo.Serialize(stream);
     m_description = stream.ReadWideString();
-    m_id.Serialize(stream);
-    int64_t revisions[2];
-    for (int64_t& revision : revisions) {
-        revision = stream.ReadInt64();
+    unsigned char tail[16 + 8 + 8 + 1];
+    stream.ReadBuffer(tail, sizeof(tail));
+    m_id = idAt(tail);
+    int64_t revisions[2] = {CbByteOrder::load<int64_t>(tail + 16),
+                            CbByteOrder::load<int64_t>(tail + 24)};
+    for (int64_t revision : revisions) {
         if (revision > ms_largestStoredRevision) {
             // The process-wide counter must be able to go on far beyond every revision read.
             CB_THROW(CbException, "KaCTransformationNode: node revision " +
@@ -308,8 +334,13 @@ void KaCTransformationNode::readStructureVersion1(CbStreamReadBinary& stream) {
         m_nodeRevisions[0] = revisions[0];
         m_nodeRevisions[1] = revisions[1];
     }
-    assertGlobalNodeHeadRevisionValid(std::max(revisions[0], revisions[1]));
-    m_visible = stream.ReadBool();
+    const int64_t largest = std::max(revisions[0], revisions[1]);
+    if (ms_freshRead != nullptr) {
+        ms_freshRead->m_largestRevision = std::max(ms_freshRead->m_largestRevision, largest);
+    } else {
+        assertGlobalNodeHeadRevisionValid(largest);
+    }
+    m_visible = tail[32] != 0;
 }
 
 // --- Model building

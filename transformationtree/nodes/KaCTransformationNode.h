@@ -227,6 +227,31 @@ private:
     friend class KaCTransformationNodeManager;
     friend class KaCTransformationNodeSerializationIDMapper;
     friend class KaCPreorderWalkCache;
+    friend class KaCTransformationTreeSerializer;
+
+    // Reading a tree of nodes the reading thread has just made, which nobody else can reach
+    // until the read returns them. While one lives on a thread, structure reads on that
+    // thread raise no walk generations (no walk can hold a snapshot over such nodes; a walk
+    // started later snapshots what it finds) and remember the largest revision read instead
+    // of raising the process's revision counter node by node under its lock: Finish raises
+    // it once. Without Finish (a failed read) the counter stays as it was, which is right
+    // for nodes that are dropped. A scope opened inside another one stands for the inner
+    // read until it closes.
+    class FreshReadScope {
+    public:
+        FreshReadScope() : m_outer(ms_freshRead) { ms_freshRead = this; }
+        ~FreshReadScope() { ms_freshRead = m_outer; }
+        FreshReadScope(const FreshReadScope&) = delete;
+        FreshReadScope& operator=(const FreshReadScope&) = delete;
+        // Raises the revision counter beyond every revision read in the scope.
+        void Finish();
+
+    private:
+        friend class KaCTransformationNode;
+        FreshReadScope* m_outer;
+        int64_t m_largestRevision = -1;
+    };
+    static thread_local FreshReadScope* ms_freshRead;
 
     void setID(const CyUniqueID& id) { m_id = id; }
     void setFather(const CbSmartPointer<KaCTransformationNodeInner>& father);

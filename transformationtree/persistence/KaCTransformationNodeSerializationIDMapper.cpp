@@ -59,33 +59,37 @@ void KaCTransformationNodeSerializationIDMapper::SetNode(
 
 CbSmartPointer<KaCTransformationNode> KaCTransformationNodeSerializationIDMapper::GetNode(
     const CyUniqueID& id) {
-    CbSmartPointer<KaCTransformationNode> node;
-    if (findNear(id, node)) {
+    return CbSmartPointer<KaCTransformationNode>(findMapped(id));
+}
+
+KaCTransformationNode* KaCTransformationNodeSerializationIDMapper::findMapped(
+    const CyUniqueID& id) {
+    if (KaCTransformationNode* node = findNear(id)) {
         return node;
     }
     const Mapped* mapped = m_referenceMap.Find(id);
     if (mapped == nullptr) {
         return nullptr;
     }
-    if (mapped->instantiation != c_notInstantiated) {
-        m_lastFound = mapped->instantiation;
+    if (mapped->instantiation == c_notInstantiated) {
+        return mapped->node.Get();
     }
-    return mapped->node;
+    m_lastFound = mapped->instantiation;
+    return m_instantiated[mapped->instantiation].node;
 }
 
-bool KaCTransformationNodeSerializationIDMapper::findNear(
-    const CyUniqueID& id, CbSmartPointer<KaCTransformationNode>& node) const {
+KaCTransformationNode* KaCTransformationNodeSerializationIDMapper::findNear(
+    const CyUniqueID& id) const {
     if (!m_instantiatedValid) {
-        return false;
+        return nullptr;
     }
     for (size_t index : {m_lastFound, m_lastFound + 1}) {
         if (index < m_instantiated.size() && m_instantiated[index].id == id) {
-            node = m_instantiated[index].node;
             m_lastFound = index;
-            return true;
+            return m_instantiated[index].node;
         }
     }
-    return false;
+    return nullptr;
 }
 
 void KaCTransformationNodeSerializationIDMapper::ListMappedModelIDs(
@@ -172,7 +176,7 @@ CbSmartPointer<KaCTransformationNode> KaCTransformationNodeSerializationIDMapper
 CbSmartPointer<KaCTransformationNode>
 KaCTransformationNodeSerializationIDMapper::ReadNodeAndInstantiate(CbStreamReadBinary& stream) {
     auto [id, node] = readInstantiationRecord(stream);
-    mapInstantiated(id, node);
+    mapInstantiated(id, node, false);
     return node;
 }
 
@@ -200,7 +204,7 @@ KaCTransformationNodeSerializationIDMapper::ReadNodesAndInstantiate(CbStreamRead
         if (i + c_prefetchDistance < ids.size()) {
             m_referenceMap.Prefetch(ids[i + c_prefetchDistance]);
         }
-        mapInstantiated(ids[i], nodes[i]);
+        mapInstantiated(ids[i], nodes[i], true);
     }
     return nodes;
 }
@@ -247,15 +251,19 @@ KaCTransformationNodeSerializationIDMapper::readInstantiationRecord(CbStreamRead
 }
 
 void KaCTransformationNodeSerializationIDMapper::mapInstantiated(
-    const CyUniqueID& id, const CbSmartPointer<KaCTransformationNode>& node) {
+    const CyUniqueID& id, const CbSmartPointer<KaCTransformationNode>& node, bool callerHoldsNode) {
     const auto instantiation = static_cast<uint32_t>(m_instantiated.size());
     auto [mapped, added] = m_referenceMap.TryEmplace(id);
-    mapped->node = node;
     if (!added || instantiation == c_notInstantiated) {
-        // A repeated ID replaces the earlier node, which m_instantiated still lists.
+        // A repeated ID replaces the earlier node, which m_instantiated still lists; the map
+        // holds the replacement itself.
         m_instantiatedValid = false;
+        mapped->node = node;
         mapped->instantiation = c_notInstantiated;
     } else {
+        if (!callerHoldsNode) {
+            mapped->node = node;
+        }
         mapped->instantiation = instantiation;
         m_instantiated.push_back({id, node.Get()});
     }

@@ -20,7 +20,8 @@
 // stored ID and maps it; every node reference read afterwards is looked up in the map.
 //
 // Protocol: ClearMapping; instantiate (or SetNode) every node; read the records that refer
-// to them; ClearMapping again to release the nodes, which the map holds strongly.
+// to them; ClearMapping again to release the nodes, which the map holds strongly (except
+// those of ReadNodesAndInstantiate, which its caller holds).
 // Thread safety: SetNode, ClearMapping and ListMappedModelIDs take the mapper's lock; the
 // other operations do not, so a caller that shares the mapper between threads holds
 // GetCriticalSection() (recursive) around its whole sequence of calls.
@@ -47,6 +48,14 @@ public:
     void WriteNodeByReference(CbStreamWriteBinary& stream,
                               CbSmartPointer<const KaCTransformationNode> node);
     CbSmartPointer<KaCTransformationNode> ReadNodeByReference(CbStreamReadBinary& stream);
+    // The node a reference read from a stream names (null for none), without a reference
+    // for the caller: the node lives at least as long as it stays mapped (the map holds
+    // it), which is enough for a reader that only links it.
+    KaCTransformationNode* ResolveNodeReference(const CyUniqueID& id) { return findMapped(id); }
+    // True while every node made by ReadNodeAndInstantiate or ReadNodesAndInstantiate since
+    // ClearMapping is still mapped under the ID it was made with: no ID was made twice and
+    // no mapping was replaced.
+    bool InstantiatedNodesKeepTheirMapping() const { return m_instantiatedValid; }
     // The node's class name and ID; maps the ID to the node. A null `node` throws
     // CbExceptionPreconditionViolation before anything is written.
     void WriteNodeForInstantiation(CbStreamWriteBinary& stream,
@@ -66,6 +75,9 @@ public:
     // all are read (quicker for many: the map is filled in one pass). Stops after the first
     // record whose class cannot be created, whose null is then the last element; the list
     // is shorter than `count` then. When a record throws, none of the records is mapped.
+    // Unlike ReadNodeAndInstantiate the map does not hold these nodes: the caller keeps the
+    // list until ClearMapping (so that mapping and clearing never touch the nodes, which a
+    // large tree's reading no longer has in the caches by then).
     std::vector<CbSmartPointer<KaCTransformationNode>> ReadNodesAndInstantiate(
         CbStreamReadBinary& stream, uint32_t count);
 
@@ -89,20 +101,25 @@ private:
     // be created); maps nothing.
     std::pair<CyUniqueID, CbSmartPointer<KaCTransformationNode>> readInstantiationRecord(
         CbStreamReadBinary& stream);
-    // Maps `id` to the node made for its record.
-    void mapInstantiated(const CyUniqueID& id, const CbSmartPointer<KaCTransformationNode>& node);
+    // Maps `id` to the node made for its record; the map holds the node unless the caller
+    // promises to (see ReadNodesAndInstantiate).
+    void mapInstantiated(const CyUniqueID& id, const CbSmartPointer<KaCTransformationNode>& node,
+                         bool callerHoldsNode);
 
     // The longest node-for-instantiation record written in one piece.
     static constexpr size_t c_maxRecordBytes = 256;
 
     struct Mapped {
+        // The node, held by the map; null either for an ID mapped to no node or for a node
+        // that ReadNodesAndInstantiate made, which m_instantiated names instead.
         CbSmartPointer<KaCTransformationNode> node;
         // Index in m_instantiated, or c_notInstantiated for a node mapped by SetNode.
         uint32_t instantiation;
     };
     struct Instantiated {
         CyUniqueID id;
-        KaCTransformationNode* node;  // kept alive by the map
+        KaCTransformationNode*
+            node;  // kept alive by the map or by ReadNodesAndInstantiate's caller
     };
     static constexpr uint32_t c_notInstantiated = UINT32_MAX;
 
@@ -110,7 +127,9 @@ private:
     // missed. Records mostly refer to the node they referred to last (the father of
     // siblings) or to the one instantiated right after it (the children of a node, the
     // nodes in record order), which are found without a random access to the map.
-    bool findNear(const CyUniqueID& id, CbSmartPointer<KaCTransformationNode>& node) const;
+    KaCTransformationNode* findNear(const CyUniqueID& id) const;
+    // The node mapped to `id`, or null; the map keeps it alive.
+    KaCTransformationNode* findMapped(const CyUniqueID& id);
 
     mutable CbCriticalSection m_lock;
     CbFlatMap<CyUniqueID, Mapped> m_referenceMap;

@@ -1,5 +1,6 @@
 #include "transformationtree/persistence/KaCTransformationTreeSerializer.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -7,11 +8,13 @@
 #include "platform/harbor/CbCriticalSectionAuto.h"
 #include "platform/harbor/CbException.h"
 #include "platform/harbor/CbFlatMap.h"
+#include "platform/harbor/CbPrefetch.h"
 #include "platform/harbor/CbStreamReadBinary.h"
 #include "platform/harbor/CbStreamWriteBinary.h"
 #include "platform/harbor/CbStreamWriteBinaryCounter.h"
 #include "platform/harbor/CbStringConversion.h"
 #include "transformationtree/manager/KaCTransformationNodeManager.h"
+#include "transformationtree/nodes/KaCTransformationNodeLeaf.h"
 #include "transformationtree/persistence/KaCTransformationNodeSerializationIDMapper.h"
 
 namespace {
@@ -46,6 +49,11 @@ private:
     CbCriticalSectionAuto m_nodeLock;
     CbCriticalSectionAuto m_modelLock;
 };
+
+// Reading visits the nodes in record order several times (structure, attributes, checks),
+// and a large tree's nodes do not stay in the caches between the visits: loading the next
+// nodes' memory a few nodes ahead overlaps the waits.
+constexpr size_t c_nodesAhead = 6;
 
 [[noreturn]] void corrupt(const std::string& what) {
     CB_THROW(CbException, "corrupt tree record: " + what);
@@ -107,49 +115,46 @@ std::vector<CbSmartPointer<const KaCModelCCT>> modelsOf(
     return models;
 }
 
+}  // namespace
+
 // Fathers and child lists agree, every node but the first is listed exactly once, and the
-// first node's subtree holds all nodes within the depth limit.
-void checkTree(const NodeList& nodes) {
-    CbFlatMap<const KaCTransformationNode*, uint32_t> listed;
-    listed.Reserve(nodes.size());
-    for (const CbSmartPointer<KaCTransformationNode>& node : nodes) {
-        listed[node.Get()] = 0;
-    }
+// first node's subtree holds all nodes within the depth limit. One walk from the first node
+// proves it: every child was resolved through this read's mapping, so it is one of `nodes`;
+// a child must name the father that lists it, and since a node names one father, no two
+// lists hold it; within one list a child may appear once. So the walk meets each node at
+// most once, and meeting all of them leaves no node unlisted or in a cycle. The walk
+// touches each node once, in record order as nodes were written (pre-order), which is
+// what keeps it fast on large trees.
+void KaCTransformationTreeSerializer::checkTree(const NodeList& nodes) {
     if (nodes.front()->IsLeaf() || nodes.front()->GetFather()) {
         corrupt("the first node is not a root inner node");
     }
-    for (const CbSmartPointer<KaCTransformationNode>& node : nodes) {
-        if (node->IsLeaf()) {
-            continue;
-        }
-        const auto& inner = static_cast<const KaCTransformationNodeInner&>(*node);
-        for (const CbSmartPointer<KaCTransformationNode>& child : inner.GetChildren()) {
-            uint32_t* entry = listed.Find(child.Get());
-            if (entry == nullptr || ++*entry > 1) {
-                corrupt("a child is listed twice or is not a node of the tree");
-            }
-            if (child->GetFather().Get() != &inner) {
-                corrupt("a child names another father");
-            }
-        }
-    }
-    for (size_t i = 1; i < nodes.size(); ++i) {
-        if (*listed.Find(nodes[i].Get()) != 1) {
-            corrupt("a node is not a child of its father");
-        }
-    }
-    // Every node but the root has one father that lists it once, and the root has none, so
-    // what the root reaches is a tree: the walk below ends. Its depth is the walk's path.
     size_t reached = 1;
+    std::vector<const KaCTransformationNode*> siblings;
     std::vector<std::pair<const KaCTransformationNodeInner*, size_t>> path;
     path.emplace_back(static_cast<const KaCTransformationNodeInner*>(nodes.front().Get()), 0);
     while (!path.empty()) {
         auto& [inner, next] = path.back();
-        if (next == inner->GetChildren().size()) {
+        const std::vector<CbSmartPointer<KaCTransformationNode>>& children = inner->GetChildren();
+        if (next == 0 && children.size() > 1) {
+            siblings.clear();
+            for (const CbSmartPointer<KaCTransformationNode>& child : children) {
+                siblings.push_back(child.Get());
+            }
+            std::sort(siblings.begin(), siblings.end());
+            if (std::adjacent_find(siblings.begin(), siblings.end()) != siblings.end()) {
+                corrupt("a child is listed twice");
+            }
+        }
+        if (next == children.size()) {
             path.pop_back();
             continue;
         }
-        const KaCTransformationNode* child = inner->GetChildren()[next++].Get();
+        const KaCTransformationNode* child = children[next++].Get();
+        // Every node is held by `nodes`, so the father link can be compared unlocked.
+        if (!child->m_father.ObservesLive(inner)) {
+            corrupt("a child names another father");
+        }
         ++reached;
         if (path.size() > KaCTransformationTreeSerializer::c_maxDepth) {
             corrupt("the tree is deeper than " +
@@ -163,8 +168,6 @@ void checkTree(const NodeList& nodes) {
         corrupt("nodes that the root does not reach");
     }
 }
-
-}  // namespace
 
 void KaCTransformationTreeSerializer::dismantle(
     const std::vector<CbSmartPointer<KaCTransformationNode>>& nodes) {
@@ -226,6 +229,8 @@ CbSmartPointer<KaCTransformationNodeInner> KaCTransformationTreeSerializer::Read
     NodeList nodes;
     try {
         MappingSession session;
+        // Every node below is made by this read and reaches the caller only at its end.
+        KaCTransformationNode::FreshReadScope fresh;
         // Nodes are made as their instantiation records are read, long before the records
         // that complete them: the count must leave room for that many complete nodes.
         uint32_t count = stream.ReadCount(c_minimumNodeBytes, "tree node");
@@ -246,20 +251,30 @@ CbSmartPointer<KaCTransformationNodeInner> KaCTransformationTreeSerializer::Read
                 corrupt("a model of unknown class");
             }
         }
-        for (const CbSmartPointer<KaCTransformationNode>& node : nodes) {
+        // Every node keeps the ID it was made with (checked while its record is at hand),
+        // and no ID was made twice (a repeated one would have replaced a mapping).
+        if (!session.Nodes().InstantiatedNodesKeepTheirMapping()) {
+            corrupt("a repeated node ID");
+        }
+        for (size_t i = 0; i < nodes.size(); ++i) {
+            const CbSmartPointer<KaCTransformationNode>& node = nodes[i];
+            if (i + c_nodesAhead < nodes.size()) {
+                CbPrefetch(nodes[i + c_nodesAhead].Get(), sizeof(KaCTransformationNodeLeaf));
+            }
+            const CyUniqueID made = node->GetID();
             node->SerializeStructure(stream);
-        }
-        for (const CbSmartPointer<KaCTransformationNode>& node : nodes) {
-            node->SerializeAttributes(stream);
-        }
-        // Every node keeps the ID it was instantiated with, and no ID names two nodes (a
-        // repeated one replaced an earlier mapping).
-        for (const CbSmartPointer<KaCTransformationNode>& node : nodes) {
-            if (session.Nodes().GetNode(node->GetID()) != node) {
-                corrupt("a repeated or changed node ID");
+            if (node->GetID() != made) {
+                corrupt("a node record that changes its node's ID");
             }
         }
+        for (size_t i = 0; i < nodes.size(); ++i) {
+            if (i + c_nodesAhead < nodes.size()) {
+                CbPrefetch(&nodes[i + c_nodesAhead]->m_attributes);
+            }
+            nodes[i]->SerializeAttributes(stream);
+        }
         checkTree(nodes);
+        fresh.Finish();
     } catch (...) {
         dismantle(nodes);
         throw;

@@ -59,4 +59,6 @@ private:
     // Takes every child list apart, so that nodes read from a record that failed its checks
     // (which may hold cycles) are released without recursion.
     static void dismantle(const std::vector<CbSmartPointer<KaCTransformationNode>>& nodes);
+    // Throws unless the nodes read form one tree below the first (see the definition).
+    static void checkTree(const std::vector<CbSmartPointer<KaCTransformationNode>>& nodes);
 };

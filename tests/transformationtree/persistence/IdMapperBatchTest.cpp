@@ -50,6 +50,8 @@ TEST_F(IdMapperBatchTest, BatchAndSingleReadsMapAlikeAndRepeatedIdsTakeTheLastRe
     const CyUniqueID::Bytes repeatedId = originals[10]->GetID().GetBytes();
     std::copy(repeatedId.begin(), repeatedId.end(), bytes.end() - 16);
 
+    // A batch's nodes are held by its caller, not by the map, until ClearMapping.
+    std::vector<Node> held;
     for (bool batch : {false, true}) {
         SCOPED_TRACE(batch ? "batch" : "single");
         mapper.ClearMapping();
@@ -82,6 +84,7 @@ TEST_F(IdMapperBatchTest, BatchAndSingleReadsMapAlikeAndRepeatedIdsTakeTheLastRe
         CbArray<CyUniqueID, 0, CbArrayPolicyConstructDefault> ids;
         mapper.ListMappedModelIDs(ids);
         EXPECT_EQ(ids.GetSize(), originals.size());
+        held = read;
     }
     // SetNode replaces a mapping made by a record; lookups in record order see it.
     mapper.SetNode(originals[11]->GetID(), originals[0]);

@@ -333,3 +333,74 @@ TEST_F(PersistenceTest, NodeCountsMustLeaveRoomForCompleteNodes) {
         EXPECT_LT(AllocationProbe::Requested(), 3 * hostile.GetCount()) << bytesPerNode;
     }
 }
+
+// The reader checks the shape of what it read in one walk: a list that names a child twice
+// and a child that names a father other than the one listing it are refused (each leaves
+// some node listed wrongly while every count still adds up).
+TEST_F(PersistenceTest, TreeReaderRefusesChildListsThatDisagreeWithFathers) {
+    NamedTree tree = BuildTree("R(A(a1,a2),B(b1))", m_random);
+    const Bytes bytes =
+        record([&](auto& s) { KaCTransformationTreeSerializer::Write(s, tree.root); });
+    // `bytes` with the n-th occurrence (from 1) of `from` replaced by `to`.
+    auto nth = [&](const Node& from, const Node& to, int n) {
+        const Bytes pattern = idBytes(from->GetID());
+        Bytes changed = bytes;
+        auto it = changed.begin();
+        for (int found = 0; found < n; ++found, ++it) {
+            it = std::search(it, changed.end(), pattern.begin(), pattern.end());
+            EXPECT_NE(it, changed.end());
+        }
+        const Bytes replacement = idBytes(to->GetID());
+        std::copy(replacement.begin(), replacement.end(), it - 1);
+        return changed;
+    };
+    // Records in pre-order: instantiation records, then structure records whose inner parts
+    // list the children. a2's ID: instantiated (1), in A's list (2), in its own record (3).
+    EXPECT_NE(treeReadError(nth(tree["a2"], tree["a1"], 2)).find("listed twice"),
+              std::string::npos);
+    // A's ID: instantiated (1), in R's list (2), in its own record (3), as a1's father (4).
+    EXPECT_NE(treeReadError(nth(tree["A"], tree["B"], 4)).find("names another father"),
+              std::string::npos);
+    EXPECT_EQ(treeReadError(bytes), "no exception");
+}
+
+// A read tree walks like its original, and walks notice later changes to it; revisions read
+// stay below every revision drawn afterwards.
+TEST_F(PersistenceTest, ReadTreesWalkAndDrawRevisionsBeyondThoseRead) {
+    Inner root = BuildRandomTree(m_random, 60);
+    const int64_t now =
+        m_manager.CreateLeafNode(nullptr)->GetNodeRevision(KaCTransformationNode::eRevisionAll);
+    const int64_t stored = now + (int64_t{1} << 40);
+    root->BackLeaf()->SetNodeRevision(stored, KaCTransformationNode::eRevisionAll);
+    const Bytes bytes = record([&](auto& s) { KaCTransformationTreeSerializer::Write(s, root); });
+    CbStreamReadBinaryBuffer stream(bytes);
+    Inner read = KaCTransformationTreeSerializer::Read(stream, false);
+
+    size_t written = 0;
+    for (auto it = root->BeginNode(); it; ++it) {
+        ++written;
+    }
+    // Every node's walk trafo against its product along the father chain; returns an inner
+    // node below the root.
+    auto checkWalk = [&](const char* when) {
+        size_t nodes = 0;
+        Node inner;
+        for (auto it = read->BeginNode(); it; ++it, ++nodes) {
+            KaCTransformationNodeWithTrafo value = *it;
+            Node node = value.GetNode();
+            EXPECT_TRUE(Near(node->GetRelativeTrafo(read), value.GetTrafo(), 1e-9)) << when;
+            if (!inner && !node->IsLeaf() && node != read) {
+                inner = node;
+            }
+        }
+        EXPECT_EQ(nodes, written) << when;
+        return inner;
+    };
+    Node inner = checkWalk("after reading");
+    ASSERT_TRUE(inner);
+    inner->SetRelativeTrafo(RandomRigid(m_random) * inner->GetRelativeTrafo());
+    checkWalk("after a change");
+
+    read->BackLeaf()->NewNodeRevision(KaCTransformationNode::eRevisionAll);
+    EXPECT_GT(read->BackLeaf()->GetNodeRevision(KaCTransformationNode::eRevisionAll), stored);
+}
