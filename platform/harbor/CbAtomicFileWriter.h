@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <functional>
 
-#include "platform/harbor/CbStreamWriteBinary.h"
+#include "platform/harbor/CbStreamWriteBinaryFile.h"
 
 // Replaces a file all at once, so that readers, a crash or a killed process find either the
 // old file or the complete new one, never a part of it:
@@ -27,7 +27,8 @@ public:
         eUnnamedWherePossible,
         eNamed,  // always a named temporary, the way taken where unnamed files are refused
     };
-    using Content = std::function<void(CbStreamWriteBinary&)>;
+    // Writes the content into the file's stream (which may overwrite what it wrote before).
+    using Content = std::function<void(CbStreamWriteBinaryFile&)>;
 
     // Writes what `content` writes to its stream as the new `path`; returns the byte count.
     static uint64_t Write(const std::filesystem::path& path, const Content& content,

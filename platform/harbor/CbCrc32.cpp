@@ -146,6 +146,60 @@ bool detectCarrylessMultiply() {
 
 }  // namespace
 
+namespace {
+
+// Polynomials over GF(2) modulo the CRC polynomial, in the reflected bit order of the
+// register (x^0 is the highest bit). a(x) * b(x) mod p(x):
+uint32_t multiplyModP(uint32_t a, uint32_t b) {
+    uint32_t product = 0;
+    for (uint32_t bit = 1u << 31; bit != 0; bit >>= 1) {
+        if ((a & bit) != 0) {
+            product ^= b;
+        }
+        b = (b & 1u) != 0 ? (b >> 1) ^ c_polynomial : b >> 1;
+    }
+    return product;
+}
+
+// c_powers[k] = x^(2^k) mod p(x), for every bit of a 64-bit byte count times 8.
+constexpr std::array<uint32_t, 67> makePowers() {
+    std::array<uint32_t, 67> powers{};
+    uint32_t power = 1u << 30;  // x^1
+    for (uint32_t& entry : powers) {
+        entry = power;
+        // power * power mod p, written out for the constant evaluation.
+        uint32_t product = 0;
+        uint32_t b = power;
+        for (uint32_t bit = 1u << 31; bit != 0; bit >>= 1) {
+            if ((power & bit) != 0) {
+                product ^= b;
+            }
+            b = (b & 1u) != 0 ? (b >> 1) ^ c_polynomial : b >> 1;
+        }
+        power = product;
+    }
+    return powers;
+}
+
+constexpr std::array<uint32_t, 67> c_powers = makePowers();
+
+// x^(8 * bytes) mod p(x): appending `bytes` zero bytes multiplies the register by it.
+uint32_t shiftOfBytes(uint64_t bytes) {
+    uint32_t shift = 1u << 31;  // x^0
+    for (size_t k = 3; bytes != 0; bytes >>= 1, ++k) {
+        if ((bytes & 1u) != 0) {
+            shift = multiplyModP(c_powers[k], shift);
+        }
+    }
+    return shift;
+}
+
+}  // namespace
+
+uint32_t CbCrc32::Combine(uint32_t crcA, uint32_t crcB, uint64_t sizeB) {
+    return multiplyModP(shiftOfBytes(sizeB), crcA) ^ crcB;
+}
+
 bool CbCrc32::HasCarrylessMultiply() {
 #if defined(__x86_64__)
     static const bool available = detectCarrylessMultiply();

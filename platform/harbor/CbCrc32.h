@@ -21,6 +21,10 @@ public:
     // The same by the table-driven loop only; for tests and processors without the
     // instructions.
     static uint32_t ComputeTable(const void* data, uint64_t size, uint32_t crc = 0);
+    // The CRC of a + b from the CRC of a, the CRC of b (each computed from 0) and b's size,
+    // without the bytes: for data whose parts are checksummed before the part in front of
+    // them is known (zlib's crc32_combine).
+    static uint32_t Combine(uint32_t crcA, uint32_t crcB, uint64_t sizeB);
     // True when Compute uses carry-less multiplication on this processor.
     static bool HasCarrylessMultiply();
 };

@@ -49,6 +49,32 @@ void CbStreamWriteBinaryFile::WriteBytes(const void* data, uint64_t count) {
     m_count += count;
 }
 
+void CbStreamWriteBinaryFile::Overwrite(uint64_t offset, const void* data, uint64_t count) {
+    if (m_file == nullptr) {
+        CB_THROW(CbException, "write to closed file '" + m_path.string() + "'");
+    }
+    if (offset > m_count || count > m_count - offset) {
+        CB_THROW(CbException, "CbStreamWriteBinaryFile::Overwrite: bytes " +
+                                  std::to_string(offset) + " + " + std::to_string(count) +
+                                  " lie beyond the " + std::to_string(m_count) + " written");
+    }
+    // The buffered bytes go out first, so that the overwritten ones are in the file.
+    Flush(false);
+    const auto* bytes = static_cast<const char*>(data);
+    while (count > 0) {
+        const ssize_t written = ::pwrite(fileno(m_file), bytes, count, static_cast<off_t>(offset));
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            CB_THROW(CbException, describe(m_path, "cannot write file"));
+        }
+        bytes += written;
+        offset += static_cast<uint64_t>(written);
+        count -= static_cast<uint64_t>(written);
+    }
+}
+
 void CbStreamWriteBinaryFile::Flush(bool sync) {
     if (m_file == nullptr) {
         return;

@@ -21,6 +21,9 @@ public:
     void WriteBytes(const void* data, uint64_t count) override;
     uint64_t GetCount() const override { return m_count; }
 
+    // Replaces `count` bytes written before, at `offset` (offset + count <= GetCount()), for
+    // fields that are known only after what follows them; later writes go on at the end.
+    void Overwrite(uint64_t offset, const void* data, uint64_t count);
     // Flushes the data to the operating system and, with `sync`, to the disk.
     void Flush(bool sync);
     void Close();

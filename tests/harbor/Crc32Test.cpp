@@ -44,7 +44,18 @@ TEST(Crc32Test, EqualsZlibForAllLengthsAlignmentsAndContinuations) {
         const size_t split = size == 0 ? 0 : random() % size;
         const uint32_t head = CbCrc32::Compute(bytes.data() + offset, split);
         ASSERT_EQ(CbCrc32::Compute(bytes.data() + offset + split, size - split, head), expected);
+        // Or each on its own and combined afterwards.
+        const uint32_t tail = CbCrc32::Compute(bytes.data() + offset + split, size - split);
+        ASSERT_EQ(CbCrc32::Combine(head, tail, size - split), expected) << size << " " << split;
     }
+    // Combining with empty parts, and zlib's combination of a byte count beyond the data
+    // (the shift by 2^40 zero bytes agrees with shifting twice by 2^39).
+    const uint32_t whole = CbCrc32::Compute(bytes.data(), 1000);
+    EXPECT_EQ(CbCrc32::Combine(whole, 0, 0), whole);
+    EXPECT_EQ(CbCrc32::Combine(0, whole, 1000), whole);
+    const uint64_t half = uint64_t{1} << 39;
+    EXPECT_EQ(CbCrc32::Combine(CbCrc32::Combine(whole, 0, half), 0, half),
+              CbCrc32::Combine(whole, 0, 2 * half));
     // All-zero and all-one blocks, whose folds cancel in the simplest ways.
     for (uint8_t fill : {uint8_t{0}, uint8_t{0xFF}}) {
         std::vector<uint8_t> block(4096 + 7, fill);

@@ -473,9 +473,16 @@ TEST(CbStreamBinary, OverwriteExpectViewAndSkip) {
     const std::filesystem::path path =
         std::filesystem::temp_directory_path() / ("tt_stream_view_" + std::to_string(::getpid()));
     {
+        // A file stream overwrites as a buffer does, also bytes still in its own buffer,
+        // and goes on at the end.
         CbStreamWriteBinaryFile file(path);
-        file.WriteBuffer(buffer.GetData(), buffer.GetCount());
+        file.WriteUInt32(0);
+        file.WriteBuffer(buffer.GetData() + 4, buffer.GetCount() - 4 - 8);
+        file.Overwrite(0, patch, 4);
+        EXPECT_THROW(file.Overwrite(file.GetCount() - 2, patch, 4), CbException);
+        file.WriteDouble(2.5);
         file.Close();
+        EXPECT_EQ(CbStreamReadBinaryFile::ReadAll(path), buffer.GetBuffer());
     }
     {
         CbStreamReadBinaryFile file(path);

@@ -18,6 +18,7 @@
 #include "platform/harbor/CbExceptionWrongFileVersion.h"
 #include "platform/harbor/CbStreamReadBinaryBuffer.h"
 #include "platform/harbor/CbStreamWriteBinaryBuffer.h"
+#include "platform/harbor/CbStreamWriteBinaryFile.h"
 #include "transformationtree/manager/KaCTransformationNodeManager.h"
 #include "transformationtree/persistence/KaCTransformationTreeSerializer.h"
 
@@ -36,23 +37,96 @@ uint32_t checksum(const uint8_t* data, uint64_t size, uint32_t crc = 0) {
     return CbCrc32::Compute(data, size, crc);
 }
 
-// Writes a section whose payload `write` writes into `file`: the section header is written
-// first with room for the length and the checksum, which are filled in once the payload
-// is in place, so that the payload goes into the file's buffer directly.
-template <class Write>
-void writeSection(CbStreamWriteBinaryBuffer& file, uint32_t type, Write write) {
-    const uint64_t header = file.GetCount();
-    const unsigned char placeholder[c_sectionHeaderBytes] = {};
-    file.WriteBuffer(placeholder, sizeof(placeholder));
-    write(file);
-    const uint64_t size = file.GetCount() - header - c_sectionHeaderBytes;
-    unsigned char fields[c_sectionHeaderBytes];
-    CbByteOrder::store(fields, type);
-    CbByteOrder::store(fields + 4, size);
-    const uint32_t crc = checksum(file.GetData() + header + c_sectionHeaderBytes, size,
-                                  checksum(fields, c_sectionFieldBytes));
-    CbByteOrder::store(fields + c_sectionFieldBytes, crc);
-    file.Overwrite(header, fields, sizeof(fields));
+void encodeProperties(CbStreamWriteBinary& stream, const KaCSessionFile::Properties& properties) {
+    stream.WriteUInt32(static_cast<uint32_t>(properties.size()));
+    for (const auto& [key, value] : properties) {
+        stream.WriteWideString(key);
+        stream.WriteWideString(value);
+    }
+}
+
+// A section on its way into `Target` (a buffer or a file stream): the header goes first
+// with room for the length and the checksum, which Finish fills in. The payload is gathered
+// in chunks that stay in the cache while their checksum is taken and they are handed on,
+// so no copy of a whole file is built for a file and no checksum rereads cold memory; large
+// writes bypass the chunk. The checksum covers type and length before the payload, which
+// are known only at the end: the payload's own checksum is combined with theirs.
+template <class Target>
+class SectionWriter final : public CbStreamWriteBinary {
+public:
+    SectionWriter(Target& target, uint32_t type, std::vector<uint8_t>& chunk)
+        : m_target(target), m_type(type), m_header(target.GetCount()), m_chunk(chunk) {
+        const unsigned char placeholder[c_sectionHeaderBytes] = {};
+        m_target.WriteBuffer(placeholder, sizeof(placeholder));
+        m_chunk.resize(c_chunkBytes);
+    }
+
+    void WriteBytes(const void* data, uint64_t count) override {
+        const auto* bytes = static_cast<const uint8_t*>(data);
+        m_size += count;
+        if (m_used + count > m_chunk.size()) {
+            handOn();
+            if (count >= m_chunk.size()) {
+                pass(bytes, count);
+                return;
+            }
+        }
+        std::memcpy(m_chunk.data() + m_used, bytes, count);
+        m_used += count;
+    }
+    uint64_t GetCount() const override { return m_size; }
+    void ExpectBytes(uint64_t byteCount) override { m_target.ExpectBytes(byteCount); }
+
+    // Hands on what is left and fills in the header.
+    void Finish() {
+        handOn();
+        unsigned char fields[c_sectionHeaderBytes];
+        CbByteOrder::store(fields, m_type);
+        CbByteOrder::store(fields + 4, m_size);
+        const uint32_t crc = CbCrc32::Combine(checksum(fields, c_sectionFieldBytes), m_crc, m_size);
+        CbByteOrder::store(fields + c_sectionFieldBytes, crc);
+        m_target.Overwrite(m_header, fields, sizeof(fields));
+    }
+
+private:
+    // Large enough that the target sees few calls, small enough to stay in the cache.
+    static constexpr size_t c_chunkBytes = size_t{1} << 20;
+
+    void handOn() {
+        pass(m_chunk.data(), m_used);
+        m_used = 0;
+    }
+    void pass(const uint8_t* bytes, uint64_t count) {
+        m_crc = checksum(bytes, count, m_crc);
+        m_target.WriteBuffer(bytes, count);
+    }
+
+    Target& m_target;
+    const uint32_t m_type;
+    const uint64_t m_header;
+    std::vector<uint8_t>& m_chunk;
+    uint64_t m_used = 0;
+    uint64_t m_size = 0;
+    uint32_t m_crc = 0;  // of the payload alone
+};
+
+// The whole container into `file`, `chunk` the sections' reusable chunk.
+template <class Target>
+void encodeInto(Target& file, const CbSmartPointer<const KaCTransformationNodeInner>& root,
+                const KaCSessionFile::Properties& properties) {
+    unsigned char header[c_headerBytes + 4];
+    std::memcpy(header, c_magic, sizeof(c_magic));
+    CbByteOrder::store(header + sizeof(c_magic), KaCSessionFile::c_formatVersion);
+    CbByteOrder::store(header + sizeof(c_magic) + 4, uint32_t{2});
+    CbByteOrder::store(header + c_headerBytes, checksum(header, c_headerBytes));
+    file.WriteBuffer(header, sizeof(header));
+    std::vector<uint8_t> chunk;
+    SectionWriter<Target> tree(file, KaCSessionFile::c_treeSection, chunk);
+    KaCTransformationTreeSerializer::Write(tree, root);
+    tree.Finish();
+    SectionWriter<Target> text(file, KaCSessionFile::c_propertiesSection, chunk);
+    encodeProperties(text, properties);
+    text.Finish();
 }
 
 [[noreturn]] void corrupt(const std::string& what) {
@@ -70,14 +144,6 @@ auto within(const std::string& context, Read read) -> decltype(read()) {
                                           context + ": " + problem.GetMessage());
     } catch (const CbException& problem) {
         CB_THROW(CbException, context + ": " + problem.GetMessage());
-    }
-}
-
-void encodeProperties(CbStreamWriteBinary& stream, const KaCSessionFile::Properties& properties) {
-    stream.WriteUInt32(static_cast<uint32_t>(properties.size()));
-    for (const auto& [key, value] : properties) {
-        stream.WriteWideString(key);
-        stream.WriteWideString(value);
     }
 }
 
@@ -281,27 +347,24 @@ KaCSessionFile::Contents readContents(const uint8_t* bytes, uint64_t size, bool 
 
 std::vector<uint8_t> KaCSessionFile::Encode(CbSmartPointer<const KaCTransformationNodeInner> root,
                                             const Properties& properties) {
-    // One buffer for the whole file: the tree record is written into its section directly
-    // (the serializer tells the buffer how much room it needs), and each section's length
-    // and checksum are filled in after its payload.
     CbStreamWriteBinaryBuffer file;
-    file.WriteBuffer(c_magic, sizeof(c_magic));
-    file.WriteUInt32(c_formatVersion);
-    file.WriteUInt32(2);
-    file.WriteUInt32(checksum(file.GetData(), c_headerBytes));
-    writeSection(file, c_treeSection, [&](CbStreamWriteBinaryBuffer& stream) {
-        KaCTransformationTreeSerializer::Write(stream, root);
-    });
-    writeSection(file, c_propertiesSection,
-                 [&](CbStreamWriteBinaryBuffer& stream) { encodeProperties(stream, properties); });
+    encodeInto(file, root, properties);
     return file.TakeBuffer();
+}
+
+uint64_t KaCSessionFile::Write(CbStreamWriteBinaryFile& file,
+                               CbSmartPointer<const KaCTransformationNodeInner> root,
+                               const Properties& properties) {
+    const uint64_t start = file.GetCount();
+    encodeInto(file, root, properties);
+    return file.GetCount() - start;
 }
 
 uint64_t KaCSessionFile::Write(const std::filesystem::path& path,
                                CbSmartPointer<const KaCTransformationNodeInner> root,
                                const Properties& properties) {
-    const std::vector<uint8_t> bytes = Encode(root, properties);
-    return CbAtomicFileWriter::Write(path, bytes.data(), bytes.size());
+    return CbAtomicFileWriter::Write(
+        path, [&](CbStreamWriteBinaryFile& file) { Write(file, root, properties); });
 }
 
 KaCSessionFile::Contents KaCSessionFile::Read(const std::filesystem::path& path,

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/harbor/CbSmartPointer.h"
+#include "platform/harbor/CbStreamWriteBinaryFile.h"
 #include "transformationtree/nodes/KaCTransformationNodeInner.h"
 
 // A scan session on disk: the whole tree (structure, models, attributes) and a few text
@@ -46,8 +47,14 @@ public:
         Properties properties;
     };
 
-    // Writes the session; returns the number of bytes written.
+    // Writes the session; returns the number of bytes written. The file is written as it is
+    // encoded, in chunks of a quarter MiB: no copy of the whole file is held in memory.
     static uint64_t Write(const std::filesystem::path& path,
+                          CbSmartPointer<const KaCTransformationNodeInner> root,
+                          const Properties& properties = {});
+    // The same into an open file stream, from its current end, without syncing or closing it
+    // (for callers that make the file whole themselves).
+    static uint64_t Write(CbStreamWriteBinaryFile& file,
                           CbSmartPointer<const KaCTransformationNodeInner> root,
                           const Properties& properties = {});
     // Reads a session; with `registerNodes` its nodes are registered with the node manager.
