@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 
 #include "platform/harbor/CbException.h"
 #include "platform/harbor/CbFactory.h"
@@ -10,6 +11,7 @@
 #include "platform/harbor/CbStreamWriteBinary.h"
 #include "platform/harbor/CbStreamWriteBinaryBuffer.h"
 #include "platform/harbor/CbStringConversion.h"
+#include "platform/mosaic/KaCUnknownAttribute.h"
 
 namespace {
 constexpr uint32_t c_version = 1;
@@ -24,11 +26,23 @@ std::vector<CbSmartPointer<KaARTTIAttribute>>::iterator KaARTTIAttributeContaine
         [&](const CbSmartPointer<KaARTTIAttribute>& a) { return a->GetRTTI().Is(record); });
 }
 
+std::vector<CbSmartPointer<KaARTTIAttribute>>::iterator KaARTTIAttributeContainer::findUnknown(
+    const KaCUnknownAttribute& unknown) {
+    return std::find_if(
+        m_attributes.begin(), m_attributes.end(), [&](const CbSmartPointer<KaARTTIAttribute>& a) {
+            return a->GetRTTI().Is(KaCUnknownAttribute::RTTI) &&
+                   static_cast<const KaCUnknownAttribute&>(*a).GetRecordClassName() ==
+                       unknown.GetRecordClassName();
+        });
+}
+
 void KaARTTIAttributeContainer::SetAttribute(CbSmartPointer<KaARTTIAttribute> attribute) {
     if (!attribute) {
         return;
     }
-    auto it = find(attribute->GetRTTI());
+    auto it = attribute->GetRTTI().Is(KaCUnknownAttribute::RTTI)
+                  ? findUnknown(static_cast<const KaCUnknownAttribute&>(*attribute))
+                  : find(attribute->GetRTTI());
     if (it != m_attributes.end()) {
         *it = std::move(attribute);
     } else {
@@ -96,7 +110,10 @@ void KaARTTIAttributeContainer::Serialize(CbStreamWriteBinary& stream) const {
         if (record.GetCount() > UINT32_MAX) {
             CB_THROW(CbException, "KaARTTIAttributeContainer: attribute record too large");
         }
-        stream.WriteWideString(attribute->GetClassNameW());
+        stream.WriteWideString(
+            attribute->GetRTTI().Is(KaCUnknownAttribute::RTTI)
+                ? static_cast<const KaCUnknownAttribute&>(*attribute).GetRecordClassName()
+                : std::wstring(attribute->GetClassNameW()));
         stream.WriteUInt32(static_cast<uint32_t>(record.GetCount()));
         stream.WriteBuffer(record.GetData(), record.GetCount());
     }
@@ -109,11 +126,6 @@ void KaARTTIAttributeContainer::Serialize(CbStreamReadBinary& stream) {
     for (uint32_t i = 0; i < count; ++i) {
         std::wstring name = stream.ReadWideString();
         uint32_t byteCount = stream.ReadCount(1, "attribute record byte");
-        CbSmartPointer<KaARTTIAttribute> attribute = CbCreateByName<KaARTTIAttribute>(name);
-        if (!attribute) {
-            stream.Skip(byteCount);
-            continue;
-        }
         // Each record is read from its own bounded block, so a record cannot read into
         // the next one; bytes it leaves unread are skipped.
         std::vector<uint8_t> copy;
@@ -122,6 +134,13 @@ void KaARTTIAttributeContainer::Serialize(CbStreamReadBinary& stream) {
             copy.resize(byteCount);
             stream.ReadBuffer(copy.data(), byteCount);
             bytes = copy.data();
+        }
+        CbSmartPointer<KaARTTIAttribute> attribute = CbCreateByName<KaARTTIAttribute>(name);
+        if (!attribute) {
+            // A class this process does not know: kept as read, to be written back.
+            read.SetAttribute(CbSmartPointer<KaARTTIAttribute>(new KaCUnknownAttribute(
+                std::move(name), std::vector<uint8_t>(bytes, bytes + byteCount))));
+            continue;
         }
         CbStreamReadBinaryBuffer block(bytes, byteCount);
         attribute->Serialize(block);

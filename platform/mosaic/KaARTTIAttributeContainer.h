@@ -7,6 +7,7 @@
 #include "platform/mosaic/KaARTTIAttribute.h"
 
 class CbRTTI;
+class KaCUnknownAttribute;
 class CbStreamWriteBinary;
 class CbStreamReadBinary;
 
@@ -16,8 +17,9 @@ class CbStreamReadBinary;
 //
 // Stream form: version 1, an unsigned 32-bit count, then per attribute its class name
 // (wide string), the byte count of its record (unsigned 32-bit) and the record. Reading
-// creates each attribute by class name; a class this process does not know is skipped by
-// its byte count. Reading replaces the content only when the whole set was read: a
+// creates each attribute by class name; a record of a class this process does not know is
+// kept as a KaCUnknownAttribute (one per class name), which writes it back unchanged.
+// Reading replaces the content only when the whole set was read: a
 // failure (CbExceptionWrongFileVersion for an unknown container version, CbException for
 // corrupt bytes) leaves the container as it was.
 //
@@ -56,6 +58,8 @@ public:
 
 private:
     std::vector<CbSmartPointer<KaARTTIAttribute>>::iterator find(const CbRTTI& record);
+    std::vector<CbSmartPointer<KaARTTIAttribute>>::iterator findUnknown(
+        const KaCUnknownAttribute& unknown);
 
     std::vector<CbSmartPointer<KaARTTIAttribute>> m_attributes;
 };

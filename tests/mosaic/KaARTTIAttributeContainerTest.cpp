@@ -11,6 +11,7 @@
 #include "platform/harbor/CbStreamWriteBinary.h"
 #include "platform/harbor/CbStreamWriteBinaryBuffer.h"
 #include "platform/mosaic/KaARTTIAttributeContainer.h"
+#include "platform/mosaic/KaCUnknownAttribute.h"
 
 namespace {
 
@@ -109,7 +110,7 @@ TEST(KaARTTIAttributeContainer, HoldsOneAttributePerTypeAndCopiesByClone) {
     EXPECT_EQ(container.GetCount(), 0u);
 }
 
-TEST(KaARTTIAttributeContainer, StreamRoundTripSkipsUnknownClasses) {
+TEST(KaARTTIAttributeContainer, StreamRoundTripKeepsUnknownClassesAsRead) {
     KaARTTIAttributeContainer container;
     container.SetAttribute(note(L"Zahn \u00fc \U0001F9B7"));
     container.SetAttribute(count(-7));
@@ -124,8 +125,9 @@ TEST(KaARTTIAttributeContainer, StreamRoundTripSkipsUnknownClasses) {
     EXPECT_EQ(read.GetAttribute<NoteAttribute>()->m_text, L"Zahn \u00fc \U0001F9B7");
     EXPECT_EQ(read.GetAttribute<CountAttribute>()->m_value, -7);
 
-    // Rename the first record's class to one nobody registered: it is skipped by its byte
-    // count and the following record still reads.
+    // Rename the first record's class to one nobody registered, and write a second record
+    // under another unknown name: both are kept, one per name, in their places, the known
+    // record still reads, and writing again gives the same bytes.
     std::vector<uint8_t> renamed = bytes;
     const size_t firstNameUnit = 4 + 4 + 4;  // version, count, name length
     renamed[firstNameUnit] = 'X';
@@ -133,8 +135,26 @@ TEST(KaARTTIAttributeContainer, StreamRoundTripSkipsUnknownClasses) {
     CbStreamReadBinaryBuffer renamedStream(renamed);
     partial.Serialize(renamedStream);
     EXPECT_EQ(renamedStream.GetRemaining(), 0u);
-    ASSERT_EQ(partial.GetCount(), 1u);
+    ASSERT_EQ(partial.GetCount(), 2u);
     EXPECT_EQ(partial.GetAttribute<CountAttribute>()->m_value, -7);
+    EXPECT_FALSE(partial.GetAttribute<NoteAttribute>());
+    auto unknown = partial.GetAttribute<KaCUnknownAttribute>();
+    ASSERT_TRUE(unknown);
+    EXPECT_EQ(unknown->GetRecordClassName().front(), L'X');
+    EXPECT_EQ(write(partial), renamed);
+
+    partial.SetAttribute(CbSmartPointer<KaARTTIAttribute>(
+        new KaCUnknownAttribute(L"Other", std::vector<uint8_t>{1, 2, 3})));
+    partial.SetAttribute(CbSmartPointer<KaARTTIAttribute>(
+        new KaCUnknownAttribute(unknown->GetRecordClassName(), std::vector<uint8_t>{9})));
+    ASSERT_EQ(partial.GetCount(), 3u);  // the second one of the same name replaced the first
+    KaARTTIAttributeContainer again;
+    const std::vector<uint8_t> twice = write(partial);
+    CbStreamReadBinaryBuffer twiceStream(twice);
+    again.Serialize(twiceStream);
+    EXPECT_EQ(write(again), twice);
+    EXPECT_EQ(static_cast<const KaCUnknownAttribute&>(*again.GetAttributes()[0]).GetRecord(),
+              std::vector<uint8_t>{9});
 }
 
 TEST(KaARTTIAttributeContainer, BadInputLeavesTheContainerAsItWas) {
