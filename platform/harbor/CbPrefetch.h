@@ -8,11 +8,12 @@
 // ahead so that their waits for memory overlap. Written as an instruction the compiler keeps:
 // GCC drops __builtin_prefetch from loops that do nothing else with the address.
 inline void CbPrefetch(const void* address, size_t bytes = 1) {
-    const auto* first = static_cast<const char*>(address);
-    const auto firstLine = reinterpret_cast<uintptr_t>(first) & ~uintptr_t{63};
-    const uintptr_t end = reinterpret_cast<uintptr_t>(first) + bytes;
-    for (uintptr_t line = firstLine; line < end; line += 64) {
-        const char* at = first + (line - reinterpret_cast<uintptr_t>(first));
+    const auto start = reinterpret_cast<uintptr_t>(address);
+    const uintptr_t end = start + bytes;
+    // Line addresses, the first one at or before `address`: integers turned into pointers
+    // for the instruction only, never pointer arithmetic outside the object.
+    for (uintptr_t line = start & ~uintptr_t{63}; line < end; line += 64) {
+        const auto* at = reinterpret_cast<const char*>(line);
 #if defined(__x86_64__)
         asm volatile("prefetcht0 %0" : : "m"(*at));
 #else
