@@ -806,7 +806,10 @@
         if (selected >= 0) {
             select(selected, true);
         }
-        requestFrame();
+        // The first frame is drawn now, not at the next animation frame: a browser may hold
+        // animation frames back (a hidden tab, a headless one that is short of time), and
+        // the page counts as ready once its first frame is drawn.
+        drawFrame();
     }
 
     try {
