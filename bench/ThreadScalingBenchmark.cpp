@@ -6,11 +6,13 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "bench/ModelBuildingData.h"
+#include "platform/granary/KaCGridSampler.h"
 #include "tools/ttree/ParallelScanReader.h"
 #include "tools/ttree/PlyFile.h"
 #include "transformationtree/organisation/KaCBottomUpModelBuilder.h"
@@ -24,6 +26,15 @@
 // grid cell 100 µm), small (1 cluster of 16 scans) and large (3 clusters of 48 scans), with
 // the surfels of each scan in raster order or in a random order. The yardstick is the plain
 // loop of CreateModel calls in bottom-up order that callers wrote before.
+//
+// The builder runs with the grid sampler's parallel path (the default) and without it
+// (every sampler on one thread, as before it had one): the difference is mostly the tail of
+// the build, the root, which grids everything once all else is done.
+//
+// The grid sampler alone (KaCGridSampler on 1, 2 and all threads): scans of the arch
+// (ModelBuildingData::MakeArchScans, 20,000 surfels each, all attributes, each with its
+// pose), 1 M and 4 M surfels, each scan's surfels in raster or in random order, cell 100 µm,
+// parameter 1 announced, as model building runs it.
 //
 // The machine's own scaling at the moment of the run (BM_MachineParallelism) is the yardstick
 // for the thread counts.
@@ -83,7 +94,29 @@ void deleteModels(const std::vector<CbSmartPointer<KaCTransformationNodeInner>>&
     }
 }
 
-// Arguments: threads, tree size, unordered (0 or 1).
+// While it lives, samplers made anew stay on one thread (the sampler's threshold for the
+// parallel path set beyond any container).
+class OneThreadSamplers {
+public:
+    explicit OneThreadSamplers(bool active) : m_active(active) {
+        if (m_active) {
+            KaCGridSampler::SetDefaultParallelThreshold(UINT32_MAX);
+        }
+    }
+    ~OneThreadSamplers() {
+        if (m_active) {
+            KaCGridSampler::SetDefaultParallelThreshold(
+                KaCGridSampler::ms_defaultParallelThreshold);
+        }
+    }
+    OneThreadSamplers(const OneThreadSamplers&) = delete;
+    OneThreadSamplers& operator=(const OneThreadSamplers&) = delete;
+
+private:
+    bool m_active;
+};
+
+// Arguments: threads, tree size, unordered (0 or 1), parallel sampler (0 or 1).
 void BM_BottomUp(benchmark::State& state) {
     const auto& root = tree(state.range(1), state.range(2) != 0);
     const auto inner = ModelBuildingData::InnerNodesBottomUp(root);
@@ -91,6 +124,7 @@ void BM_BottomUp(benchmark::State& state) {
     options.cellSize = c_cellSize;
     options.samplerParameter = 1.0f;
     options.threads = static_cast<uint32_t>(state.range(0));
+    const OneThreadSamplers oneThreadSamplers(state.range(3) == 0);
     for (auto _ : state) {
         KaCBottomUpModelBuilder::Build(root, options);
         state.PauseTiming();
@@ -98,7 +132,8 @@ void BM_BottomUp(benchmark::State& state) {
         state.ResumeTiming();
     }
     state.SetLabel(std::string(sizeName(state.range(1))) +
-                   (state.range(2) != 0 ? ", unordered" : ", raster order"));
+                   (state.range(2) != 0 ? ", unordered" : ", raster order") +
+                   (state.range(3) != 0 ? ", parallel sampler" : ", one-thread sampler"));
     state.counters["threads"] = KaCBottomUpModelBuilder::GetThreadCount(options.threads);
     state.counters["inner_nodes"] = static_cast<double>(inner.size());
 }
@@ -107,6 +142,7 @@ void BM_BottomUp(benchmark::State& state) {
 void BM_BottomUpPlainLoop(benchmark::State& state) {
     const auto& root = tree(state.range(0), state.range(1) != 0);
     const auto inner = ModelBuildingData::InnerNodesBottomUp(root);
+    const OneThreadSamplers oneThreadSamplers(true);  // as before there was another path
     for (auto _ : state) {
         for (const auto& node : inner) {
             node->CreateModel(false, c_cellSize, 1.0f);
@@ -143,7 +179,73 @@ void bottomUpArguments(benchmark::internal::Benchmark* benchmark) {
     for (int64_t size : {eSmall, eLarge}) {
         for (int64_t unordered : {0, 1}) {
             for (int64_t threads : threadCounts()) {
-                benchmark->Args({threads, size, unordered});
+                for (int64_t parallelSampler : {0, 1}) {
+                    benchmark->Args({threads, size, unordered, parallelSampler});
+                }
+            }
+        }
+    }
+}
+
+// The arch scans of the grid sampler benchmark, made once per size and order.
+struct GridData {
+    std::vector<ModelBuildingData::Scan> scans;
+    std::vector<CbMatrix4Rf> poses;
+    uint64_t surfels = 0;
+};
+
+const GridData& gridData(int64_t surfels, bool unordered) {
+    static std::map<std::pair<int64_t, bool>, std::unique_ptr<GridData>> cache;
+    auto& slot = cache[{surfels, unordered}];
+    if (!slot) {
+        slot = std::make_unique<GridData>();
+        constexpr uint32_t perScan = 20000;
+        slot->scans = ModelBuildingData::MakeArchScans(static_cast<uint32_t>(surfels / perScan),
+                                                       perScan, 2, unordered);
+        for (const auto& scan : slot->scans) {
+            slot->poses.emplace_back(scan.pose);
+            slot->surfels += perScan;
+        }
+    }
+    return *slot;
+}
+
+uint32_t runGridSampler(const GridData& d, uint32_t threads, KaCSurfelContainer& target) {
+    KaCGridSampler sampler(c_cellSize, 1.0f);
+    sampler.SetThreads(threads);
+    sampler.ExpectSurfels(d.surfels);
+    for (size_t s = 0; s < d.scans.size(); ++s) {
+        sampler.AddSurfels(
+            *d.scans[s].model->GetSurfelCollection(KaCModelCCT::eSurfelCollectionTypeStandard),
+            &d.poses[s]);
+    }
+    if (target.GetNrSurfels() < sampler.GetNrOfUsedCells()) {
+        target.Resize(sampler.GetNrOfUsedCells());
+    }
+    return static_cast<uint32_t>(
+        sampler.GetSubsampled(target, 1.0f, KaCSurfelContainer::eSurfelAttributeSetFull, false));
+}
+
+// Arguments: threads, surfels, unordered (0 or 1).
+void BM_GridSampler(benchmark::State& state) {
+    const auto threads = static_cast<uint32_t>(state.range(0));
+    const GridData& d = gridData(state.range(1), state.range(2) != 0);
+    KaCSurfelContainer target(KaCSurfelContainer::eSurfelAttributeSetFull);
+    uint32_t cells = runGridSampler(d, threads, target);  // sizes the target, warms the pool
+    for (auto _ : state) {
+        cells = runGridSampler(d, threads, target);
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(d.surfels * state.iterations()));
+    state.SetLabel(state.range(2) != 0 ? "random order" : "raster order");
+    state.counters["threads"] = threads;
+    state.counters["cells"] = cells;
+}
+
+void gridArguments(benchmark::internal::Benchmark* benchmark) {
+    for (int64_t surfels : {1000000, 4000000}) {
+        for (int64_t unordered : {0, 1}) {
+            for (int64_t threads : threadCounts()) {
+                benchmark->Args({threads, surfels, unordered});
             }
         }
     }
@@ -157,8 +259,14 @@ BENCHMARK(BM_BottomUpPlainLoop)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->MeasureProcessCPUTime();
+BENCHMARK(BM_GridSampler)
+    ->ArgNames({"threads", "surfels", "unordered"})
+    ->Apply(gridArguments)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MeasureProcessCPUTime();
 BENCHMARK(BM_BottomUp)
-    ->ArgNames({"threads", "size", "unordered"})
+    ->ArgNames({"threads", "size", "unordered", "sampler"})
     ->Apply(bottomUpArguments)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()

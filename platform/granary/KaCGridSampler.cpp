@@ -6,6 +6,7 @@
 #include <cfenv>
 #include <cmath>
 #include <cstring>
+#include <exception>
 #include <limits>
 #include <map>
 #include <memory>
@@ -339,6 +340,44 @@ public:
         }
     }
 
+    // own() on the calling thread while task(i) for every i in [0, tasks) runs on the
+    // others; then the calling thread helps with the tasks. Returns (or rethrows what own
+    // threw) when all are done.
+    template <class Task, class Own>
+    void Beside(size_t tasks, const Task& task, const Own& own) {
+        std::atomic<size_t> next{0};
+        auto work = [&] {
+            for (size_t i; (i = next.fetch_add(1, std::memory_order_relaxed)) < tasks;) {
+                task(i);
+            }
+        };
+        std::vector<std::thread> pool;
+        const size_t helpers = std::min<size_t>(m_threads - 1, tasks);
+        for (size_t t = 0; t < helpers; ++t) {
+            try {
+                pool.emplace_back([&] {
+                    std::fesetenv(&m_environment);
+                    work();
+                });
+            } catch (const std::system_error&) {
+                break;  // fewer threads do the same work
+            }
+        }
+        std::exception_ptr error;
+        try {
+            own();
+        } catch (...) {
+            error = std::current_exception();
+        }
+        work();
+        for (std::thread& thread : pool) {
+            thread.join();
+        }
+        if (error) {
+            std::rethrow_exception(error);
+        }
+    }
+
 private:
     uint32_t m_threads;
     std::fenv_t m_environment;
@@ -401,6 +440,29 @@ public:
                     }
                 },
                 tbb::simple_partitioner(), m_context);
+        });
+    }
+
+    // own() on the calling thread while task(i) for every i in [0, tasks) runs as tasks
+    // that other threads take; the calling thread then helps with what is left. Returns (or
+    // rethrows what own threw) when all are done.
+    template <class Task, class Own>
+    void Beside(size_t tasks, const Task& task, const Own& own) {
+        tbb::this_task_arena::isolate([&] {
+            tbb::task_group group;
+            if (tasks != 0) {
+                group.run([&] { For(tasks, task); });
+            }
+            std::exception_ptr error;
+            try {
+                own();
+            } catch (...) {
+                error = std::current_exception();
+            }
+            group.wait();
+            if (error) {
+                std::rethrow_exception(error);
+            }
         });
     }
 
@@ -519,8 +581,13 @@ struct KaCGridSampler::Block {
     const uint8_t* tissueTypes;
     const uint8_t* boundaryFlags;
     bool withWeights;
-    uint32_t start;  // the container index of the block's first surfel
-    uint32_t count;  // surfels in the block
+    uint32_t start;     // the container index of the block's first surfel
+    uint32_t count;     // surfels in the block
+    uint32_t firstNew;  // the first cell number phase 2 gave out in this block
+    size_t numbered;    // steps phase 2 numbered (all but those from a wide key on)
+
+    size_t steps() const { return (count + c_chunk - 1) / c_chunk; }
+    size_t keyTasks() const { return (steps() + c_stepsPerTask - 1) / c_stepsPerTask; }
 
     size_t surfelsOfStep(size_t step) const {
         return std::min<size_t>(c_chunk, count - step * c_chunk);
@@ -998,39 +1065,55 @@ uint32_t KaCGridSampler::addParallel(const KaCSurfelContainer& container,
                                      const std::vector<CyBoundingSphere>& spheres, uint32_t from,
                                      uint32_t threads) {
     const uint32_t count = container.GetNrSurfels();
-    Block block;
-    block.positions = static_cast<const CbVector3f*>(container.GetPositionAccessor().GetData());
-    block.normalCodes = static_cast<const uint16_t*>(container.GetNormalAccessor().GetData());
-    block.transformation = transformation;
-    block.rotation =
-        transformation != nullptr ? transformation->WithoutTranslation() : CbMatrix4Rf();
-    block.spheres = &spheres;
-    block.qualities = container.HasQualityFlag()
-                          ? static_cast<const float*>(container.GetQualityAccessor().GetData())
-                          : nullptr;
-    block.colors = nullptr;
-    block.curvatures = nullptr;
-    if (container.HasColor()) {
-        block.colors = static_cast<const KaCCompressedColor*>(
-            container.GetAccessor<KaCCompressedColor>(KaCSurfelContainer::eAttributeIdColor)
-                .GetData());
-        block.curvatures = static_cast<const uint8_t*>(
-            container.GetAccessor<uint8_t>(KaCSurfelContainer::eAttributeIdCurvature).GetData());
-    }
-    block.tissueTypes = static_cast<const uint8_t*>(container.GetTissueTypeAccessor().GetData());
-    block.boundaryFlags =
-        static_cast<const uint8_t*>(container.GetBoundaryFlagAccessor().GetData());
-    block.withWeights = m_summing && m_parameter != 0.0f;
+    // Three blocks in turn: while the calling thread numbers the cells of one (phase 2), the
+    // other threads sum the one before (phase 3) and compute the keys of the one after
+    // (phase 1), so that none of them waits for the numbering.
+    Block blocks[3];
     const size_t size = std::min<size_t>(ms_blockSize, count - from);
-    for (KaTSurfelBuffer<float>* values :
-         {&block.px, &block.py, &block.pz, &block.nx, &block.ny, &block.nz}) {
-        values->ResizeForOverwrite(size);
+    for (Block& block : blocks) {
+        block.positions = static_cast<const CbVector3f*>(container.GetPositionAccessor().GetData());
+        block.normalCodes = static_cast<const uint16_t*>(container.GetNormalAccessor().GetData());
+        block.transformation = transformation;
+        block.rotation =
+            transformation != nullptr ? transformation->WithoutTranslation() : CbMatrix4Rf();
+        block.spheres = &spheres;
+        block.qualities = container.HasQualityFlag()
+                              ? static_cast<const float*>(container.GetQualityAccessor().GetData())
+                              : nullptr;
+        block.colors = nullptr;
+        block.curvatures = nullptr;
+        if (container.HasColor()) {
+            block.colors = static_cast<const KaCCompressedColor*>(
+                container.GetAccessor<KaCCompressedColor>(KaCSurfelContainer::eAttributeIdColor)
+                    .GetData());
+            block.curvatures = static_cast<const uint8_t*>(
+                container.GetAccessor<uint8_t>(KaCSurfelContainer::eAttributeIdCurvature)
+                    .GetData());
+        }
+        block.tissueTypes =
+            static_cast<const uint8_t*>(container.GetTissueTypeAccessor().GetData());
+        block.boundaryFlags =
+            static_cast<const uint8_t*>(container.GetBoundaryFlagAccessor().GetData());
+        block.withWeights = m_summing && m_parameter != 0.0f;
+        block.start = 0;
+        block.count = 0;
+        block.firstNew = 0;
+        block.numbered = 0;
     }
-    if (block.withWeights) {
-        block.weights.ResizeForOverwrite(size);
+    // Only as many blocks as the container fills.
+    const size_t used = std::min<size_t>(3, (count - from + ms_blockSize - 1) / ms_blockSize);
+    for (size_t b = 0; b < used; ++b) {
+        Block& block = blocks[b];
+        for (KaTSurfelBuffer<float>* values :
+             {&block.px, &block.py, &block.pz, &block.nx, &block.ny, &block.nz}) {
+            values->ResizeForOverwrite(size);
+        }
+        if (block.withWeights) {
+            block.weights.ResizeForOverwrite(size);
+        }
+        block.keys.ResizeForOverwrite(size);
+        block.cells.ResizeForOverwrite(size);
     }
-    block.keys.ResizeForOverwrite(size);
-    block.cells.ResizeForOverwrite(size);
 
 #ifdef KA_GRID_SAMPLER_STD_THREADS
     Workers workers(threads, false);
@@ -1039,29 +1122,68 @@ uint32_t KaCGridSampler::addParallel(const KaCSurfelContainer& container,
     Workers workers(threads, m_threads != 0 && static_cast<int>(m_threads) !=
                                                    tbb::this_task_arena::max_concurrency());
 #endif
-    uint32_t at = from;
-    workers.Run([&] {
-        while (at < count) {
-            block.start = at;
-            block.count = static_cast<uint32_t>(std::min<size_t>(ms_blockSize, count - at));
-            const size_t steps = (block.count + c_chunk - 1) / c_chunk;
-            workers.For((steps + c_stepsPerTask - 1) / c_stepsPerTask, [&](size_t task) {
-                const size_t first = task * c_stepsPerTask;
-                keysOfSteps(block, first, std::min(steps, first + c_stepsPerTask));
+    uint32_t next = from;  // the first surfel of the next block
+    auto startBlock = [&](Block& block) {
+        block.start = next;
+        block.count = static_cast<uint32_t>(std::min<size_t>(ms_blockSize, count - next));
+        next += block.count;
+    };
+    auto keyTask = [this](Block& block, size_t task) {
+        const size_t first = task * c_stepsPerTask;
+        keysOfSteps(block, first, std::min(block.steps(), first + c_stepsPerTask));
+    };
+    auto sumAll = [&](const Block& block) {
+        if (m_summing && block.numbered != 0) {
+            m_sums.Resize(m_cellCount, m_parameter != 0.0f);
+            workers.For(threads, [&](size_t part) {
+                sumPartition(block, block.numbered, static_cast<uint32_t>(part), threads,
+                             block.firstNew);
             });
-            const uint32_t firstNew = m_cellCount;
-            const size_t done = numberBlock(block, steps);
-            if (m_summing && done != 0) {
-                m_sums.Resize(m_cellCount, m_parameter != 0.0f);
-                workers.For(threads, [&](size_t part) {
-                    sumPartition(block, done, static_cast<uint32_t>(part), threads, firstNew);
-                });
+        }
+    };
+
+    uint32_t at = count;  // where the one-thread path goes on
+    workers.Run([&] {
+        startBlock(blocks[0]);
+        workers.For(blocks[0].keyTasks(), [&](size_t task) { keyTask(blocks[0], task); });
+        Block* previous = nullptr;  // numbered, not yet summed
+        for (size_t turn = 0;; ++turn) {
+            Block& current = blocks[turn % 3];
+            Block* ahead = next < count ? &blocks[(turn + 1) % 3] : nullptr;
+            if (ahead != nullptr) {
+                startBlock(*ahead);
             }
-            if (done < steps) {
-                at += static_cast<uint32_t>(done * c_chunk);  // wide keys from here on
+            // The sums reach every cell numbered so far; phase 2 adds cells meanwhile but
+            // never touches the sums, and phase 3 of `previous` reads only its own cells.
+            const bool sumPrevious = m_summing && previous != nullptr && previous->numbered != 0;
+            if (sumPrevious) {
+                m_sums.Resize(m_cellCount, m_parameter != 0.0f);
+            }
+            const size_t sumTasks = sumPrevious ? threads : 0;
+            const size_t keyTasks = ahead != nullptr ? ahead->keyTasks() : 0;
+            current.firstNew = m_cellCount;
+            workers.Beside(
+                sumTasks + keyTasks,
+                [&](size_t task) {
+                    if (task < sumTasks) {
+                        sumPartition(*previous, previous->numbered, static_cast<uint32_t>(task),
+                                     threads, previous->firstNew);
+                    } else {
+                        keyTask(*ahead, task - sumTasks);
+                    }
+                },
+                [&] { current.numbered = numberBlock(current, current.steps()); });
+            if (current.numbered < current.steps()) {
+                // A wide key: the steps before are summed here, the rest goes on one thread.
+                sumAll(current);
+                at = current.start + static_cast<uint32_t>(current.numbered * c_chunk);
                 return;
             }
-            at += block.count;
+            if (ahead == nullptr) {
+                sumAll(current);
+                return;
+            }
+            previous = &current;
         }
     });
     return at;
@@ -1189,26 +1311,23 @@ void KaCGridSampler::sumPartition(const Block& block, size_t steps, uint32_t par
         const size_t n = block.surfelsOfStep(step);
         const uint32_t* const stepCells = block.cells.Data() + step * c_chunk;
         // The runs of the step are those of the one-thread path: consecutive surfels taken
-        // (skipping those not taken) in one cell.
+        // (skipping those not taken) in one cell. Every surfel is written and only those of
+        // this partition are kept (the test is unpredictable: no branch on it).
         uint32_t previous = c_noCell;
         size_t m = 0;
         for (size_t i = 0; i < n; ++i) {
             const uint32_t cell = stepCells[i];
-            if (cell == c_noCell) {
-                continue;
-            }
+            const bool taken = cell != c_noCell;
             const bool starts = cell != previous;
-            previous = cell;
-            if (partitionOf(cell, parts) != part) {
-                continue;
-            }
-            const bool fresh = starts && int64_t{cell} > newest;
-            newest = fresh ? int64_t{cell} : newest;
+            previous = taken ? cell : previous;
+            const bool fresh = starts & (int64_t{cell} > newest);
+            const bool mine = taken & (partitionOf(cell, parts) == part);
+            newest = (mine & fresh) ? int64_t{cell} : newest;
             cells[m] = cell;
             which[m] = static_cast<uint16_t>(i);
             isNew[m] = fresh ? 1 : 0;
             startsRun[m] = starts ? 1 : 0;
-            ++m;
+            m += mine ? 1 : 0;
         }
         if (m != 0) {
             sumRunsOf<ChunkView, true>(block.view(step), cells, which, isNew, startsRun, m);
