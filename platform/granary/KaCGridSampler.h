@@ -76,21 +76,29 @@ class KaCGridSampler {
     //     over the partitions): each partition walks the block's steps in input order and
     //     adds the runs of its cells, the same runs (consecutive surfels of one step taken
     //     for one cell) one thread adds, in the same order, with the same operations.
+    // The phases of neighbouring blocks overlap: while the calling thread numbers block k,
+    // the other threads sum block k - 1 and compute the keys of block k + 1 (the sums are
+    // sized for every cell numbered before; numbering never touches them). Nobody waits for
+    // a particular thread: the calling thread joins the other tasks once it is done.
     // So the cells, their numbers and every representative are those of one thread, bit for
     // bit, for any number of threads. The one-thread path takes a container below the
     // threshold, the steps before the first cell (which fixes the packed origin), and
     // everything from the first surfel that needs wide keys on (wide keys stay on one
-    // thread: they are for extents nobody scans). Per call the parallel path holds one
-    // block's per-surfel arrays (44 bytes a surfel: transformed position and normal,
-    // weight, key and cell number, ms_blockSize surfels: about 0.7 MB), from the pool.
+    // thread: they are for extents nobody scans). Per call the parallel path holds three
+    // blocks' per-surfel arrays (44 bytes a surfel: transformed position and normal,
+    // weight, key and cell number; ms_blockSize surfels a block: about 2.2 MB in all,
+    // whatever the container's size), from KaCSurfelMemoryPool (CbExceptionOutOfMemory on
+    // failure).
     // Parallel work runs on oneTBB: in the calling thread's task arena by default (inside a
     // KaCBottomUpModelBuilder build, the builder's arena), isolated so that a thread
     // waiting for the sampler's tasks takes no unrelated task meanwhile, with the calling
     // thread's floating-point settings. Builds with ThreadSanitizer use std::threads
-    // instead (oneTBB's own synchronisation is not instrumented). The worker tasks share
-    // nothing writable but disjoint ranges of the block arrays and disjoint cells' sums;
-    // the table, counters and segment arrays change only on the calling thread, between
-    // the parallel phases. Nothing in the parallel phases throws.
+    // instead (oneTBB's own synchronisation is not instrumented). The tasks write only
+    // their own steps of a block's arrays and their own cells' sums, and read nothing that
+    // changes meanwhile: the table and the counters are phase 2's, which runs on the
+    // calling thread and is read by no task; the sums grow only while no task runs.
+    // Phases 1 and 3 do not throw; what phase 2 throws (allocation failure, too many cells)
+    // is rethrown once the tasks beside it are done.
 public:
     // Containers with fewer surfels stay on one thread by default (measured: below it the
     // parallel phases cost more than they save).
