@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "bench/ModelBuildingData.h"
@@ -194,12 +195,11 @@ struct GridData {
     uint64_t surfels = 0;
 };
 
-const GridData& gridData(int64_t surfels, bool unordered) {
-    static std::map<std::pair<int64_t, bool>, std::unique_ptr<GridData>> cache;
-    auto& slot = cache[{surfels, unordered}];
+const GridData& gridData(int64_t surfels, bool unordered, uint32_t perScan = 20000) {
+    static std::map<std::tuple<int64_t, bool, uint32_t>, std::unique_ptr<GridData>> cache;
+    auto& slot = cache[{surfels, unordered, perScan}];
     if (!slot) {
         slot = std::make_unique<GridData>();
-        constexpr uint32_t perScan = 20000;
         slot->scans = ModelBuildingData::MakeArchScans(static_cast<uint32_t>(surfels / perScan),
                                                        perScan, 2, unordered);
         for (const auto& scan : slot->scans) {
@@ -210,9 +210,11 @@ const GridData& gridData(int64_t surfels, bool unordered) {
     return *slot;
 }
 
-uint32_t runGridSampler(const GridData& d, uint32_t threads, KaCSurfelContainer& target) {
+uint32_t runGridSampler(const GridData& d, uint32_t threads, KaCSurfelContainer& target,
+                        uint32_t threshold = KaCGridSampler::ms_defaultParallelThreshold) {
     KaCGridSampler sampler(c_cellSize, 1.0f);
     sampler.SetThreads(threads);
+    sampler.SetParallelThreshold(threshold);
     sampler.ExpectSurfels(d.surfels);
     for (size_t s = 0; s < d.scans.size(); ++s) {
         sampler.AddSurfels(
@@ -241,6 +243,21 @@ void BM_GridSampler(benchmark::State& state) {
     state.counters["cells"] = cells;
 }
 
+// Where the parallel path starts to pay: 1 M surfels in scans of 2,048 to 32,768 surfels
+// (raster order), one thread against two with every scan on the parallel path.
+// Arguments: threads, surfels per scan.
+void BM_GridSamplerScanSize(benchmark::State& state) {
+    const auto threads = static_cast<uint32_t>(state.range(0));
+    const GridData& d = gridData(1 << 20, false, static_cast<uint32_t>(state.range(1)));
+    KaCSurfelContainer target(KaCSurfelContainer::eSurfelAttributeSetFull);
+    runGridSampler(d, threads, target, 0);
+    for (auto _ : state) {
+        runGridSampler(d, threads, target, 0);
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(d.surfels * state.iterations()));
+    state.counters["threads"] = threads;
+}
+
 void gridArguments(benchmark::internal::Benchmark* benchmark) {
     for (int64_t surfels : {1000000, 4000000}) {
         for (int64_t unordered : {0, 1}) {
@@ -262,6 +279,12 @@ BENCHMARK(BM_BottomUpPlainLoop)
 BENCHMARK(BM_GridSampler)
     ->ArgNames({"threads", "surfels", "unordered"})
     ->Apply(gridArguments)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MeasureProcessCPUTime();
+BENCHMARK(BM_GridSamplerScanSize)
+    ->ArgNames({"threads", "scan"})
+    ->ArgsProduct({{1, 2}, {2048, 4096, 8192, 16384, 32768}})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->MeasureProcessCPUTime();

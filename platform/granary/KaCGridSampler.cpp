@@ -412,8 +412,9 @@ public:
     Workers(uint32_t threads, bool ownArena)
         : m_threads(threads)
         , m_ownArena(ownArena)
-        , m_context(tbb::task_group_context::bound, tbb::task_group_context::default_traits |
-                                                        tbb::task_group_context::fp_settings) {
+        , m_context(tbb::task_group_context::isolated,
+                    tbb::task_group_context::default_traits | tbb::task_group_context::fp_settings)
+        , m_groupContext(tbb::task_group_context::isolated) {
         m_context.capture_fp_settings();
     }
 
@@ -449,7 +450,7 @@ public:
     template <class Task, class Own>
     void Beside(size_t tasks, const Task& task, const Own& own) {
         tbb::this_task_arena::isolate([&] {
-            tbb::task_group group;
+            tbb::task_group group(m_groupContext);
             if (tasks != 0) {
                 group.run([&] { For(tasks, task); });
             }
@@ -469,7 +470,10 @@ public:
 private:
     uint32_t m_threads;
     bool m_ownArena;
-    tbb::task_group_context m_context;
+    // Isolated from the caller's task group: a cancellation there (say, of a model build
+    // beside this one) must not cancel phases whose results the sampler relies on.
+    tbb::task_group_context m_context;       // the phases' tasks
+    tbb::task_group_context m_groupContext;  // the task that starts them beside phase 2
 };
 
 #endif
