@@ -28,14 +28,14 @@
 // the surfels of each scan in raster order or in a random order. The yardstick is the plain
 // loop of CreateModel calls in bottom-up order that callers wrote before.
 //
-// The builder runs with the grid sampler's parallel path (the default) and without it
-// (every sampler on one thread, as before it had one): the difference is mostly the tail of
-// the build, the root, which grids everything once all else is done.
+// The builder runs with the grid sampler's parallel path (turned on for the run) and without
+// it (the default): the difference would be mostly the tail of the build, the root, which
+// grids everything once all else is done.
 //
 // The grid sampler alone (KaCGridSampler on 1, 2 and all threads): scans of the arch
 // (ModelBuildingData::MakeArchScans, 20,000 surfels each, all attributes, each with its
 // pose), 1 M and 4 M surfels, each scan's surfels in raster or in random order, cell 100 µm,
-// parameter 1 announced, as model building runs it.
+// parameter 1 announced, as model building runs it, the parallel path on from 16,384 surfels.
 //
 // The machine's own scaling at the moment of the run (BM_MachineParallelism) is the yardstick
 // for the thread counts.
@@ -95,23 +95,24 @@ void deleteModels(const std::vector<CbSmartPointer<KaCTransformationNodeInner>>&
     }
 }
 
-// While it lives, samplers made anew stay on one thread (the sampler's threshold for the
-// parallel path set beyond any container).
-class OneThreadSamplers {
+// While it lives (when active), samplers made anew take containers of 16,384 surfels and
+// more on their parallel path (which is off by default).
+class ParallelSamplers {
 public:
-    explicit OneThreadSamplers(bool active) : m_active(active) {
+    explicit ParallelSamplers(bool active) : m_active(active) {
         if (m_active) {
-            KaCGridSampler::SetDefaultParallelThreshold(UINT32_MAX);
+            KaCGridSampler::SetDefaultParallelThreshold(
+                KaCGridSampler::ms_suggestedParallelThreshold);
         }
     }
-    ~OneThreadSamplers() {
+    ~ParallelSamplers() {
         if (m_active) {
             KaCGridSampler::SetDefaultParallelThreshold(
                 KaCGridSampler::ms_defaultParallelThreshold);
         }
     }
-    OneThreadSamplers(const OneThreadSamplers&) = delete;
-    OneThreadSamplers& operator=(const OneThreadSamplers&) = delete;
+    ParallelSamplers(const ParallelSamplers&) = delete;
+    ParallelSamplers& operator=(const ParallelSamplers&) = delete;
 
 private:
     bool m_active;
@@ -125,7 +126,7 @@ void BM_BottomUp(benchmark::State& state) {
     options.cellSize = c_cellSize;
     options.samplerParameter = 1.0f;
     options.threads = static_cast<uint32_t>(state.range(0));
-    const OneThreadSamplers oneThreadSamplers(state.range(3) == 0);
+    const ParallelSamplers parallelSamplers(state.range(3) != 0);
     for (auto _ : state) {
         KaCBottomUpModelBuilder::Build(root, options);
         state.PauseTiming();
@@ -143,7 +144,6 @@ void BM_BottomUp(benchmark::State& state) {
 void BM_BottomUpPlainLoop(benchmark::State& state) {
     const auto& root = tree(state.range(0), state.range(1) != 0);
     const auto inner = ModelBuildingData::InnerNodesBottomUp(root);
-    const OneThreadSamplers oneThreadSamplers(true);  // as before there was another path
     for (auto _ : state) {
         for (const auto& node : inner) {
             node->CreateModel(false, c_cellSize, 1.0f);
@@ -211,7 +211,7 @@ const GridData& gridData(int64_t surfels, bool unordered, uint32_t perScan = 200
 }
 
 uint32_t runGridSampler(const GridData& d, uint32_t threads, KaCSurfelContainer& target,
-                        uint32_t threshold = KaCGridSampler::ms_defaultParallelThreshold) {
+                        uint32_t threshold = KaCGridSampler::ms_suggestedParallelThreshold) {
     KaCGridSampler sampler(c_cellSize, 1.0f);
     sampler.SetThreads(threads);
     sampler.SetParallelThreshold(threshold);
@@ -284,7 +284,7 @@ BENCHMARK(BM_GridSampler)
     ->MeasureProcessCPUTime();
 BENCHMARK(BM_GridSamplerScanSize)
     ->ArgNames({"threads", "scan"})
-    ->ArgsProduct({{1, 2}, {2048, 4096, 8192, 16384, 32768}})
+    ->ArgsProduct({{1, 2}, {4096, 16384, 65536, 262144, 1048576}})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->MeasureProcessCPUTime();

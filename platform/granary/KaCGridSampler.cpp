@@ -1277,17 +1277,22 @@ size_t KaCGridSampler::numberBlock(Block& block, size_t steps) {
         for (size_t j = 0; j < std::min(m, c_ahead); ++j) {
             m_packedTable.Prefetch(keys[j]);
         }
+        // The count in a local: the sampler's members share cache lines with what the
+        // tasks beside this phase read, so they are written once per step.
+        uint32_t cellCount = m_cellCount;
         for (size_t j = 0; j < m; ++j) {
             if (j + c_ahead < m) {
                 m_packedTable.Prefetch(keys[j + c_ahead]);
             }
-            if (m_cellCount >= UINT32_MAX - 1) {
+            if (cellCount >= UINT32_MAX - 1) {
+                m_cellCount = cellCount;
                 checkCellCount();
             }
-            const uint32_t cell = m_packedTable.FindOrInsert(keys[j], m_cellCount);
-            m_cellCount += cell == m_cellCount ? 1 : 0;
+            const uint32_t cell = m_packedTable.FindOrInsert(keys[j], cellCount);
+            cellCount += cell == cellCount ? 1 : 0;
             cells[which[j]] = cell;
         }
+        m_cellCount = cellCount;
         m_parallelSurfelCount += m;
         if (m_summing) {
             m_surfelCount += m;

@@ -63,7 +63,8 @@ class KaCGridSampler {
     // with weights relative to its largest one, so that no weight makes a sum overflow.
     // All arrays come from KaCSurfelMemoryPool.
     //
-    // Threads (SetThreads): a container of at least GetParallelThreshold() surfels, added
+    // Threads (SetThreads, SetParallelThreshold; off by default, see below): a container of
+    // at least GetParallelThreshold() surfels, added
     // while cells are summed as surfels come in or kept per surfel and while packed keys
     // serve, is taken in blocks of ms_blockSize surfels, each in three phases:
     //  1. in parallel, by groups of steps: positions transformed, normals turned, spheres
@@ -100,9 +101,13 @@ class KaCGridSampler {
     // Phases 1 and 3 do not throw; what phase 2 throws (allocation failure, too many cells)
     // is rethrown once the tasks beside it are done.
 public:
-    // Containers with fewer surfels stay on one thread by default (measured: below it the
-    // parallel phases cost more than they save).
-    static constexpr uint32_t ms_defaultParallelThreshold = 16384;
+    // The parallel path is off by default: on the 2-core machine it was measured on it did
+    // not pay at any container size (docs/PERFORMANCE.md, "The grid sampler on several
+    // threads"), so samplers start with a threshold no container reaches. A caller (or
+    // SetDefaultParallelThreshold, process-wide) turns it on with a threshold such as
+    // ms_suggestedParallelThreshold, below which the phases' hand-overs outweigh the work.
+    static constexpr uint32_t ms_defaultParallelThreshold = UINT32_MAX;
+    static constexpr uint32_t ms_suggestedParallelThreshold = 16384;
     // Surfels per block of the parallel path.
     static constexpr uint32_t ms_blockSize = 16384;
 
@@ -136,12 +141,13 @@ public:
     void SetThreads(uint32_t threads) { m_threads = threads; }
     uint32_t GetThreads() const { return m_threads; }
     // Containers of fewer surfels are added on one thread (0: every container may go
-    // parallel). Starts at GetDefaultParallelThreshold().
+    // parallel; UINT32_MAX, the default: none). Starts at GetDefaultParallelThreshold().
     void SetParallelThreshold(uint32_t surfels) { m_parallelThreshold = surfels; }
     uint32_t GetParallelThreshold() const { return m_parallelThreshold; }
-    // The threshold samplers made from now on start with, process-wide (for benchmarks
-    // that compare the paths inside code that makes its own samplers, such as model
-    // building); thread-safe. UINT32_MAX keeps every sampler on one thread.
+    // The threshold samplers made from now on start with, process-wide (for code that makes
+    // its own samplers, such as model building, and for benchmarks that compare the paths
+    // there); thread-safe. UINT32_MAX (ms_defaultParallelThreshold) keeps every sampler on
+    // one thread.
     static void SetDefaultParallelThreshold(uint32_t surfels);
     static uint32_t GetDefaultParallelThreshold();
 
@@ -292,10 +298,13 @@ private:
     // Packed keys: while m_packed, offsets from m_origin, 21 bits per axis.
     bool m_packed = true;
     int64_t m_origin[3] = {0, 0, 0};
-    PackedTable m_packedTable;
+    // The table and the sums on cache lines of their own: the parallel path's tasks read
+    // the sums' block pointers and the settings above while the calling thread writes the
+    // table (a shared line would move between the cores at every look-up).
+    alignas(64) PackedTable m_packedTable;
     WideTable m_wideTable;
 
-    Sums m_sums;                          // when summing
+    alignas(64) Sums m_sums;              // when summing
     KaTSegmentedArray<Sample> m_samples;  // otherwise, every surfel taken
     KaTSegmentedArray<uint32_t> m_sampleCells;
 };

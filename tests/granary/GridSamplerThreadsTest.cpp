@@ -231,19 +231,27 @@ TEST(GridSamplerThreads, MatchOneThreadOnEdgeCases) {
     expectSameAsOneThread(single(far), 0.001f, {1.0f}, false);
 }
 
-TEST(GridSamplerThreads, SmallContainersStayOnOneThreadByDefault) {
-    // Below the default threshold nothing goes parallel; at it, the parallel path takes
-    // every surfel after the first step; and a process-wide threshold of UINT32_MAX keeps
-    // new samplers on one thread.
+TEST(GridSamplerThreads, ThresholdsDecideWhichContainersGoParallel) {
+    // Off by default: a new sampler keeps even a large container on one thread. With a
+    // threshold, a container below it stays on one thread; one at it goes parallel after
+    // its first step; and the process-wide default reaches samplers made after it is set.
     const Set full = KaCSurfelContainer::eSurfelAttributeSetFull;
-    const KaCSurfelContainer small = rasterPatch(
-        full, KaCGridSampler::ms_defaultParallelThreshold - 1, 100, 0.01f, {0.0f, 0.0f, 0.0f}, 3);
-    const KaCSurfelContainer large = rasterPatch(full, KaCGridSampler::ms_defaultParallelThreshold,
-                                                 100, 0.01f, {0.0f, 0.0f, 0.0f}, 3);
+    const uint32_t threshold = KaCGridSampler::ms_suggestedParallelThreshold;
+    const KaCSurfelContainer small =
+        rasterPatch(full, threshold - 1, 100, 0.01f, {0.0f, 0.0f, 0.0f}, 3);
+    const KaCSurfelContainer large =
+        rasterPatch(full, threshold, 100, 0.01f, {0.0f, 0.0f, 0.0f}, 3);
     ASSERT_EQ(KaCGridSampler::GetDefaultParallelThreshold(),
               KaCGridSampler::ms_defaultParallelThreshold);
+    KaCGridSampler byDefault(0.05f, 1.0f);
+    byDefault.SetThreads(2);
+    byDefault.AddSurfels(large, nullptr);
+    EXPECT_EQ(byDefault.GetNrOfSurfelsTakenInParallel(), 0u);
+    EXPECT_EQ(byDefault.GetNrOfSurfels(), large.GetNrSurfels());
+
     KaCGridSampler sampler(0.05f, 1.0f);
     sampler.SetThreads(2);
+    sampler.SetParallelThreshold(threshold);
     sampler.AddSurfels(small, nullptr);
     EXPECT_EQ(sampler.GetNrOfSurfelsTakenInParallel(), 0u);
     sampler.Clear();
@@ -251,12 +259,13 @@ TEST(GridSamplerThreads, SmallContainersStayOnOneThreadByDefault) {
     EXPECT_EQ(sampler.GetNrOfSurfelsTakenInParallel(), large.GetNrSurfels() - 256u);
     EXPECT_EQ(sampler.GetNrOfSurfels(), large.GetNrSurfels());
 
-    KaCGridSampler::SetDefaultParallelThreshold(UINT32_MAX);
-    KaCGridSampler oneThread(0.05f, 1.0f);
+    KaCGridSampler::SetDefaultParallelThreshold(threshold);
+    KaCGridSampler parallel(0.05f, 1.0f);
     KaCGridSampler::SetDefaultParallelThreshold(KaCGridSampler::ms_defaultParallelThreshold);
-    oneThread.SetThreads(2);
-    oneThread.AddSurfels(large, nullptr);
-    EXPECT_EQ(oneThread.GetNrOfSurfelsTakenInParallel(), 0u);
+    EXPECT_EQ(parallel.GetParallelThreshold(), threshold);
+    parallel.SetThreads(2);
+    parallel.AddSurfels(large, nullptr);
+    EXPECT_EQ(parallel.GetNrOfSurfelsTakenInParallel(), large.GetNrSurfels() - 256u);
 }
 
 TEST(GridSamplerThreads, SeveralSamplersAtOnce) {

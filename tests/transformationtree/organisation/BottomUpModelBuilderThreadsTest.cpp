@@ -79,8 +79,7 @@ TEST_F(OrganisationTest, BottomUpBuildsWithParallelSamplersStayEqualToOneThread)
         options.cellSize = 0.5f;
         options.samplerParameter = 1.0f;
         options.threads = 1;
-        KaCGridSampler::SetDefaultParallelThreshold(UINT32_MAX);
-        KaCBottomUpModelBuilder::Build(root, options);
+        KaCBottomUpModelBuilder::Build(root, options);  // samplers on one thread (the default)
         const std::vector<ModelState> expected = Snapshot(nodes);
 
         KaCGridSampler::SetDefaultParallelThreshold(0);
