@@ -298,13 +298,10 @@ private:
     // Packed keys: while m_packed, offsets from m_origin, 21 bits per axis.
     bool m_packed = true;
     int64_t m_origin[3] = {0, 0, 0};
-    // The table and the sums on cache lines of their own: the parallel path's tasks read
-    // the sums' block pointers and the settings above while the calling thread writes the
-    // table (a shared line would move between the cores at every look-up).
-    alignas(64) PackedTable m_packedTable;
+    PackedTable m_packedTable;
     WideTable m_wideTable;
 
-    alignas(64) Sums m_sums;              // when summing
+    Sums m_sums;                          // when summing
     KaTSegmentedArray<Sample> m_samples;  // otherwise, every surfel taken
     KaTSegmentedArray<uint32_t> m_sampleCells;
 };
