@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -41,15 +42,15 @@
 // for the thread counts.
 //
 // Import reading (ParallelScanReader over PlyFile::Read): 48 scans of 20,000 surfels written
-// as binary and as ASCII PLY files to a temporary folder, taken in input order.
+// as binary and as ASCII PLY files to a temporary folder, taken in input order; also with
+// the yardstick run beside it in every iteration (BM_ImportReadAlternating).
 
 namespace {
 
 // What the machine gives this process at the moment: a fixed amount of arithmetic split
 // over `threads` std::threads. On a shared machine the other processes' load caps the gain
 // of any threaded code; read the ratios below against this one.
-void BM_MachineParallelism(benchmark::State& state) {
-    const auto threads = static_cast<int>(state.range(0));
+void machineWork(int threads) {
     constexpr int c_steps = 40000000;
     auto work = [](int steps) {
         double x = 0.0;
@@ -58,15 +59,20 @@ void BM_MachineParallelism(benchmark::State& state) {
         }
         benchmark::DoNotOptimize(x);
     };
+    std::vector<std::thread> pool;
+    for (int t = 1; t < threads; ++t) {
+        pool.emplace_back(work, c_steps / threads);
+    }
+    work(c_steps / threads);
+    for (std::thread& thread : pool) {
+        thread.join();
+    }
+}
+
+void BM_MachineParallelism(benchmark::State& state) {
+    const auto threads = static_cast<int>(state.range(0));
     for (auto _ : state) {
-        std::vector<std::thread> pool;
-        for (int t = 1; t < threads; ++t) {
-            pool.emplace_back(work, c_steps / threads);
-        }
-        work(c_steps / threads);
-        for (std::thread& thread : pool) {
-            thread.join();
-        }
+        machineWork(threads);
     }
 }
 
@@ -338,6 +344,27 @@ const ScanFolder& scanFolder(PlyFile::EEncoding encoding) {
     return encoding == PlyFile::eAscii ? ascii : binary;
 }
 
+// Reads every scan of `folder` with `threads` threads and takes them in input order, as
+// `ttree import` does; returns the number of surfels read.
+uint64_t readScans(const ScanFolder& folder, uint32_t threads) {
+    const auto& files = folder.Files();
+    ParallelScanReader reader(
+        files.size(),
+        [&](size_t i) {
+            ParallelScanReader::Scan scan;
+            scan.model = CCT_DepthImage::Create(PlyFile::Read(files[i]), true);
+            return scan;
+        },
+        threads);
+    uint64_t surfels = 0;
+    for (size_t i = 0; i < files.size(); ++i) {
+        surfels += reader.Take()
+                       .model->GetSurfelCollection(KaCModelCCT::eSurfelCollectionTypeStandard)
+                       ->GetNrSurfels();
+    }
+    return surfels;
+}
+
 // Arguments: threads, encoding (0 ASCII, 1 binary little-endian).
 void BM_ImportRead(benchmark::State& state) {
     const auto encoding = state.range(1) == 0 ? PlyFile::eAscii : PlyFile::eBinaryLittleEndian;
@@ -345,26 +372,47 @@ void BM_ImportRead(benchmark::State& state) {
     const auto threads = static_cast<uint32_t>(state.range(0));
     uint64_t surfels = 0;
     for (auto _ : state) {
-        const auto& files = folder.Files();
-        ParallelScanReader reader(
-            files.size(),
-            [&](size_t i) {
-                ParallelScanReader::Scan scan;
-                scan.model = CCT_DepthImage::Create(PlyFile::Read(files[i]), true);
-                return scan;
-            },
-            threads);
-        for (size_t i = 0; i < files.size(); ++i) {
-            surfels += reader.Take()
-                           .model->GetSurfelCollection(KaCModelCCT::eSurfelCollectionTypeStandard)
-                           ->GetNrSurfels();
-        }
+        surfels += readScans(folder, threads);
     }
     state.SetItemsProcessed(static_cast<int64_t>(surfels));
     state.SetBytesProcessed(static_cast<int64_t>(folder.Bytes() * state.iterations()));
     state.SetLabel(encoding == PlyFile::eAscii ? "ascii" : "binary");
     state.counters["threads"] = KaCBottomUpModelBuilder::GetThreadCount(threads);
 }
+
+// The load of a shared machine changes within seconds, so a yardstick measured once at the
+// start of the program says little about a benchmark that runs half a minute later. Each
+// iteration here runs the yardstick and the import reading of one encoding on 1 and on 2
+// threads back to back, so that a change of load hits all four alike; the counters are
+// the milliseconds of each (per iteration) and the gains of 2 threads against 1. The
+// iteration time is the sum of the four. Argument: encoding (0 ASCII, 1 binary).
+void BM_ImportReadAlternating(benchmark::State& state) {
+    const auto encoding = state.range(0) == 0 ? PlyFile::eAscii : PlyFile::eBinaryLittleEndian;
+    const ScanFolder& folder = scanFolder(encoding);
+    using Clock = std::chrono::steady_clock;
+    auto timed = [](auto&& run) {
+        const auto start = Clock::now();
+        run();
+        return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    };
+    double machine[2] = {0, 0}, import[2] = {0, 0};
+    for (auto _ : state) {
+        for (int threads : {1, 2}) {
+            machine[threads - 1] += timed([&] { machineWork(threads); });
+            import[threads - 1] += timed(
+                [&] { benchmark::DoNotOptimize(readScans(folder, static_cast<uint32_t>(threads)));
+        });
+    }
+}
+const auto iterations = static_cast<double>(state.iterations());
+state.counters["yardstick_1_ms"] = machine[0] / iterations;
+state.counters["yardstick_2_ms"] = machine[1] / iterations;
+state.counters["yardstick_gain"] = machine[0] / machine[1];
+state.counters["import_1_ms"] = import[0] / iterations;
+state.counters["import_2_ms"] = import[1] / iterations;
+state.counters["import_gain"] = import[0] / import[1];
+state.SetLabel(encoding == PlyFile::eAscii ? "ascii" : "binary");
+}  // namespace
 
 void importArguments(benchmark::internal::Benchmark* benchmark) {
     for (int64_t encoding : {0, 1}) {
@@ -380,5 +428,11 @@ BENCHMARK(BM_ImportRead)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->MeasureProcessCPUTime();
+BENCHMARK(BM_ImportReadAlternating)
+    ->ArgName("binary")
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 }  // namespace

@@ -7,8 +7,11 @@
 #include <cstring>
 #include <optional>
 #include <sstream>
+#include <vector>
 
 #include "platform/granary/KaCSurfel.h"
+#include "platform/granary/KaCSurfelKernels.h"
+#include "platform/granary/KaTQuantizedNormalMultiLevel.h"
 #include "platform/harbor/CbByteOrder.h"
 #include "platform/harbor/CbException.h"
 #include "platform/harbor/CbStreamReadBinaryFile.h"
@@ -206,176 +209,304 @@ Header parseHeader(const std::vector<uint8_t>& bytes, const std::string& name) {
     return header;
 }
 
-template <class T>
-T loadAs(const uint8_t* data, bool bigEndian) {
-    T value = CbByteOrder::load<T>(data);
-    return bigEndian ? CbByteOrder::byteSwap(value) : value;
+// The vertices are decoded a chunk at a time into one array of doubles per target (every
+// scalar type converts to a double exactly and the ASCII parser gives doubles, so a value
+// goes through the same conversions in every encoding), then turned into surfels target by
+// target, written straight into the collection's arrays, which were sized once for the
+// vertex count. A chunk's arrays (22 KiB) stay in the first-level cache; the loops over
+// them have no calls and no per-value switch on the property type.
+constexpr size_t c_chunk = 256;
+constexpr size_t c_targets = static_cast<size_t>(Target::eQuality) + 1;
+
+// A property that feeds a target, and where it lies in a binary record.
+struct Field {
+    size_t offset;
+    Scalar type;
+    Target target;
+};
+
+// Loads `count` values of type T that lie `stride` bytes apart, swapping their bytes when
+// `Swap`, as doubles.
+template <class T, bool Swap>
+void loadColumn(const uint8_t* data, size_t stride, size_t count, double* out) {
+    for (size_t i = 0; i < count; ++i) {
+        T value = CbByteOrder::load<T>(data + i * stride);
+        if constexpr (Swap) {
+            value = CbByteOrder::byteSwap(value);
+        }
+        out[i] = static_cast<double>(value);
+    }
 }
 
-double loadScalar(const uint8_t* data, Scalar type, bool bigEndian) {
+template <bool Swap>
+void loadColumn(Scalar type, const uint8_t* data, size_t stride, size_t count, double* out) {
     switch (type) {
         case Scalar::eInt8:
-            return static_cast<int8_t>(data[0]);
+            return loadColumn<int8_t, false>(data, stride, count, out);
         case Scalar::eUInt8:
-            return data[0];
+            return loadColumn<uint8_t, false>(data, stride, count, out);
         case Scalar::eInt16:
-            return loadAs<int16_t>(data, bigEndian);
+            return loadColumn<int16_t, Swap>(data, stride, count, out);
         case Scalar::eUInt16:
-            return loadAs<uint16_t>(data, bigEndian);
+            return loadColumn<uint16_t, Swap>(data, stride, count, out);
         case Scalar::eInt32:
-            return loadAs<int32_t>(data, bigEndian);
+            return loadColumn<int32_t, Swap>(data, stride, count, out);
         case Scalar::eUInt32:
-            return loadAs<uint32_t>(data, bigEndian);
+            return loadColumn<uint32_t, Swap>(data, stride, count, out);
         case Scalar::eFloat32:
-            return loadAs<float>(data, bigEndian);
+            return loadColumn<float, Swap>(data, stride, count, out);
         case Scalar::eFloat64:
-            return loadAs<double>(data, bigEndian);
+            return loadColumn<double, Swap>(data, stride, count, out);
     }
-    return 0.0;
 }
 
-// Gathers one vertex's values and makes a surfel of them.
-class VertexBuilder {
+// Turns the vertices of a file into surfels, a chunk at a time. A vertex whose position,
+// or normal when the file has one (an nx property), is not finite as a float is invalid: it
+// is counted, the index of the first is kept, and it is left out. With a target collection
+// the others become its surfels 0, 1, 2, ... in file order; without one the decoder only
+// counts. Targets that no property feeds keep their defaults (0; quality 1); of two
+// properties feeding one target the later wins.
+class VertexDecoder {
 public:
-    explicit VertexBuilder(const std::vector<Property>& properties) : m_properties(properties) {
-        for (const Property& p : properties) {
+    VertexDecoder(const Header& header, KaCSurfelCollectionCCT* surfels) : m_surfels(surfels) {
+        size_t offset = 0;
+        bool fed[c_targets] = {};
+        for (const Property& p : header.properties) {
+            if (p.target != Target::eNone) {
+                m_fields.push_back({offset, p.type, p.target});
+                fed[static_cast<size_t>(p.target)] = true;
+            }
             m_hasNormal |= p.target == Target::eNx;
             m_floatColor |= (p.target == Target::eRed &&
                              (p.type == Scalar::eFloat32 || p.type == Scalar::eFloat64));
+            offset += sizeOf(p.type);
         }
-    }
-    void Set(size_t property, double value) {
-        m_values[static_cast<size_t>(m_properties[property].target)] = value;
-    }
-    bool IsUsed(size_t property) const { return m_properties[property].target != Target::eNone; }
-    // Whether the position and the normal (when there is one) are finite as floats.
-    bool IsFinite() const {
-        auto finite = [&](Target t) {
-            return std::isfinite(static_cast<float>(m_values[static_cast<size_t>(t)]));
-        };
-        bool position = finite(Target::eX) && finite(Target::eY) && finite(Target::eZ);
-        return position && (!m_hasNormal ||
-                            (finite(Target::eNx) && finite(Target::eNy) && finite(Target::eNz)));
-    }
-    KaCSurfel Make() const {
-        auto v = [&](Target t) { return m_values[static_cast<size_t>(t)]; };
-        KaCSurfel surfel;
-        surfel.position = {static_cast<float>(v(Target::eX)), static_cast<float>(v(Target::eY)),
-                           static_cast<float>(v(Target::eZ))};
-        if (m_hasNormal) {
-            CbVector3f normal{static_cast<float>(v(Target::eNx)),
-                              static_cast<float>(v(Target::eNy)),
-                              static_cast<float>(v(Target::eNz))};
-            surfel.normal = normal.Length() > 0.0f ? normal.Normalized() : CbVector3f(0, 0, 1);
+        m_record = offset;
+        for (size_t t = 0; t < c_targets; ++t) {
+            if (!fed[t]) {
+                std::fill_n(m_values[t], c_chunk,
+                            t == static_cast<size_t>(Target::eQuality) ? 1.0 : 0.0);
+            }
         }
-        auto channel = [&](Target t) {
-            double value = m_floatColor ? v(t) * 255.0 : v(t);
-            return static_cast<uint8_t>(std::clamp(std::isfinite(value) ? value : 0.0, 0.0, 255.0) +
-                                        0.5);
-        };
-        surfel.color = {channel(Target::eRed), channel(Target::eGreen), channel(Target::eBlue)};
-        surfel.quality = static_cast<float>(v(Target::eQuality));
-        return surfel;
+        if (m_surfels != nullptr && m_surfels->GetNrSurfels() != 0) {
+            m_out = m_surfels->GetWritableSurfels(0, m_surfels->GetNrSurfels());
+        }
     }
 
-private:
-    const std::vector<Property>& m_properties;
-    double m_values[11] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1.0};
-    bool m_hasNormal = false;
-    bool m_floatColor = false;
-};
+    size_t GetRecordSize() const { return m_record; }
+    // The value array of a target, for a parser that fills vertices 0 to c_chunk - 1.
+    double* Values(Target target) { return m_values[static_cast<size_t>(target)]; }
 
-// Takes the vertices read: adds the valid ones to a collection (when there is one), counts
-// the invalid ones and keeps the index of the first.
-class VertexSink {
-public:
-    explicit VertexSink(KaCSurfelCollectionCCT* surfels) : m_surfels(surfels) {}
-    void Add(const VertexBuilder& vertex, uint64_t index) {
-        if (!vertex.IsFinite()) {
-            m_firstInvalid = m_invalid++ == 0 ? index : m_firstInvalid;
-        } else if (m_surfels != nullptr) {
-            m_surfels->AddSurfel(vertex.Make());
+    // Decodes `count` (at most c_chunk) binary records from `data` on.
+    void LoadBinary(const uint8_t* data, size_t count, bool byteSwap) {
+        for (const Field& field : m_fields) {
+            double* out = Values(field.target);
+            if (byteSwap) {
+                loadColumn<true>(field.type, data + field.offset, m_record, count, out);
+            } else {
+                loadColumn<false>(field.type, data + field.offset, m_record, count, out);
+            }
         }
     }
+
+    // Takes the first `count` vertices of the value arrays: the next vertices of the file.
+    void Take(size_t count) {
+        size_t kept = count;
+        if (!allValid(count)) {
+            kept = dropInvalid(count);
+        }
+        if (m_surfels != nullptr && kept != 0) {
+            write(kept);
+        }
+        m_read += count;
+        m_written += kept;
+    }
+
     uint64_t GetInvalidCount() const { return m_invalid; }
     uint64_t GetFirstInvalid() const { return m_firstInvalid; }
+    // Surfels written so far.
+    uint64_t GetWrittenCount() const { return m_written; }
 
 private:
+    bool finite(Target target, size_t i) const {
+        return std::isfinite(static_cast<float>(m_values[static_cast<size_t>(target)][i]));
+    }
+    bool isValid(size_t i) const {
+        bool position = finite(Target::eX, i) && finite(Target::eY, i) && finite(Target::eZ, i);
+        return position && (!m_hasNormal || (finite(Target::eNx, i) && finite(Target::eNy, i) &&
+                                             finite(Target::eNz, i)));
+    }
+    bool allValid(size_t count) const {
+        bool valid = true;
+        for (size_t i = 0; i < count; ++i) {
+            valid &= isValid(i);
+        }
+        return valid;
+    }
+    // Moves the valid vertices to the front, in order; returns their number.
+    size_t dropInvalid(size_t count) {
+        size_t kept = 0;
+        for (size_t i = 0; i < count; ++i) {
+            if (!isValid(i)) {
+                m_firstInvalid = m_invalid++ == 0 ? m_read + i : m_firstInvalid;
+                continue;
+            }
+            if (kept != i) {
+                for (double* values : m_values) {
+                    values[kept] = values[i];
+                }
+            }
+            ++kept;
+        }
+        return kept;
+    }
+
+    void write(size_t count) {
+        const size_t at = static_cast<size_t>(m_written);
+        const double* x = Values(Target::eX);
+        const double* y = Values(Target::eY);
+        const double* z = Values(Target::eZ);
+        for (size_t i = 0; i < count; ++i) {
+            m_out.positions[at + i] = {static_cast<float>(x[i]), static_cast<float>(y[i]),
+                                       static_cast<float>(z[i])};
+        }
+        if (m_hasNormal) {
+            const double* nx = Values(Target::eNx);
+            const double* ny = Values(Target::eNy);
+            const double* nz = Values(Target::eNz);
+            float ux[c_chunk], uy[c_chunk], uz[c_chunk];
+            for (size_t i = 0; i < count; ++i) {
+                const CbVector3f normal{static_cast<float>(nx[i]), static_cast<float>(ny[i]),
+                                        static_cast<float>(nz[i])};
+                const CbVector3f unit =
+                    normal.Length() > 0.0f ? normal.Normalized() : CbVector3f(0, 0, 1);
+                ux[i] = unit.x;
+                uy[i] = unit.y;
+                uz[i] = unit.z;
+            }
+            KaCSurfelKernels::EncodeNormals(ux, uy, uz, count, m_out.normalCodes + at);
+        } else {
+            std::fill_n(m_out.normalCodes + at, count, KaCQuantizedNormal::ms_codePositiveZ);
+        }
+        const double* channels[3] = {Values(Target::eRed), Values(Target::eGreen),
+                                     Values(Target::eBlue)};
+        uint8_t* colors = reinterpret_cast<uint8_t*>(m_out.colors + at);
+        for (size_t i = 0; i < count; ++i) {
+            for (size_t c = 0; c < 3; ++c) {
+                const double value = m_floatColor ? channels[c][i] * 255.0 : channels[c][i];
+                colors[3 * i + c] = static_cast<uint8_t>(
+                    std::clamp(std::isfinite(value) ? value : 0.0, 0.0, 255.0) + 0.5);
+            }
+        }
+        const double* quality = Values(Target::eQuality);
+        for (size_t i = 0; i < count; ++i) {
+            m_out.qualities[at + i] = static_cast<float>(quality[i]);
+        }
+        std::memset(m_out.curvatures + at, 0, count);
+        std::memset(m_out.tissueTypes + at, 0, count);
+        std::memset(m_out.boundaryFlags + at, 0, count);
+    }
+
     KaCSurfelCollectionCCT* m_surfels;
+    KaCSurfelContainer::KaNWritableSurfels m_out;
+    std::vector<Field> m_fields;
+    size_t m_record = 0;
+    bool m_hasNormal = false;
+    bool m_floatColor = false;
+    double m_values[c_targets][c_chunk];
+    uint64_t m_read = 0;
+    uint64_t m_written = 0;
     uint64_t m_invalid = 0;
     uint64_t m_firstInvalid = 0;
 };
 
-// `swapBytes` reads the values in the byte order the header does not name.
-void readBinary(const std::vector<uint8_t>& bytes, const Header& header, const std::string& name,
-                VertexSink& sink, bool swapBytes) {
+// Refuses a vertex count that the bytes after the header cannot hold, before anything is
+// allocated for the vertices: a binary file needs a whole record for each, an ASCII file
+// at least one digit and one separator (but after the very last value) for each value.
+void checkBodySize(const std::vector<uint8_t>& bytes, const Header& header,
+                   const std::string& name) {
+    const uint64_t available = bytes.size() - header.bodyOffset;
+    if (header.encoding == PlyFile::eAscii) {
+        if (header.vertices > (available + 1) / (2 * header.properties.size())) {
+            fail(name, "short file: " + std::to_string(header.vertices) + " vertices announced");
+        }
+        return;
+    }
     size_t record = 0;
     for (const Property& p : header.properties) {
         record += sizeOf(p.type);
     }
-    uint64_t available = bytes.size() - header.bodyOffset;
     if (header.vertices > available / record) {
         fail(name, "short file: " + std::to_string(header.vertices) + " vertices of " +
                        std::to_string(record) + " bytes announced, " + std::to_string(available) +
                        " bytes left");
     }
+}
+
+// Decodes the records of a binary file, whose size checkBodySize checked. `swapBytes` reads
+// the values in the byte order the header does not name.
+void readBinary(const std::vector<uint8_t>& bytes, const Header& header, VertexDecoder& decoder,
+                bool swapBytes) {
+    const size_t record = decoder.GetRecordSize();
     const bool byteSwap = ((header.encoding == PlyFile::eBinaryBigEndian) !=
                            (std::endian::native == std::endian::big)) != swapBytes;
-    VertexBuilder vertex(header.properties);
     const uint8_t* data = bytes.data() + header.bodyOffset;
-    for (uint64_t i = 0; i < header.vertices; ++i) {
-        for (size_t p = 0; p < header.properties.size(); ++p) {
-            if (vertex.IsUsed(p)) {
-                vertex.Set(p, loadScalar(data, header.properties[p].type, byteSwap));
-            }
-            data += sizeOf(header.properties[p].type);
-        }
-        sink.Add(vertex, i);
+    for (uint64_t done = 0; done < header.vertices;) {
+        const auto count = static_cast<size_t>(std::min<uint64_t>(c_chunk, header.vertices - done));
+        decoder.LoadBinary(data + done * record, count, byteSwap);
+        decoder.Take(count);
+        done += count;
     }
 }
 
+// Parses the values of an ASCII file, whose size checkBodySize checked.
 void readAscii(const std::vector<uint8_t>& bytes, const Header& header, const std::string& name,
-               VertexSink& sink) {
+               VertexDecoder& decoder) {
     const char* cursor = reinterpret_cast<const char*>(bytes.data()) + header.bodyOffset;
     const char* end = reinterpret_cast<const char*>(bytes.data()) + bytes.size();
-    // Every value takes at least one digit and one separator (but the very last one).
-    if (header.vertices >
-        (static_cast<uint64_t>(end - cursor) + 1) / (2 * header.properties.size())) {
-        fail(name, "short file: " + std::to_string(header.vertices) + " vertices announced");
+    // Where each property's values go; those of no target are parsed (they must be
+    // numbers) into a scratch array.
+    double scratch[c_chunk];
+    std::vector<double*> columns;
+    for (const Property& p : header.properties) {
+        columns.push_back(p.target == Target::eNone ? scratch : decoder.Values(p.target));
     }
-    VertexBuilder vertex(header.properties);
-    for (uint64_t i = 0; i < header.vertices; ++i) {
-        for (size_t p = 0; p < header.properties.size(); ++p) {
-            while (cursor < end && std::isspace(static_cast<unsigned char>(*cursor))) {
-                ++cursor;
+    for (uint64_t done = 0; done < header.vertices;) {
+        const auto count = static_cast<size_t>(std::min<uint64_t>(c_chunk, header.vertices - done));
+        for (size_t v = 0; v < count; ++v) {
+            for (double* column : columns) {
+                while (cursor < end && std::isspace(static_cast<unsigned char>(*cursor))) {
+                    ++cursor;
+                }
+                if (cursor == end) {
+                    fail(name, "short file: vertex " + std::to_string(done + v) + " of " +
+                                   std::to_string(header.vertices) + " is incomplete");
+                }
+                double value = 0.0;
+                auto [next, error] = std::from_chars(cursor, end, value);
+                if (error != std::errc()) {
+                    fail(name, "bad number in vertex " + std::to_string(done + v));
+                }
+                cursor = next;
+                column[v] = value;
             }
-            if (cursor == end) {
-                fail(name, "short file: vertex " + std::to_string(i) + " of " +
-                               std::to_string(header.vertices) + " is incomplete");
-            }
-            double value = 0.0;
-            auto [next, error] = std::from_chars(cursor, end, value);
-            if (error != std::errc()) {
-                fail(name, "bad number in vertex " + std::to_string(i));
-            }
-            cursor = next;
-            vertex.Set(p, value);
         }
-        sink.Add(vertex, i);
+        decoder.Take(count);
+        done += count;
     }
 }
 
 // Refuses a file with invalid vertices.
 [[noreturn]] void refuseInvalid(const std::vector<uint8_t>& bytes, const Header& header,
-                                const std::string& name, const VertexSink& sink) {
-    std::string what = std::to_string(sink.GetInvalidCount()) + " of " +
+                                const std::string& name, const VertexDecoder& decoder) {
+    std::string what = std::to_string(decoder.GetInvalidCount()) + " of " +
                        std::to_string(header.vertices) +
                        " vertices have a position or normal that is not finite (nan, inf or "
                        "beyond the float range), the first is vertex " +
-                       std::to_string(sink.GetFirstInvalid()) + " (counting from 0)";
+                       std::to_string(decoder.GetFirstInvalid()) + " (counting from 0)";
     if (header.encoding != PlyFile::eAscii) {
-        VertexSink swapped(nullptr);
-        readBinary(bytes, header, name, swapped, true);
+        VertexDecoder swapped(header, nullptr);
+        readBinary(bytes, header, swapped, true);
         if (swapped.GetInvalidCount() == 0) {
             what +=
                 "; in the other byte order every vertex is finite: the format line (" +
@@ -386,7 +517,6 @@ void readAscii(const std::vector<uint8_t>& bytes, const Header& header, const st
     }
     fail(name, what + "; --drop-invalid leaves such vertices out");
 }
-
 template <class T>
 void put(std::vector<uint8_t>& out, T value, bool bigEndian) {
     uint8_t bytes[sizeof(T)];
@@ -409,19 +539,31 @@ CbSmartPointer<KaCSurfelCollectionCCT> PlyFile::ReadFromMemory(const std::vector
     if (header.vertices > UINT32_MAX) {
         fail(name, "too many vertices");
     }
-    auto surfels =
-        CbMakeShared<KaCSurfelCollectionCCT>(KaCSurfelContainer::eSurfelAttributeSetFull);
-    VertexSink sink(surfels.Get());
+    // The arrays are sized once, for every vertex the header announces; the readers check
+    // that count against the bytes left before they decode anything. Invalid vertices left
+    // out shrink the collection at the end.
+    checkBodySize(bytes, header, name);
+    auto surfels = KaCSurfelCollectionCCT::CreateForOverwrite(
+        static_cast<uint32_t>(header.vertices), KaCSurfelContainer::eSurfelAttributeSetFull,
+        nullptr);
+    VertexDecoder decoder(header, surfels.Get());
     if (header.encoding == eAscii) {
-        readAscii(bytes, header, name, sink);
+        readAscii(bytes, header, name, decoder);
     } else {
-        readBinary(bytes, header, name, sink, false);
+        readBinary(bytes, header, decoder, false);
     }
-    if (sink.GetInvalidCount() > 0 && invalid == eRefuseInvalid) {
-        refuseInvalid(bytes, header, name, sink);
+    if (decoder.GetInvalidCount() > 0 && invalid == eRefuseInvalid) {
+        refuseInvalid(bytes, header, name, decoder);
+    }
+    const auto written = static_cast<uint32_t>(decoder.GetWrittenCount());
+    if (written != surfels->GetNrSurfels()) {
+        surfels->Resize(written);
+    }
+    if (written != 0) {
+        surfels->SurfelsWritten(0, written);  // the bounding box
     }
     if (dropped != nullptr) {
-        *dropped = sink.GetInvalidCount();
+        *dropped = decoder.GetInvalidCount();
     }
     return surfels;
 }

@@ -17,11 +17,14 @@
 //
 // Every fault (malformed header, unsupported element or property, short file, bad number)
 // throws CbException naming the file and what is wrong; counts are checked against the
-// file's size before anything is allocated for them. A vertex whose position or normal is
-// not finite as a float (nan, inf, or beyond the float range) is invalid: the file is
-// refused with the number of invalid vertices and the index of the first, or they are left
-// out. For a binary file that reads without invalid vertices in the other byte order, the
-// message says that the format line is probably wrong. Stateless and thread-safe.
+// file's size before anything is allocated for them. The surfel arrays are then allocated
+// once for the vertex count (24 bytes a vertex: at most 8 times the file's size, for
+// binary records of three bytes; 4 times for ASCII files, whose values take at least two
+// bytes each) and filled in file order. A vertex whose position or normal is not finite as
+// a float (nan, inf, or beyond the float range) is invalid: the file is refused with the
+// number of invalid vertices and the index of the first, or they are left out. For a
+// binary file that reads without invalid vertices in the other byte order, the message
+// says that the format line is probably wrong. Stateless and thread-safe.
 class PlyFile {
 public:
     enum EEncoding { eAscii, eBinaryLittleEndian, eBinaryBigEndian };
