@@ -194,7 +194,6 @@ struct PlainVoxelLoop {
 
 uint32_t runSampler(const Data& d, float cellSize, KaCSurfelContainer& target) {
     KaCGridSampler sampler(cellSize, 1.0f);
-    sampler.SetThreads(1);  // the one-thread kernels (bench_thread_scaling has the others)
     sampler.ExpectSurfels(d.surfels);
     for (size_t s = 0; s < d.containers.size(); ++s) {
         sampler.AddSurfels(*d.containers[s], &d.poses[s]);

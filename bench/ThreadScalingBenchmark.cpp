@@ -7,14 +7,11 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <memory>
 #include <string>
 #include <thread>
-#include <tuple>
 #include <vector>
 
 #include "bench/ModelBuildingData.h"
-#include "platform/granary/KaCGridSampler.h"
 #include "tools/ttree/ParallelScanReader.h"
 #include "tools/ttree/PlyFile.h"
 #include "transformationtree/organisation/KaCBottomUpModelBuilder.h"
@@ -28,15 +25,6 @@
 // grid cell 100 µm), small (1 cluster of 16 scans) and large (3 clusters of 48 scans), with
 // the surfels of each scan in raster order or in a random order. The yardstick is the plain
 // loop of CreateModel calls in bottom-up order that callers wrote before.
-//
-// The builder runs with the grid sampler's parallel path (turned on for the run) and without
-// it (the default): the difference would be mostly the tail of the build, the root, which
-// grids everything once all else is done.
-//
-// The grid sampler alone (KaCGridSampler on 1, 2 and all threads): scans of the arch
-// (ModelBuildingData::MakeArchScans, 20,000 surfels each, all attributes, each with its
-// pose), 1 M and 4 M surfels, each scan's surfels in raster or in random order, cell 100 µm,
-// parameter 1 announced, as model building runs it, the parallel path on from 16,384 surfels.
 //
 // The machine's own scaling at the moment of the run (BM_MachineParallelism) is the yardstick
 // for the thread counts.
@@ -101,30 +89,7 @@ void deleteModels(const std::vector<CbSmartPointer<KaCTransformationNodeInner>>&
     }
 }
 
-// While it lives (when active), samplers made anew take containers of 16,384 surfels and
-// more on their parallel path (which is off by default).
-class ParallelSamplers {
-public:
-    explicit ParallelSamplers(bool active) : m_active(active) {
-        if (m_active) {
-            KaCGridSampler::SetDefaultParallelThreshold(
-                KaCGridSampler::ms_suggestedParallelThreshold);
-        }
-    }
-    ~ParallelSamplers() {
-        if (m_active) {
-            KaCGridSampler::SetDefaultParallelThreshold(
-                KaCGridSampler::ms_defaultParallelThreshold);
-        }
-    }
-    ParallelSamplers(const ParallelSamplers&) = delete;
-    ParallelSamplers& operator=(const ParallelSamplers&) = delete;
-
-private:
-    bool m_active;
-};
-
-// Arguments: threads, tree size, unordered (0 or 1), parallel sampler (0 or 1).
+// Arguments: threads, tree size, unordered (0 or 1).
 void BM_BottomUp(benchmark::State& state) {
     const auto& root = tree(state.range(1), state.range(2) != 0);
     const auto inner = ModelBuildingData::InnerNodesBottomUp(root);
@@ -132,7 +97,6 @@ void BM_BottomUp(benchmark::State& state) {
     options.cellSize = c_cellSize;
     options.samplerParameter = 1.0f;
     options.threads = static_cast<uint32_t>(state.range(0));
-    const ParallelSamplers parallelSamplers(state.range(3) != 0);
     for (auto _ : state) {
         KaCBottomUpModelBuilder::Build(root, options);
         state.PauseTiming();
@@ -140,8 +104,7 @@ void BM_BottomUp(benchmark::State& state) {
         state.ResumeTiming();
     }
     state.SetLabel(std::string(sizeName(state.range(1))) +
-                   (state.range(2) != 0 ? ", unordered" : ", raster order") +
-                   (state.range(3) != 0 ? ", parallel sampler" : ", one-thread sampler"));
+                   (state.range(2) != 0 ? ", unordered" : ", raster order"));
     state.counters["threads"] = KaCBottomUpModelBuilder::GetThreadCount(options.threads);
     state.counters["inner_nodes"] = static_cast<double>(inner.size());
 }
@@ -186,89 +149,7 @@ void bottomUpArguments(benchmark::internal::Benchmark* benchmark) {
     for (int64_t size : {eSmall, eLarge}) {
         for (int64_t unordered : {0, 1}) {
             for (int64_t threads : threadCounts()) {
-                for (int64_t parallelSampler : {0, 1}) {
-                    benchmark->Args({threads, size, unordered, parallelSampler});
-                }
-            }
-        }
-    }
-}
-
-// The arch scans of the grid sampler benchmark, made once per size and order.
-struct GridData {
-    std::vector<ModelBuildingData::Scan> scans;
-    std::vector<CbMatrix4Rf> poses;
-    uint64_t surfels = 0;
-};
-
-const GridData& gridData(int64_t surfels, bool unordered, uint32_t perScan = 20000) {
-    static std::map<std::tuple<int64_t, bool, uint32_t>, std::unique_ptr<GridData>> cache;
-    auto& slot = cache[{surfels, unordered, perScan}];
-    if (!slot) {
-        slot = std::make_unique<GridData>();
-        slot->scans = ModelBuildingData::MakeArchScans(static_cast<uint32_t>(surfels / perScan),
-                                                       perScan, 2, unordered);
-        for (const auto& scan : slot->scans) {
-            slot->poses.emplace_back(scan.pose);
-            slot->surfels += perScan;
-        }
-    }
-    return *slot;
-}
-
-uint32_t runGridSampler(const GridData& d, uint32_t threads, KaCSurfelContainer& target,
-                        uint32_t threshold = KaCGridSampler::ms_suggestedParallelThreshold) {
-    KaCGridSampler sampler(c_cellSize, 1.0f);
-    sampler.SetThreads(threads);
-    sampler.SetParallelThreshold(threshold);
-    sampler.ExpectSurfels(d.surfels);
-    for (size_t s = 0; s < d.scans.size(); ++s) {
-        sampler.AddSurfels(
-            *d.scans[s].model->GetSurfelCollection(KaCModelCCT::eSurfelCollectionTypeStandard),
-            &d.poses[s]);
-    }
-    if (target.GetNrSurfels() < sampler.GetNrOfUsedCells()) {
-        target.Resize(sampler.GetNrOfUsedCells());
-    }
-    return static_cast<uint32_t>(
-        sampler.GetSubsampled(target, 1.0f, KaCSurfelContainer::eSurfelAttributeSetFull, false));
-}
-
-// Arguments: threads, surfels, unordered (0 or 1).
-void BM_GridSampler(benchmark::State& state) {
-    const auto threads = static_cast<uint32_t>(state.range(0));
-    const GridData& d = gridData(state.range(1), state.range(2) != 0);
-    KaCSurfelContainer target(KaCSurfelContainer::eSurfelAttributeSetFull);
-    uint32_t cells = runGridSampler(d, threads, target);  // sizes the target, warms the pool
-    for (auto _ : state) {
-        cells = runGridSampler(d, threads, target);
-    }
-    state.SetItemsProcessed(static_cast<int64_t>(d.surfels * state.iterations()));
-    state.SetLabel(state.range(2) != 0 ? "random order" : "raster order");
-    state.counters["threads"] = threads;
-    state.counters["cells"] = cells;
-}
-
-// Where the parallel path starts to pay: 1 M surfels in scans of 2,048 to 32,768 surfels
-// (raster order), one thread against two with every scan on the parallel path.
-// Arguments: threads, surfels per scan.
-void BM_GridSamplerScanSize(benchmark::State& state) {
-    const auto threads = static_cast<uint32_t>(state.range(0));
-    const GridData& d = gridData(1 << 20, false, static_cast<uint32_t>(state.range(1)));
-    KaCSurfelContainer target(KaCSurfelContainer::eSurfelAttributeSetFull);
-    runGridSampler(d, threads, target, 0);
-    for (auto _ : state) {
-        runGridSampler(d, threads, target, 0);
-    }
-    state.SetItemsProcessed(static_cast<int64_t>(d.surfels * state.iterations()));
-    state.counters["threads"] = threads;
-}
-
-void gridArguments(benchmark::internal::Benchmark* benchmark) {
-    for (int64_t surfels : {1000000, 4000000}) {
-        for (int64_t unordered : {0, 1}) {
-            for (int64_t threads : threadCounts()) {
-                benchmark->Args({threads, surfels, unordered});
+                benchmark->Args({threads, size, unordered});
             }
         }
     }
@@ -282,20 +163,8 @@ BENCHMARK(BM_BottomUpPlainLoop)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->MeasureProcessCPUTime();
-BENCHMARK(BM_GridSampler)
-    ->ArgNames({"threads", "surfels", "unordered"})
-    ->Apply(gridArguments)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime()
-    ->MeasureProcessCPUTime();
-BENCHMARK(BM_GridSamplerScanSize)
-    ->ArgNames({"threads", "scan"})
-    ->ArgsProduct({{1, 2}, {4096, 16384, 65536, 262144, 1048576}})
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime()
-    ->MeasureProcessCPUTime();
 BENCHMARK(BM_BottomUp)
-    ->ArgNames({"threads", "size", "unordered", "sampler"})
+    ->ArgNames({"threads", "size", "unordered"})
     ->Apply(bottomUpArguments)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()

@@ -7,7 +7,7 @@
 # of the binaries, found by dpkg-shlibdeps (libc6, libstdc++6, libgcc-s1, libuuid1, libtbb12,
 # libpng16-16). No -dev package is needed to build against it: the installed headers
 # include only the C++ standard library and each other (Eigen and libuuid stay inside
-# abacus and lattice, oneTBB inside granary, transformationtree and ttree).
+# abacus and lattice, oneTBB inside transformationtree and ttree).
 set(TT_PACKAGE_CONTACT "Transformation tree maintainers <maintainers@users.noreply.c-seed-c0b7d615.example>"
     CACHE STRING "Maintainer named in the Debian package")
 

@@ -2,39 +2,15 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
-#include <cfenv>
 #include <cmath>
 #include <cstring>
-#include <exception>
 #include <limits>
-#include <map>
-#include <memory>
-#include <mutex>
 #include <string>
-#include <system_error>
-#include <thread>
 #include <tuple>
 #include <utility>
 
 #include "platform/granary/KaCSurfelKernels.h"
-#include "platform/granary/KaTSurfelBuffer.h"
 #include "platform/harbor/CbException.h"
-
-// ThreadSanitizer does not see the synchronisation inside the oneTBB library (it is not
-// instrumented) and would report every hand-over between its threads as a race; such
-// builds run the parallel phases on std::threads, whose hand-overs it sees.
-#ifdef KA_THREAD_SANITIZER
-#define KA_GRID_SAMPLER_STD_THREADS 1
-#endif
-
-#ifndef KA_GRID_SAMPLER_STD_THREADS
-#include <tbb/blocked_range.h>
-#include <tbb/parallel_for.h>
-#include <tbb/partitioner.h>
-#include <tbb/task_arena.h>
-#include <tbb/task_group.h>
-#endif
 
 namespace {
 
@@ -277,207 +253,6 @@ KA_VECTOR_LOOP void weightsOf(const float* qualities, size_t n, float parameter,
     }
 }
 
-// Keys of the parallel path's phase 1 that are no packed key (packed keys are below 2^63):
-// a surfel not taken (outside the spheres or not finite), and one that needs wide keys.
-constexpr uint64_t c_skipKey = UINT64_MAX;
-constexpr uint64_t c_wideKey = UINT64_MAX - 1;
-// The cell number of a surfel not taken, in the parallel path's phase 2.
-constexpr uint32_t c_noCell = UINT32_MAX;
-// Steps per task of the parallel path's phase 1 (2048 surfels).
-constexpr size_t c_stepsPerTask = 8;
-
-std::atomic<uint32_t> g_defaultParallelThreshold{KaCGridSampler::ms_defaultParallelThreshold};
-
-// The partition of the parallel path's phase 3 that sums `cell`: groups of 8 consecutive
-// cell numbers (neighbours in space in raster order, so a partition's sums stay together)
-// spread evenly by a multiplicative hash.
-uint32_t partitionOf(uint32_t cell, uint32_t parts) {
-    const uint64_t mixed = ((uint64_t{cell} >> 3) * 0x9E3779B97F4A7C15ull) >> 32;
-    return static_cast<uint32_t>((mixed * parts) >> 32);
-}
-
-#ifdef KA_GRID_SAMPLER_STD_THREADS
-
-uint32_t threadsFor(uint32_t requested) {
-    return requested != 0 ? requested : std::max(1u, std::thread::hardware_concurrency());
-}
-
-// Runs the parallel phases on std::threads made per phase, with the floating-point settings
-// of the thread that made it.
-class Workers {
-public:
-    Workers(uint32_t threads, bool) : m_threads(threads) { std::fegetenv(&m_environment); }
-
-    template <class Body>
-    void Run(Body&& body) {
-        body();
-    }
-
-    // task(i) for every i in [0, tasks), on up to m_threads threads; returns when all ran.
-    template <class Task>
-    void For(size_t tasks, const Task& task) {
-        std::atomic<size_t> next{0};
-        auto work = [&] {
-            for (size_t i; (i = next.fetch_add(1, std::memory_order_relaxed)) < tasks;) {
-                task(i);
-            }
-        };
-        std::vector<std::thread> pool;
-        const size_t helpers = std::min<size_t>(m_threads, tasks);
-        for (size_t t = 1; t < helpers; ++t) {
-            try {
-                pool.emplace_back([&] {
-                    std::fesetenv(&m_environment);
-                    work();
-                });
-            } catch (const std::system_error&) {
-                break;  // fewer threads do the same work
-            }
-        }
-        work();
-        for (std::thread& thread : pool) {
-            thread.join();
-        }
-    }
-
-    // own() on the calling thread while task(i) for every i in [0, tasks) runs on the
-    // others; then the calling thread helps with the tasks. Returns (or rethrows what own
-    // threw) when all are done.
-    template <class Task, class Own>
-    void Beside(size_t tasks, const Task& task, const Own& own) {
-        std::atomic<size_t> next{0};
-        auto work = [&] {
-            for (size_t i; (i = next.fetch_add(1, std::memory_order_relaxed)) < tasks;) {
-                task(i);
-            }
-        };
-        std::vector<std::thread> pool;
-        const size_t helpers = std::min<size_t>(m_threads - 1, tasks);
-        for (size_t t = 0; t < helpers; ++t) {
-            try {
-                pool.emplace_back([&] {
-                    std::fesetenv(&m_environment);
-                    work();
-                });
-            } catch (const std::system_error&) {
-                break;  // fewer threads do the same work
-            }
-        }
-        std::exception_ptr error;
-        try {
-            own();
-        } catch (...) {
-            error = std::current_exception();
-        }
-        work();
-        for (std::thread& thread : pool) {
-            thread.join();
-        }
-        if (error) {
-            std::rethrow_exception(error);
-        }
-    }
-
-private:
-    uint32_t m_threads;
-    std::fenv_t m_environment;
-};
-
-#else
-
-uint32_t threadsFor(uint32_t requested) {
-    return requested != 0
-               ? requested
-               : static_cast<uint32_t>(std::max(1, tbb::this_task_arena::max_concurrency()));
-}
-
-// An arena of `threads` threads, made on first use and kept for the process: a oneTBB
-// worker needs a while to find a new arena, longer than a sampler's phase takes.
-tbb::task_arena& arenaOf(uint32_t threads) {
-    static std::mutex mutex;
-    static auto* arenas = new std::map<uint32_t, std::unique_ptr<tbb::task_arena>>();
-    std::lock_guard<std::mutex> lock(mutex);
-    std::unique_ptr<tbb::task_arena>& arena = (*arenas)[threads];
-    if (!arena) {
-        arena = std::make_unique<tbb::task_arena>(static_cast<int>(threads));
-    }
-    return *arena;
-}
-
-// Runs the parallel phases as oneTBB tasks: in the calling thread's arena, or in one of
-// `threads` threads when the caller asked for a number its arena does not have; with the
-// floating-point settings of the thread that made it (captured by the task group context).
-class Workers {
-public:
-    Workers(uint32_t threads, bool ownArena)
-        : m_threads(threads)
-        , m_ownArena(ownArena)
-        , m_context(tbb::task_group_context::isolated,
-                    tbb::task_group_context::default_traits | tbb::task_group_context::fp_settings)
-        , m_groupContext(tbb::task_group_context::isolated) {
-        m_context.capture_fp_settings();
-    }
-
-    template <class Body>
-    void Run(Body&& body) {
-        if (m_ownArena) {
-            arenaOf(m_threads).execute(body);
-        } else {
-            body();
-        }
-    }
-
-    // task(i) for every i in [0, tasks); returns when all ran. Isolated: a thread waiting
-    // here runs only these tasks, never an unrelated one of the arena (such as another
-    // model build), which would hold up this sampler.
-    template <class Task>
-    void For(size_t tasks, const Task& task) {
-        tbb::this_task_arena::isolate([&] {
-            tbb::parallel_for(
-                tbb::blocked_range<size_t>(0, tasks, 1),
-                [&](const tbb::blocked_range<size_t>& range) {
-                    for (size_t i = range.begin(); i != range.end(); ++i) {
-                        task(i);
-                    }
-                },
-                tbb::simple_partitioner(), m_context);
-        });
-    }
-
-    // own() on the calling thread while task(i) for every i in [0, tasks) runs as tasks
-    // that other threads take; the calling thread then helps with what is left. Returns (or
-    // rethrows what own threw) when all are done.
-    template <class Task, class Own>
-    void Beside(size_t tasks, const Task& task, const Own& own) {
-        tbb::this_task_arena::isolate([&] {
-            tbb::task_group group(m_groupContext);
-            if (tasks != 0) {
-                group.run([&] { For(tasks, task); });
-            }
-            std::exception_ptr error;
-            try {
-                own();
-            } catch (...) {
-                error = std::current_exception();
-            }
-            group.wait();
-            if (error) {
-                std::rethrow_exception(error);
-            }
-        });
-    }
-
-private:
-    uint32_t m_threads;
-    bool m_ownArena;
-    // Isolated from the caller's task group: a cancellation there (say, of a model build
-    // beside this one) must not cancel phases whose results the sampler relies on.
-    tbb::task_group_context m_context;       // the phases' tasks
-    tbb::task_group_context m_groupContext;  // the task that starts them beside phase 2
-};
-
-#endif
-
 }  // namespace
 
 struct KaCGridSampler::Chunk {
@@ -533,95 +308,6 @@ struct KaCGridSampler::Chunk {
     bool taken(size_t i) const { return !withSpheres || inside[i] != 0; }
 };
 
-struct KaCGridSampler::ChunkView {
-    const float* px;
-    const float* py;
-    const float* pz;
-    const float* nx;
-    const float* ny;
-    const float* nz;
-    const double* weights;
-    const float* qualities;
-    const KaCCompressedColor* colors;
-    const uint8_t* curvatures;
-    const uint8_t* tissueTypes;
-    const uint8_t* boundaryFlags;
-    size_t start;
-
-    Sample sample(size_t i) const {
-        Sample s;
-        s.position[0] = px[i];
-        s.position[1] = py[i];
-        s.position[2] = pz[i];
-        s.normal[0] = nx[i];
-        s.normal[1] = ny[i];
-        s.normal[2] = nz[i];
-        s.quality = qualities != nullptr ? qualities[start + i] : 1.0f;
-        s.color = colors != nullptr ? colors[start + i] : KaCCompressedColor();
-        s.curvature = curvatures != nullptr ? curvatures[start + i] : uint8_t{0};
-        s.tissueType = tissueTypes[start + i];
-        s.boundary = boundaryFlags[start + i];
-        return s;
-    }
-};
-
-struct KaCGridSampler::Block {
-    // Per surfel of the block: the transformed position and normal, the weight (summing
-    // with a parameter other than 0), the packed key (or c_skipKey, c_wideKey) and the cell
-    // number (or c_noCell).
-    KaTSurfelBuffer<float> px, py, pz, nx, ny, nz;
-    KaTSurfelBuffer<double> weights;
-    KaTSurfelBuffer<uint64_t> keys;
-    KaTSurfelBuffer<uint32_t> cells;
-    // The container's arrays (null when it lacks them) and the step's inputs.
-    const CbVector3f* positions;
-    const uint16_t* normalCodes;
-    const CbMatrix4Rf* transformation;
-    CbMatrix4Rf rotation;
-    const std::vector<CyBoundingSphere>* spheres;
-    const float* qualities;
-    const KaCCompressedColor* colors;
-    const uint8_t* curvatures;
-    const uint8_t* tissueTypes;
-    const uint8_t* boundaryFlags;
-    bool withWeights;
-    uint32_t start;     // the container index of the block's first surfel
-    uint32_t count;     // surfels in the block
-    uint32_t firstNew;  // the first cell number phase 2 gave out in this block
-    size_t numbered;    // steps phase 2 numbered (all but those from a wide key on)
-
-    size_t steps() const { return (count + c_chunk - 1) / c_chunk; }
-    size_t keyTasks() const { return (steps() + c_stepsPerTask - 1) / c_stepsPerTask; }
-
-    size_t surfelsOfStep(size_t step) const {
-        return std::min<size_t>(c_chunk, count - step * c_chunk);
-    }
-    ChunkView view(size_t step) const {
-        const size_t at = step * c_chunk;
-        return {px.Data() + at,
-                py.Data() + at,
-                pz.Data() + at,
-                nx.Data() + at,
-                ny.Data() + at,
-                nz.Data() + at,
-                withWeights ? weights.Data() + at : nullptr,
-                qualities,
-                colors,
-                curvatures,
-                tissueTypes,
-                boundaryFlags,
-                start + at};
-    }
-};
-
-void KaCGridSampler::SetDefaultParallelThreshold(uint32_t surfels) {
-    g_defaultParallelThreshold.store(surfels, std::memory_order_relaxed);
-}
-
-uint32_t KaCGridSampler::GetDefaultParallelThreshold() {
-    return g_defaultParallelThreshold.load(std::memory_order_relaxed);
-}
-
 KaCGridSampler::KaCGridSampler(float cellSize) : KaCGridSampler(cellSize, 0.0f) {
     m_parameterGiven = false;
     m_summing = false;
@@ -632,8 +318,7 @@ KaCGridSampler::KaCGridSampler(float cellSize, float parameter)
     , m_cellSizeDouble(cellSize)
     , m_parameterGiven(true)
     , m_summing(std::isfinite(parameter) && std::fabs(parameter) <= c_largestSummedParameter)
-    , m_parameter(parameter)
-    , m_parallelThreshold(GetDefaultParallelThreshold()) {
+    , m_parameter(parameter) {
     if (!std::isfinite(cellSize) || !(cellSize > 0.0f)) {
         CB_THROW(CbException, "KaCGridSampler: the cell size must be finite and positive, not " +
                                   std::to_string(cellSize));
@@ -730,31 +415,6 @@ void KaCGridSampler::AddSurfels(const KaCSurfelContainer& container,
         return;
     }
     ExpectSurfels(count);
-    uint32_t from = 0;
-    if (count >= m_parallelThreshold && m_packed) {
-        const uint32_t threads = threadsFor(m_threads);
-        if (threads > 1) {
-            // The steps before the first cell on this thread: the first surfel taken fixes
-            // the origin of the packed offsets (or needs wide keys).
-            while (m_cellCount == 0 && m_packed && from < count) {
-                const uint32_t to = static_cast<uint32_t>(std::min<size_t>(from + c_chunk, count));
-                addSteps(container, transformation, spheres, from, to);
-                from = to;
-            }
-            if (m_packed && from < count) {
-                from = addParallel(container, transformation, spheres, from, threads);
-            }
-        }
-    }
-    if (from < count) {
-        addSteps(container, transformation, spheres, from, count);
-    }
-}
-
-void KaCGridSampler::addSteps(const KaCSurfelContainer& container,
-                              const CbMatrix4Rf* transformation,
-                              const std::vector<CyBoundingSphere>& spheres, uint32_t from,
-                              uint32_t to) {
     const auto* positions =
         static_cast<const CbVector3f*>(container.GetPositionAccessor().GetData());
     const auto* normalCodes = static_cast<const uint16_t*>(container.GetNormalAccessor().GetData());
@@ -780,8 +440,8 @@ void KaCGridSampler::addSteps(const KaCSurfelContainer& container,
         static_cast<const uint8_t*>(container.GetBoundaryFlagAccessor().GetData());
     const double cellSize = m_cellSizeDouble;
 
-    for (uint32_t start = from; start < to; start += c_chunk) {
-        const size_t n = std::min<size_t>(c_chunk, to - start);
+    for (uint32_t start = 0; start < count; start += c_chunk) {
+        const size_t n = std::min<size_t>(c_chunk, count - start);
         chunk.start = start;
         if (transformation != nullptr) {
             KaCSurfelKernels::TransformPositions(positions + start, n, *transformation, chunk.px,
@@ -895,58 +555,44 @@ void KaCGridSampler::addChunk(Chunk& chunk, size_t n) {
         }
         return;
     }
-    m_sums.Resize(m_cellCount, m_parameter != 0.0f);
-    sumRunsOf<Chunk, false>(chunk, cells, which, isNew, nullptr, m);
-    m_surfelCount += m;
-}
-
-template <class Source, bool explicitRuns>
-void KaCGridSampler::sumRunsOf(const Source& chunk, const uint32_t* cells, const uint16_t* which,
-                               const uint8_t* isNew, const uint8_t* startsRun, size_t count) {
     // The variant for the container's attributes: sums of values it does not carry are
     // left out (see sumRuns).
     const bool withWeights = m_parameter != 0.0f;
+    m_sums.Resize(m_cellCount, withWeights);
     const int variant = (withWeights ? 4 : 0) + (chunk.colors != nullptr ? 2 : 0) +
                         (chunk.qualities != nullptr ? 1 : 0);
     switch (variant) {
         case 0:
-            sumRuns<Source, explicitRuns, false, false, false>(chunk, cells, which, isNew,
-                                                               startsRun, count);
+            sumRuns<false, false, false>(chunk, cells, which, isNew, m);
             break;
         case 1:
-            sumRuns<Source, explicitRuns, false, false, true>(chunk, cells, which, isNew, startsRun,
-                                                              count);
+            sumRuns<false, false, true>(chunk, cells, which, isNew, m);
             break;
         case 2:
-            sumRuns<Source, explicitRuns, false, true, false>(chunk, cells, which, isNew, startsRun,
-                                                              count);
+            sumRuns<false, true, false>(chunk, cells, which, isNew, m);
             break;
         case 3:
-            sumRuns<Source, explicitRuns, false, true, true>(chunk, cells, which, isNew, startsRun,
-                                                             count);
+            sumRuns<false, true, true>(chunk, cells, which, isNew, m);
             break;
         case 4:
-            sumRuns<Source, explicitRuns, true, false, false>(chunk, cells, which, isNew, startsRun,
-                                                              count);
+            sumRuns<true, false, false>(chunk, cells, which, isNew, m);
             break;
         case 5:
-            sumRuns<Source, explicitRuns, true, false, true>(chunk, cells, which, isNew, startsRun,
-                                                             count);
+            sumRuns<true, false, true>(chunk, cells, which, isNew, m);
             break;
         case 6:
-            sumRuns<Source, explicitRuns, true, true, false>(chunk, cells, which, isNew, startsRun,
-                                                             count);
+            sumRuns<true, true, false>(chunk, cells, which, isNew, m);
             break;
         default:
-            sumRuns<Source, explicitRuns, true, true, true>(chunk, cells, which, isNew, startsRun,
-                                                            count);
+            sumRuns<true, true, true>(chunk, cells, which, isNew, m);
             break;
     }
+    m_surfelCount += m;
 }
 
-template <class Source, bool explicitRuns, bool withWeights, bool withColor, bool withQuality>
-void KaCGridSampler::sumRuns(const Source& chunk, const uint32_t* cells, const uint16_t* which,
-                             const uint8_t* isNew, const uint8_t* startsRun, size_t count) {
+template <bool withWeights, bool withColor, bool withQuality>
+void KaCGridSampler::sumRuns(const Chunk& chunk, const uint32_t* cells, const uint16_t* which,
+                             const uint8_t* isNew, size_t count) {
     // Neighbouring surfels mostly share a cell: each run of surfels in one cell is summed
     // in registers, as five pairs of values, and added to the cell's sums once.
     // The sums of the cells a few surfels on are fetched ahead, as the slots were.
@@ -965,7 +611,7 @@ void KaCGridSampler::sumRuns(const Source& chunk, const uint32_t* cells, const u
     for (size_t j = 0; j < count;) {
         const uint32_t cell = cells[j];
         size_t end = j + 1;
-        while (end < count && (explicitRuns ? startsRun[end] == 0 : cells[end] == cell)) {
+        while (end < count && cells[end] == cell) {
             ++end;
         }
         if (end + c_ahead - 1 < count) {
@@ -1064,286 +710,6 @@ void KaCGridSampler::prefetchSums(uint32_t cell) const {
     }
 }
 
-uint32_t KaCGridSampler::addParallel(const KaCSurfelContainer& container,
-                                     const CbMatrix4Rf* transformation,
-                                     const std::vector<CyBoundingSphere>& spheres, uint32_t from,
-                                     uint32_t threads) {
-    const uint32_t count = container.GetNrSurfels();
-    // Three blocks in turn: while the calling thread numbers the cells of one (phase 2), the
-    // other threads sum the one before (phase 3) and compute the keys of the one after
-    // (phase 1), so that none of them waits for the numbering.
-    Block blocks[3];
-    const size_t size = std::min<size_t>(ms_blockSize, count - from);
-    for (Block& block : blocks) {
-        block.positions = static_cast<const CbVector3f*>(container.GetPositionAccessor().GetData());
-        block.normalCodes = static_cast<const uint16_t*>(container.GetNormalAccessor().GetData());
-        block.transformation = transformation;
-        block.rotation =
-            transformation != nullptr ? transformation->WithoutTranslation() : CbMatrix4Rf();
-        block.spheres = &spheres;
-        block.qualities = container.HasQualityFlag()
-                              ? static_cast<const float*>(container.GetQualityAccessor().GetData())
-                              : nullptr;
-        block.colors = nullptr;
-        block.curvatures = nullptr;
-        if (container.HasColor()) {
-            block.colors = static_cast<const KaCCompressedColor*>(
-                container.GetAccessor<KaCCompressedColor>(KaCSurfelContainer::eAttributeIdColor)
-                    .GetData());
-            block.curvatures = static_cast<const uint8_t*>(
-                container.GetAccessor<uint8_t>(KaCSurfelContainer::eAttributeIdCurvature)
-                    .GetData());
-        }
-        block.tissueTypes =
-            static_cast<const uint8_t*>(container.GetTissueTypeAccessor().GetData());
-        block.boundaryFlags =
-            static_cast<const uint8_t*>(container.GetBoundaryFlagAccessor().GetData());
-        block.withWeights = m_summing && m_parameter != 0.0f;
-        block.start = 0;
-        block.count = 0;
-        block.firstNew = 0;
-        block.numbered = 0;
-    }
-    // Only as many blocks as the container fills.
-    const size_t used = std::min<size_t>(3, (count - from + ms_blockSize - 1) / ms_blockSize);
-    for (size_t b = 0; b < used; ++b) {
-        Block& block = blocks[b];
-        for (KaTSurfelBuffer<float>* values :
-             {&block.px, &block.py, &block.pz, &block.nx, &block.ny, &block.nz}) {
-            values->ResizeForOverwrite(size);
-        }
-        if (block.withWeights) {
-            block.weights.ResizeForOverwrite(size);
-        }
-        block.keys.ResizeForOverwrite(size);
-        block.cells.ResizeForOverwrite(size);
-    }
-
-#ifdef KA_GRID_SAMPLER_STD_THREADS
-    Workers workers(threads, false);
-#else
-    // The caller's arena unless it asked for a number of threads that arena does not have.
-    Workers workers(threads, m_threads != 0 && static_cast<int>(m_threads) !=
-                                                   tbb::this_task_arena::max_concurrency());
-#endif
-    uint32_t next = from;  // the first surfel of the next block
-    auto startBlock = [&](Block& block) {
-        block.start = next;
-        block.count = static_cast<uint32_t>(std::min<size_t>(ms_blockSize, count - next));
-        next += block.count;
-    };
-    auto keyTask = [this](Block& block, size_t task) {
-        const size_t first = task * c_stepsPerTask;
-        keysOfSteps(block, first, std::min(block.steps(), first + c_stepsPerTask));
-    };
-    auto sumAll = [&](const Block& block) {
-        if (m_summing && block.numbered != 0) {
-            m_sums.Resize(m_cellCount, m_parameter != 0.0f);
-            workers.For(threads, [&](size_t part) {
-                sumPartition(block, block.numbered, static_cast<uint32_t>(part), threads,
-                             block.firstNew);
-            });
-        }
-    };
-
-    uint32_t at = count;  // where the one-thread path goes on
-    workers.Run([&] {
-        startBlock(blocks[0]);
-        workers.For(blocks[0].keyTasks(), [&](size_t task) { keyTask(blocks[0], task); });
-        Block* previous = nullptr;  // numbered, not yet summed
-        for (size_t turn = 0;; ++turn) {
-            Block& current = blocks[turn % 3];
-            Block* ahead = next < count ? &blocks[(turn + 1) % 3] : nullptr;
-            if (ahead != nullptr) {
-                startBlock(*ahead);
-            }
-            // The sums reach every cell numbered so far; phase 2 adds cells meanwhile but
-            // never touches the sums, and phase 3 of `previous` reads only its own cells.
-            const bool sumPrevious = m_summing && previous != nullptr && previous->numbered != 0;
-            if (sumPrevious) {
-                m_sums.Resize(m_cellCount, m_parameter != 0.0f);
-            }
-            const size_t sumTasks = sumPrevious ? threads : 0;
-            const size_t keyTasks = ahead != nullptr ? ahead->keyTasks() : 0;
-            current.firstNew = m_cellCount;
-            workers.Beside(
-                sumTasks + keyTasks,
-                [&](size_t task) {
-                    if (task < sumTasks) {
-                        sumPartition(*previous, previous->numbered, static_cast<uint32_t>(task),
-                                     threads, previous->firstNew);
-                    } else {
-                        keyTask(*ahead, task - sumTasks);
-                    }
-                },
-                [&] { current.numbered = numberBlock(current, current.steps()); });
-            if (current.numbered < current.steps()) {
-                // A wide key: the steps before are summed here, the rest goes on one thread.
-                sumAll(current);
-                at = current.start + static_cast<uint32_t>(current.numbered * c_chunk);
-                return;
-            }
-            if (ahead == nullptr) {
-                sumAll(current);
-                return;
-            }
-            previous = &current;
-        }
-    });
-    return at;
-}
-
-void KaCGridSampler::keysOfSteps(Block& block, size_t first, size_t last) const {
-    // Per step, the one-thread path's arithmetic (AddSurfels, addChunk) on the same 256
-    // surfels, so that every value has the same bits.
-    alignas(64) double cx[c_chunk], cy[c_chunk], cz[c_chunk], state[c_chunk];
-    alignas(64) uint8_t inside[c_chunk];
-    for (size_t step = first; step < last; ++step) {
-        const size_t at = step * c_chunk;
-        const size_t n = block.surfelsOfStep(step);
-        const size_t start = block.start + at;
-        float* const px = block.px.Data() + at;
-        float* const py = block.py.Data() + at;
-        float* const pz = block.pz.Data() + at;
-        if (block.transformation != nullptr) {
-            KaCSurfelKernels::TransformPositions(block.positions + start, n, *block.transformation,
-                                                 px, py, pz);
-            KaCSurfelKernels::DecodeNormals(block.normalCodes + start, n, &block.rotation,
-                                            block.nx.Data() + at, block.ny.Data() + at,
-                                            block.nz.Data() + at);
-        } else {
-            KaCSurfelKernels::SplitPositions(block.positions + start, n, px, py, pz);
-            KaCSurfelKernels::DecodeNormals(block.normalCodes + start, n, nullptr,
-                                            block.nx.Data() + at, block.ny.Data() + at,
-                                            block.nz.Data() + at);
-        }
-        const bool withSpheres = !block.spheres->empty();
-        if (withSpheres) {
-            std::fill_n(inside, n, uint8_t{0});
-            for (const CyBoundingSphere& sphere : *block.spheres) {
-                // As CyBoundingSphere::Contains.
-                const float r2 = sphere.radius * sphere.radius;
-                for (size_t i = 0; i < n; ++i) {
-                    const float dx = px[i] - sphere.center.x;
-                    const float dy = py[i] - sphere.center.y;
-                    const float dz = pz[i] - sphere.center.z;
-                    inside[i] |= (dx * dx + dy * dy + dz * dz <= r2) ? 1 : 0;
-                }
-            }
-        }
-        cellsOf(px, cx, n, m_cellSizeDouble);
-        cellsOf(py, cy, n, m_cellSizeDouble);
-        cellsOf(pz, cz, n, m_cellSizeDouble);
-        if (block.withWeights) {
-            weightsOf(block.qualities != nullptr ? block.qualities + start : nullptr, n,
-                      m_parameter, block.weights.Data() + at);
-        }
-        packedOffsets(cx, cy, cz, state, n, m_origin);
-        uint64_t* const keys = block.keys.Data() + at;
-        for (size_t i = 0; i < n; ++i) {
-            // Only offsets of packable cells are converted (the others may be NaN or far).
-            const bool packable = state[i] == 1.0;
-            const auto ox = static_cast<uint64_t>(static_cast<int64_t>(packable ? cx[i] : 0.0));
-            const auto oy = static_cast<uint64_t>(static_cast<int64_t>(packable ? cy[i] : 0.0));
-            const auto oz = static_cast<uint64_t>(static_cast<int64_t>(packable ? cz[i] : 0.0));
-            const uint64_t key = (ox << (2 * c_packedBits)) | (oy << c_packedBits) | oz;
-            const bool skip = state[i] == 0.0 || (withSpheres && inside[i] == 0);
-            keys[i] = skip ? c_skipKey : (packable ? key : c_wideKey);
-        }
-    }
-}
-
-size_t KaCGridSampler::numberBlock(Block& block, size_t steps) {
-    alignas(64) uint64_t keys[c_chunk];
-    alignas(64) uint16_t which[c_chunk];
-    for (size_t step = 0; step < steps; ++step) {
-        const size_t at = step * c_chunk;
-        const size_t n = block.surfelsOfStep(step);
-        const uint64_t* const stepKeys = block.keys.Data() + at;
-        uint32_t* const cells = block.cells.Data() + at;
-        size_t m = 0;
-        bool wide = false;
-        for (size_t i = 0; i < n; ++i) {
-            cells[i] = c_noCell;
-            keys[m] = stepKeys[i];
-            which[m] = static_cast<uint16_t>(i);
-            m += stepKeys[i] != c_skipKey ? 1 : 0;
-            wide |= stepKeys[i] == c_wideKey;
-        }
-        if (wide) {
-            return step;  // this step and the rest go through wide keys, on one thread
-        }
-        // As addChunk: the slots of keys a few places on are fetched ahead.
-        for (size_t j = 0; j < std::min(m, c_ahead); ++j) {
-            m_packedTable.Prefetch(keys[j]);
-        }
-        // The count in a local: the sampler's members share cache lines with what the
-        // tasks beside this phase read, so they are written once per step.
-        uint32_t cellCount = m_cellCount;
-        for (size_t j = 0; j < m; ++j) {
-            if (j + c_ahead < m) {
-                m_packedTable.Prefetch(keys[j + c_ahead]);
-            }
-            if (cellCount >= UINT32_MAX - 1) {
-                m_cellCount = cellCount;
-                checkCellCount();
-            }
-            const uint32_t cell = m_packedTable.FindOrInsert(keys[j], cellCount);
-            cellCount += cell == cellCount ? 1 : 0;
-            cells[which[j]] = cell;
-        }
-        m_cellCount = cellCount;
-        m_parallelSurfelCount += m;
-        if (m_summing) {
-            m_surfelCount += m;
-        } else {
-            const ChunkView view = block.view(step);
-            for (size_t j = 0; j < m; ++j) {
-                take(cells[which[j]], view.sample(which[j]));
-            }
-        }
-    }
-    return steps;
-}
-
-void KaCGridSampler::sumPartition(const Block& block, size_t steps, uint32_t part, uint32_t parts,
-                                  uint32_t firstNew) {
-    // Cells of this partition are numbered in the order they first occur in the input, as
-    // every cell is: a cell from `firstNew` on is new at its first run here exactly when its
-    // number is above every number seen so far.
-    int64_t newest = int64_t{firstNew} - 1;
-    alignas(64) uint32_t cells[c_chunk];
-    alignas(64) uint16_t which[c_chunk];
-    alignas(64) uint8_t isNew[c_chunk];
-    alignas(64) uint8_t startsRun[c_chunk];
-    for (size_t step = 0; step < steps; ++step) {
-        const size_t n = block.surfelsOfStep(step);
-        const uint32_t* const stepCells = block.cells.Data() + step * c_chunk;
-        // The runs of the step are those of the one-thread path: consecutive surfels taken
-        // (skipping those not taken) in one cell. Every surfel is written and only those of
-        // this partition are kept (the test is unpredictable: no branch on it).
-        uint32_t previous = c_noCell;
-        size_t m = 0;
-        for (size_t i = 0; i < n; ++i) {
-            const uint32_t cell = stepCells[i];
-            const bool taken = cell != c_noCell;
-            const bool starts = cell != previous;
-            previous = taken ? cell : previous;
-            const bool fresh = starts & (int64_t{cell} > newest);
-            const bool mine = taken & (partitionOf(cell, parts) == part);
-            newest = (mine & fresh) ? int64_t{cell} : newest;
-            cells[m] = cell;
-            which[m] = static_cast<uint16_t>(i);
-            isNew[m] = fresh ? 1 : 0;
-            startsRun[m] = starts ? 1 : 0;
-            m += mine ? 1 : 0;
-        }
-        if (m != 0) {
-            sumRunsOf<ChunkView, true>(block.view(step), cells, which, isNew, startsRun, m);
-        }
-    }
-}
-
 void KaCGridSampler::addChunkWide(const Chunk& chunk, size_t n) {
     for (size_t i = 0; i < n; ++i) {
         if (!chunk.taken(i) || !chunk.finite(i)) {
@@ -1391,7 +757,6 @@ void KaCGridSampler::Clear() {
     m_packed = true;
     m_cellCount = 0;
     m_surfelCount = 0;
-    m_parallelSurfelCount = 0;
     m_sums.plain.Clear();
     m_sums.weighted.Clear();
     m_samples.Clear();

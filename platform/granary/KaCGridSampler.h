@@ -15,8 +15,7 @@
 // Thins surfels out on a grid of cubic cells: AddSurfels collects surfels (transformed into
 // a common frame), GetSubsampled writes one representative surfel per occupied cell. The
 // cell and representative rules are described at the top of the class.
-// Not synchronised: one thread at a time, GetSubsampled may run concurrently with itself;
-// AddSurfels may use further threads of its own (see Threads below), with the same result.
+// Not synchronised: one thread at a time, GetSubsampled may run concurrently with itself.
 // A cell size that is not finite and positive, a too small target, a parameter other than
 // the one announced at construction and more than 2^32 - 2 cells throw CbException;
 // allocation failure throws CbExceptionOutOfMemory. After an exception in AddSurfels the
@@ -62,55 +61,7 @@ class KaCGridSampler {
     // taken is stored (in the common frame) until GetSubsampled, which then sums each cell
     // with weights relative to its largest one, so that no weight makes a sum overflow.
     // All arrays come from KaCSurfelMemoryPool.
-    //
-    // Threads (SetThreads, SetParallelThreshold; off by default, see below): a container of
-    // at least GetParallelThreshold() surfels, added
-    // while cells are summed as surfels come in or kept per surfel and while packed keys
-    // serve, is taken in blocks of ms_blockSize surfels, each in three phases:
-    //  1. in parallel, by groups of steps: positions transformed, normals turned, spheres
-    //     tested, cell coordinates and packed keys computed, weights taken, all per step of
-    //     256 surfels exactly as one thread computes them;
-    //  2. on the calling thread, in input order: each key looked up, new cells numbered as
-    //     they come (so first-occupation numbering holds by construction), surfels kept
-    //     when not summing;
-    //  3. in parallel when summing, partitioned by cell (groups of 8 cell numbers dealt out
-    //     over the partitions): each partition walks the block's steps in input order and
-    //     adds the runs of its cells, the same runs (consecutive surfels of one step taken
-    //     for one cell) one thread adds, in the same order, with the same operations.
-    // The phases of neighbouring blocks overlap: while the calling thread numbers block k,
-    // the other threads sum block k - 1 and compute the keys of block k + 1 (the sums are
-    // sized for every cell numbered before; numbering never touches them). Nobody waits for
-    // a particular thread: the calling thread joins the other tasks once it is done.
-    // So the cells, their numbers and every representative are those of one thread, bit for
-    // bit, for any number of threads. The one-thread path takes a container below the
-    // threshold, the steps before the first cell (which fixes the packed origin), and
-    // everything from the first surfel that needs wide keys on (wide keys stay on one
-    // thread: they are for extents nobody scans). Per call the parallel path holds three
-    // blocks' per-surfel arrays (44 bytes a surfel: transformed position and normal,
-    // weight, key and cell number; ms_blockSize surfels a block: about 2.2 MB in all,
-    // whatever the container's size), from KaCSurfelMemoryPool (CbExceptionOutOfMemory on
-    // failure).
-    // Parallel work runs on oneTBB: in the calling thread's task arena by default (inside a
-    // KaCBottomUpModelBuilder build, the builder's arena), isolated so that a thread
-    // waiting for the sampler's tasks takes no unrelated task meanwhile, with the calling
-    // thread's floating-point settings. Builds with ThreadSanitizer use std::threads
-    // instead (oneTBB's own synchronisation is not instrumented). The tasks write only
-    // their own steps of a block's arrays and their own cells' sums, and read nothing that
-    // changes meanwhile: the table and the counters are phase 2's, which runs on the
-    // calling thread and is read by no task; the sums grow only while no task runs.
-    // Phases 1 and 3 do not throw; what phase 2 throws (allocation failure, too many cells)
-    // is rethrown once the tasks beside it are done.
 public:
-    // The parallel path is off by default: on the 2-core machine it was measured on it did
-    // not pay at any container size (docs/PERFORMANCE.md, "The grid sampler on several
-    // threads"), so samplers start with a threshold no container reaches. A caller (or
-    // SetDefaultParallelThreshold, process-wide) turns it on with a threshold such as
-    // ms_suggestedParallelThreshold, below which the phases' hand-overs outweigh the work.
-    static constexpr uint32_t ms_defaultParallelThreshold = UINT32_MAX;
-    static constexpr uint32_t ms_suggestedParallelThreshold = 16384;
-    // Surfels per block of the parallel path.
-    static constexpr uint32_t ms_blockSize = 16384;
-
     // Refuses a cell size that is NaN, infinite, zero or negative. GetSubsampled may be
     // called with any parameter.
     explicit KaCGridSampler(float cellSize);
@@ -133,29 +84,9 @@ public:
     void AddSurfels(const KaCSurfelContainer& container, const CbMatrix4Rf* transformation,
                     const std::vector<CyBoundingSphere>& spheres);
 
-    // Threads for AddSurfels: 0 (the default) the calling thread's task arena (all cores
-    // unless the caller limits it with a tbb::task_arena or tbb::global_control; in a
-    // KaCBottomUpModelBuilder build, the builder's threads), 1 the calling thread alone,
-    // n > 1 n partitions in an arena of n threads (oneTBB runs no more threads at once than
-    // the process allows). The results do not depend on it.
-    void SetThreads(uint32_t threads) { m_threads = threads; }
-    uint32_t GetThreads() const { return m_threads; }
-    // Containers of fewer surfels are added on one thread (0: every container may go
-    // parallel; UINT32_MAX, the default: none). Starts at GetDefaultParallelThreshold().
-    void SetParallelThreshold(uint32_t surfels) { m_parallelThreshold = surfels; }
-    uint32_t GetParallelThreshold() const { return m_parallelThreshold; }
-    // The threshold samplers made from now on start with, process-wide (for code that makes
-    // its own samplers, such as model building, and for benchmarks that compare the paths
-    // there); thread-safe. UINT32_MAX (ms_defaultParallelThreshold) keeps every sampler on
-    // one thread.
-    static void SetDefaultParallelThreshold(uint32_t surfels);
-    static uint32_t GetDefaultParallelThreshold();
-
     uint32_t GetNrOfUsedCells() const { return m_cellCount; }
     // Surfels taken so far.
     uint64_t GetNrOfSurfels() const { return m_surfelCount; }
-    // How many of them the parallel path took (for tests and diagnostics).
-    uint64_t GetNrOfSurfelsTakenInParallel() const { return m_parallelSurfelCount; }
     // Forgets every surfel and cell; keeps the memory.
     void Clear();
 
@@ -226,10 +157,6 @@ private:
     };
     // The surfels of one step of AddSurfels, in the common frame.
     struct Chunk;
-    // One step of a block of the parallel path: the same fields over the block's arrays.
-    struct ChunkView;
-    // The per-surfel arrays of one block of the parallel path, and what every step reads.
-    struct Block;
 
     // Adds one surfel to its cell (`isNew`: starts the cell with it). `raw`: the weighted
     // sums keep raw weights; otherwise relative to the cell's largest weight.
@@ -239,35 +166,10 @@ private:
     void addChunk(Chunk& chunk, size_t n);
     void addChunkWide(const Chunk& chunk, size_t n);
     // Sums the runs of surfels in one cell (the cells of `count` taken surfels, in order),
-    // for a container with or without colour and quality. `explicitRuns`: a run ends
-    // where `startsRun` is set (the surfels of one partition of the parallel path, where
-    // neighbours in the list need not have been neighbours in the step); otherwise where
-    // the cell changes.
-    template <class Source, bool explicitRuns, bool withWeights, bool withColor, bool withQuality>
-    void sumRuns(const Source& chunk, const uint32_t* cells, const uint16_t* which,
-                 const uint8_t* isNew, const uint8_t* startsRun, size_t count);
-    // sumRuns for the container's attributes.
-    template <class Source, bool explicitRuns>
-    void sumRunsOf(const Source& chunk, const uint32_t* cells, const uint16_t* which,
-                   const uint8_t* isNew, const uint8_t* startsRun, size_t count);
-    // AddSurfels: the one-thread path over the surfels [from, to) (`from` starts a step:
-    // a multiple of 256, so that the steps are those of one call over the container).
-    void addSteps(const KaCSurfelContainer& container, const CbMatrix4Rf* transformation,
-                  const std::vector<CyBoundingSphere>& spheres, uint32_t from, uint32_t to);
-    // The parallel path over the steps from surfel `from` on (see Threads above); returns
-    // where the one-thread path must go on (the container's size when done).
-    uint32_t addParallel(const KaCSurfelContainer& container, const CbMatrix4Rf* transformation,
-                         const std::vector<CyBoundingSphere>& spheres, uint32_t from,
-                         uint32_t threads);
-    // Phase 1 of the parallel path for steps [first, last) of the block.
-    void keysOfSteps(Block& block, size_t first, size_t last) const;
-    // Phase 2 for the block's `steps` steps; returns the number of steps done (fewer when
-    // a step needs wide keys).
-    size_t numberBlock(Block& block, size_t steps);
-    // Phase 3 for partition `part` of `parts` over the block's first `steps` steps, whose
-    // cells numbered from `firstNew` on are new.
-    void sumPartition(const Block& block, size_t steps, uint32_t part, uint32_t parts,
-                      uint32_t firstNew);
+    // for a container with or without colour and quality.
+    template <bool withWeights, bool withColor, bool withQuality>
+    void sumRuns(const Chunk& chunk, const uint32_t* cells, const uint16_t* which,
+                 const uint8_t* isNew, size_t count);
     // Starts loading the sums of `cell` for a coming run.
     template <bool withWeights>
     void prefetchSums(uint32_t cell) const;
@@ -291,9 +193,6 @@ private:
     float m_parameter;
     uint32_t m_cellCount = 0;
     uint64_t m_surfelCount = 0;
-    uint64_t m_parallelSurfelCount = 0;
-    uint32_t m_threads = 0;
-    uint32_t m_parallelThreshold;
 
     // Packed keys: while m_packed, offsets from m_origin, 21 bits per axis.
     bool m_packed = true;

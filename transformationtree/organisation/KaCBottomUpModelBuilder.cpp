@@ -273,23 +273,10 @@ void KaCBottomUpModelBuilder::Build(const CbSmartPointer<KaCTransformationNodeIn
         std::min<size_t>(GetThreadCount(options.threads), plan.bottom.size()));
     if (threads <= 1) {
         // The one-thread run: the first exception leaves the later nodes as they are.
-        auto buildAll = [&] {
-            for (const CbSmartPointer<KaCTransformationNodeInner>& node : plan.nodes) {
-                node->CreateModel(options.useCollectionType4, options.cellSize,
-                                  options.samplerParameter);
-            }
-        };
-#ifndef TT_BOTTOM_UP_STD_THREADS
-        // The grid sampler inside each build uses the threads of the arena it runs in: a
-        // caller that asked for fewer threads than its arena has gets that many there too.
-        if (options.threads != 0 &&
-            options.threads <
-                static_cast<uint32_t>(std::max(1, tbb::this_task_arena::max_concurrency()))) {
-            arenaOf(options.threads).execute(buildAll);
-            return;
+        for (const CbSmartPointer<KaCTransformationNodeInner>& node : plan.nodes) {
+            node->CreateModel(options.useCollectionType4, options.cellSize,
+                              options.samplerParameter);
         }
-#endif
-        buildAll();
         return;
     }
     ParallelRun run(plan, options);

@@ -31,12 +31,6 @@
 // n threads (at most as many as the process's oneTBB allows, by default the number of
 // cores). In builds with ThreadSanitizer the threads are std::threads instead of oneTBB's
 // (whose own synchronisation ThreadSanitizer cannot see): the same scheduling, checked.
-// The grid sampler inside each CreateModel (KaCGridSampler), when its parallel path is
-// turned on (KaCGridSampler::SetDefaultParallelThreshold; off by default), runs large
-// containers on the threads of the arena its build runs in: the builder's, or for
-// `threads` 1 (or any number below the calling thread's arena, even when the subtree has
-// one start node) an arena of that many threads, so that `threads` bounds the sampler too.
-// (With std::threads the sampler takes the cores' number of threads, whatever `threads`.)
 //
 // Thread safety: nothing but CreateModel touches the nodes, and CreateModel draws no node
 // revision, posts no message and writes no log line; the surfel memory pool, the ID

@@ -3,7 +3,6 @@
 #include <thread>
 #include <vector>
 
-#include "platform/granary/KaCGridSampler.h"
 #include "tests/transformationtree/organisation/BottomUpModelBuilderSupport.h"
 #include "transformationtree/organisation/KaCBottomUpModelBuilder.h"
 
@@ -63,34 +62,5 @@ TEST_F(OrganisationTest, BottomUpBuildsOnManyThreadsStayEqualToOneThread) {
             EXPECT_TRUE(SameModels(firstExpected, Snapshot(firstNodes)));
             EXPECT_TRUE(SameModels(secondExpected, Snapshot(secondNodes)));
         }
-    }
-}
-
-// The grid sampler's own threads inside the builds (every container on its parallel path):
-// builds on several threads, in the calling thread's arena and on one thread, each sampler
-// with tasks of its own inside the builder's, give the one-thread models with one-thread
-// samplers bit for bit.
-TEST_F(OrganisationTest, BottomUpBuildsWithParallelSamplersStayEqualToOneThread) {
-    const auto set = KaCSurfelContainer::eSurfelAttributeSetFull;
-    for (EShape shape : {eBalanced, eWide}) {
-        const Inner root = RandomTree(m_random, shape, 24, set);
-        const std::vector<Inner> nodes = InnerNodesPostOrder(root);
-        KaCBottomUpModelBuilder::Options options;
-        options.cellSize = 0.5f;
-        options.samplerParameter = 1.0f;
-        options.threads = 1;
-        KaCBottomUpModelBuilder::Build(root, options);  // samplers on one thread (the default)
-        const std::vector<ModelState> expected = Snapshot(nodes);
-
-        KaCGridSampler::SetDefaultParallelThreshold(0);
-        for (uint32_t threads : {3u, 0u, 1u}) {
-            SCOPED_TRACE(testing::Message()
-                         << ShapeName(shape) << " tree, " << threads << " threads");
-            DeleteModels(nodes);
-            options.threads = threads;
-            KaCBottomUpModelBuilder::Build(root, options);
-            EXPECT_TRUE(SameModels(expected, Snapshot(nodes)));
-        }
-        KaCGridSampler::SetDefaultParallelThreshold(KaCGridSampler::ms_defaultParallelThreshold);
     }
 }
