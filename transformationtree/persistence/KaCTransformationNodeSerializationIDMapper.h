@@ -123,7 +123,7 @@ private:
     };
     static constexpr uint32_t c_notInstantiated = UINT32_MAX;
 
-    // The node mapped to `id` as found through m_instantiated, or false when the guess
+    // The node mapped to `id` as found through m_instantiated, or null when the guess
     // missed. Records mostly refer to the node they referred to last (the father of
     // siblings) or to the one instantiated right after it (the children of a node, the
     // nodes in record order), which are found without a random access to the map.
