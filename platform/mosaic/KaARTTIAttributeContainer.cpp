@@ -4,6 +4,7 @@
 #include <string>
 #include <utility>
 
+#include "platform/harbor/CbByteOrder.h"
 #include "platform/harbor/CbException.h"
 #include "platform/harbor/CbFactory.h"
 #include "platform/harbor/CbStreamReadBinary.h"
@@ -102,8 +103,12 @@ CbSmartPointer<KaARTTIAttribute> KaARTTIAttributeContainer::GetAttribute(
 }
 
 void KaARTTIAttributeContainer::Serialize(CbStreamWriteBinary& stream) const {
-    stream.WriteVersion(c_version);
-    stream.WriteUInt32(static_cast<uint32_t>(m_attributes.size()));
+    // Version (the stream writes versions as plain 32-bit values) and count in one piece:
+    // most nodes carry no attribute, and a tree writes one container per node.
+    unsigned char head[8];
+    CbByteOrder::store<uint32_t>(head, c_version);
+    CbByteOrder::store<uint32_t>(head + 4, static_cast<uint32_t>(m_attributes.size()));
+    stream.WriteBytes(head, sizeof(head));
     for (const CbSmartPointer<KaARTTIAttribute>& attribute : m_attributes) {
         CbStreamWriteBinaryBuffer record;
         attribute->Serialize(record);

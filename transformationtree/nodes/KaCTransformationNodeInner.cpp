@@ -1,7 +1,9 @@
 #include "transformationtree/nodes/KaCTransformationNodeInner.h"
 
 #include <algorithm>
+#include <cstring>
 
+#include "platform/harbor/CbByteOrder.h"
 #include "platform/harbor/CbStreamReadBinary.h"
 #include "platform/harbor/CbStreamWriteBinary.h"
 #include "transformationtree/nodes/KaCTransformationNodeLeaf.h"
@@ -147,14 +149,24 @@ int64_t KaCTransformationNodeInner::GetDataNodeRevisionSubtree() const {
 
 void KaCTransformationNodeInner::SerializeStructure(CbStreamWriteBinary& stream) const {
     KaCTransformationNode::SerializeStructure(stream);
-    KaCTransformationNodeSerializationIDMapper& nodes =
-        KaCTransformationNodeSerializationIDMapper::GetInstance();
-    stream.WriteUInt32(c_innerRecordVersion);
-    stream.WriteInt64(m_modelRevisionStamp);
-    stream.WriteUInt32(static_cast<uint32_t>(m_children.size()));
+    // Version, model stamp, child count and the children's IDs (the references), gathered
+    // into blocks: a stream call per block rather than per child.
+    constexpr size_t c_idsPerBlock = 64;
+    unsigned char block[16 * c_idsPerBlock];
+    CbByteOrder::store<uint32_t>(block, c_innerRecordVersion);
+    CbByteOrder::store<int64_t>(block + 4, m_modelRevisionStamp);
+    CbByteOrder::store<uint32_t>(block + 12, static_cast<uint32_t>(m_children.size()));
+    size_t used = 16;
     for (const CbSmartPointer<KaCTransformationNode>& child : m_children) {
-        nodes.WriteNodeByReference(stream, child);
+        if (used == sizeof(block)) {
+            stream.WriteBytes(block, used);
+            used = 0;
+        }
+        // Child lists hold no empty slots.
+        std::memcpy(block + used, child->GetID().GetBytes().data(), 16);
+        used += 16;
     }
+    stream.WriteBytes(block, used);
 }
 
 void KaCTransformationNodeInner::SerializeStructure(CbStreamReadBinary& stream) {
