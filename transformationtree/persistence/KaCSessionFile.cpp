@@ -110,7 +110,7 @@ private:
     uint32_t m_crc = 0;  // of the payload alone
 };
 
-// The whole container into `file`, `chunk` the sections' reusable chunk.
+// The whole container into `file`; both sections pass through one chunk.
 template <class Target>
 void encodeInto(Target& file, const CbSmartPointer<const KaCTransformationNodeInner>& root,
                 const KaCSessionFile::Properties& properties) {
