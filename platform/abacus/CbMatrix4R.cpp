@@ -62,24 +62,33 @@ CbVector3f CbMatrix4R<T>::TransformVector(const CbVector3f& d) const {
 // The record goes out and comes in as one block of bytes, each value in the streams'
 // little-endian form (CbByteOrder), instead of one stream call per value.
 template <class T>
-void CbMatrix4R<T>::Serialize(CbStreamWriteBinary& stream) const {
-    unsigned char record[4 + 16 * sizeof(T)];
+void CbMatrix4R<T>::StoreRecord(unsigned char* record) const {
     CbByteOrder::store<uint32_t>(record, 1);
     for (size_t i = 0; i < 16; ++i) {
         CbByteOrder::store(record + 4 + i * sizeof(T), m_values[i]);
     }
+}
+
+template <class T>
+void CbMatrix4R<T>::LoadRecord(const unsigned char* record) {
+    for (size_t i = 0; i < 16; ++i) {
+        m_values[i] = CbByteOrder::load<T>(record + 4 + i * sizeof(T));
+    }
+}
+
+template <class T>
+void CbMatrix4R<T>::Serialize(CbStreamWriteBinary& stream) const {
+    unsigned char record[c_recordBytes];
+    StoreRecord(record);
     stream.WriteBytes(record, sizeof(record));
 }
 
 template <class T>
 void CbMatrix4R<T>::Serialize(CbStreamReadBinary& stream) {
-    stream.ReadVersion(1);
-    stream.RequireRemaining(16, sizeof(T), "matrix value");
-    unsigned char values[16 * sizeof(T)];
-    stream.ReadBytes(values, sizeof(values));
-    for (size_t i = 0; i < 16; ++i) {
-        m_values[i] = CbByteOrder::load<T>(values + i * sizeof(T));
-    }
+    stream.RequireRemaining(1, c_recordBytes, "matrix record");
+    unsigned char record[c_recordBytes];
+    stream.ReadBytes(record, sizeof(record));
+    LoadRecord(record);
 }
 
 template class CbMatrix4R<double>;

@@ -89,6 +89,11 @@ public:
     // version and does not check it.
     void Serialize(CbStreamWriteBinary& stream) const;
     void Serialize(CbStreamReadBinary& stream);
+    // The same stream form in memory, for records that move it inside a larger block of
+    // bytes: c_recordBytes bytes at `record`.
+    static constexpr size_t c_recordBytes = 4 + 16 * sizeof(T);
+    void StoreRecord(unsigned char* record) const;
+    void LoadRecord(const unsigned char* record);
 
 private:
     template <class U>

@@ -21,7 +21,9 @@ struct CbFlatMapHash {
 // the map allocates only when it grows (or never, after Reserve). Built for mapping many
 // keys that are inserted once and looked up often, such as the IDs of a stream's records.
 //
-// Entries cannot be removed one by one, only all at once (Clear). The table holds at most
+// Entries cannot be removed one by one, only all at once (Clear), which for entries without
+// destructors takes constant time: a slot is full when it carries the map's current epoch,
+// and clearing moves the epoch on. The table holds at most
 // half as many entries as slots; the slot of a key is taken from the high bits of the
 // key's hash multiplied by a large odd constant, so hashes that differ only in their high
 // or only in their low bits (pointers, counters) still spread. Iteration (ForEach) visits
@@ -77,7 +79,7 @@ public:
             Reserve(m_count + 1);
         }
         size_t index = slotOf(key);
-        while (m_slots[index].full) {
+        while (isFull(m_slots[index])) {
             Slot& slot = m_slots[index];
             if (slot.key() == key) {
                 return {&slot.value(), false};
@@ -87,7 +89,7 @@ public:
         Slot& slot = m_slots[index];
         new (&slot.storage) Entry(std::piecewise_construct, std::forward_as_tuple(key),
                                   std::forward_as_tuple(std::forward<Args>(args)...));
-        slot.full = true;
+        slot.epoch = m_epoch;
         ++m_count;
         return {&slot.value(), true};
     }
@@ -99,7 +101,7 @@ public:
             return nullptr;
         }
         size_t index = slotOf(key);
-        while (m_slots[index].full) {
+        while (isFull(m_slots[index])) {
             const Slot& slot = m_slots[index];
             if (slot.key() == key) {
                 return &slot.value();
@@ -123,6 +125,13 @@ public:
     void Clear() {
         destroyAll();
         m_count = 0;
+        if (++m_epoch == 0) {
+            // After 2^32 clears: empty every slot once, and count again.
+            for (size_t i = 0; i < m_capacity; ++i) {
+                m_slots[i].epoch = 0;
+            }
+            m_epoch = 1;
+        }
     }
     // Removes every entry and frees the table.
     void Release() {
@@ -134,7 +143,7 @@ public:
     template <class F>
     void ForEach(F&& f) const {
         for (size_t i = 0; i < m_capacity; ++i) {
-            if (m_slots[i].full) {
+            if (isFull(m_slots[i])) {
                 f(m_slots[i].key(), m_slots[i].value());
             }
         }
@@ -145,16 +154,17 @@ public:
         std::swap(m_capacity, other.m_capacity);
         std::swap(m_count, other.m_count);
         std::swap(m_shift, other.m_shift);
+        std::swap(m_epoch, other.m_epoch);
     }
 
 private:
     using Entry = std::pair<K, V>;
     // Growing moves entries; a move that could throw half way would lose entries.
     static_assert(std::is_nothrow_move_constructible_v<Entry>);
-    // The flag lives in the slot, so that a probe reads one cache line.
+    // The epoch lives in the slot, so that a probe reads one cache line.
     struct Slot {
         alignas(Entry) unsigned char storage[sizeof(Entry)];
-        bool full = false;
+        uint32_t epoch = 0;  // full when it is the map's m_epoch, which is never 0
         Entry& entry() { return *std::launder(reinterpret_cast<Entry*>(storage)); }
         const Entry& entry() const {
             return *std::launder(reinterpret_cast<const Entry*>(storage));
@@ -171,14 +181,16 @@ private:
         return static_cast<size_t>(mixed >> m_shift);
     }
 
+    bool isFull(const Slot& slot) const { return slot.epoch == m_epoch; }
+
+    // Destroys the entries, leaving their slots to Clear or the destructor.
     void destroyAll() {
-        if (m_count == 0) {
+        if (m_count == 0 || std::is_trivially_destructible_v<Entry>) {
             return;  // nothing to visit, however large the table
         }
         for (size_t i = 0; i < m_capacity; ++i) {
-            if (m_slots[i].full) {
+            if (isFull(m_slots[i])) {
                 m_slots[i].entry().~Entry();
-                m_slots[i].full = false;
             }
         }
     }
@@ -198,21 +210,23 @@ private:
         }
         std::swap(slots, m_slots);
         const size_t oldCapacity = m_capacity;
+        const uint32_t oldEpoch = m_epoch;
         m_capacity = capacity;
         m_shift = shift;
+        m_epoch = 1;
         for (size_t i = 0; i < oldCapacity; ++i) {
-            if (!slots[i].full) {
+            if (slots[i].epoch != oldEpoch) {
                 continue;
             }
             Entry& entry = slots[i].entry();
             size_t index = slotOf(entry.first);
-            while (m_slots[index].full) {
+            while (isFull(m_slots[index])) {
                 index = (index + 1) & (m_capacity - 1);
             }
             new (&m_slots[index].storage) Entry(std::move(entry));
-            m_slots[index].full = true;
+            m_slots[index].epoch = m_epoch;
             entry.~Entry();
-            slots[i].full = false;
+            slots[i].epoch = 0;
         }
     }
 
@@ -220,4 +234,5 @@ private:
     size_t m_capacity = 0;
     size_t m_count = 0;
     int m_shift = 64;
+    uint32_t m_epoch = 1;
 };

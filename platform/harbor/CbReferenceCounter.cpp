@@ -70,6 +70,18 @@ void CbWeakPointerBase::attach(CbReferenceCounter* counter, const void* target) 
         return;
     }
     std::lock_guard<std::mutex> lock(counter->GetCriticalSection());
+    link(counter, target);
+}
+
+void CbWeakPointerBase::attachUnshared(CbReferenceCounter* counter, const void* target) {
+    detach();
+    if (counter == nullptr || target == nullptr) {
+        return;
+    }
+    link(counter, target);
+}
+
+void CbWeakPointerBase::link(CbReferenceCounter* counter, const void* target) {
     m_counter = counter;
     m_target = target;
     m_previous = nullptr;

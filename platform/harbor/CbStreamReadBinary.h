@@ -42,6 +42,16 @@ public:
     // that callers fall back to ReadBuffer. The bytes stay valid as long as the memory the
     // stream reads. Throws, as a read does, when fewer bytes are left.
     virtual const uint8_t* ReadView(uint64_t byteCount);
+    // The next `byteCount` bytes: where they lie when the stream can show them (ReadView),
+    // otherwise read into `scratch`, which holds at least that many. Throws, as a read does,
+    // when fewer bytes are left.
+    const uint8_t* ReadBlock(void* scratch, uint64_t byteCount) {
+        if (const uint8_t* view = ReadView(byteCount)) {
+            return view;
+        }
+        ReadBuffer(scratch, byteCount);
+        return static_cast<const uint8_t*>(scratch);
+    }
 
     void ReadFloatArray(float* values, uint64_t count);
     void ReadUInt16Array(uint16_t* values, uint64_t count);

@@ -61,6 +61,17 @@ public:
     // caller keeps alive whatever this pointer observes (a live object's link is not
     // cleared) and no other thread writes this pointer.
     bool ObservesLive(const T* object) const { return observesUnlocked(object); }
+    // The object observed, or null, without locking or counting: under the same conditions
+    // as ObservesLive.
+    T* GetLive() const { return static_cast<T*>(const_cast<void*>(targetUnlocked())); }
+    // Starts observing `object` without taking the lock that guards its list of weak
+    // pointers: only while no other thread can reach this pointer, `object` or any weak
+    // pointer observing it (objects a thread has just made and not yet shared).
+    void AssignUnshared(T* object) {
+        const IReferenceCounted* counted = object;
+        attachUnshared(object != nullptr ? &counted->getReferenceCounter() : nullptr,
+                       static_cast<const void*>(object));
+    }
 
 private:
     void assign(T* object) {

@@ -11,6 +11,8 @@ protected:
 
     // Starts observing `counter` (which belongs to `target`); a null counter observes nothing.
     void attach(CbReferenceCounter* counter, const void* target);
+    // attach without the stripe, for pointers and targets that no other thread can reach.
+    void attachUnshared(CbReferenceCounter* counter, const void* target);
     // Stops observing.
     void detach();
     // The target, with one strong reference taken for the caller, or null when the target
@@ -21,9 +23,14 @@ protected:
     // Whether `target` is the object observed, compared without the stripe: only for a
     // caller that keeps the observed object alive (then no releaser clears the link).
     bool observesUnlocked(const void* target) const { return m_target == target; }
+    // The target, read without the stripe, under the same condition.
+    const void* targetUnlocked() const { return m_target; }
 
 private:
     friend class CbReferenceCounter;
+
+    // Puts this pointer at the head of `counter`'s list (under the stripe, or unshared).
+    void link(CbReferenceCounter* counter, const void* target);
 
     // Called by the releaser, under the stripe, for every pointer of the list.
     void clearLocked() {

@@ -24,6 +24,12 @@ public:
     // Parses the text form; throws CbException for text that is not one.
     explicit CyUniqueID(const std::wstring& text);
     static CyUniqueID FromBytes(const Bytes& bytes);
+    // The ID whose 16 bytes, in GetBytes order, lie at `bytes`.
+    static CyUniqueID FromBytes(const uint8_t* bytes) {
+        CyUniqueID id{NoInit{}};
+        std::memcpy(id.m_bytes.data(), bytes, id.m_bytes.size());
+        return id;
+    }
     // Parses without throwing; false for text that is not a text form.
     [[nodiscard]] static bool TryParse(const std::wstring& text, CyUniqueID& id);
 

@@ -114,6 +114,33 @@ TEST(FlatMapTest, CollidingKeysClearAndRelease) {
     EXPECT_EQ(Counted::alive, 0);
 }
 
+// Plain entries are cleared by moving the map's epoch on: over many clears, through
+// growth in between, only the entries since the last clear are found and counted.
+TEST(FlatMapTest, ClearingPlainEntriesForgetsThemAll) {
+    CbFlatMap<uint64_t, uint32_t> map;
+    for (uint32_t round = 0; round < 200; ++round) {
+        const uint64_t count = 1 + (round * 37) % 500;
+        for (uint64_t key = 0; key < count; ++key) {
+            EXPECT_TRUE(map.TryEmplace(key * 131 + round, round).second);
+        }
+        ASSERT_EQ(map.GetCount(), count);
+        size_t visited = 0;
+        map.ForEach([&](uint64_t key, uint32_t value) {
+            EXPECT_EQ(value, round);
+            EXPECT_EQ(key % 131, round % 131);
+            ++visited;
+        });
+        EXPECT_EQ(visited, count);
+        // The keys of the round before are gone.
+        if (round > 0) {
+            EXPECT_EQ(map.Find(round - 1), nullptr);
+        }
+        map.Clear();
+        EXPECT_EQ(map.GetCount(), 0u);
+        EXPECT_EQ(map.Find(round), nullptr);
+    }
+}
+
 // Values that own memory survive growth (they are moved) and die with the map.
 TEST(FlatMapTest, OwningValuesSurviveGrowth) {
     std::weak_ptr<int> watch;

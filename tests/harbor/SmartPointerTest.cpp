@@ -110,6 +110,11 @@ TEST(CbWeakPointer, LeavesTheWeakListWhereverItSits) {
     for (int i = 0; i < 7; ++i) {
         weak.push_back(std::make_unique<CbWeakPointer<Shape>>(first));
     }
+    // Pointers linked without the lock (a fresh object nobody else sees) join the same list.
+    weak[4]->AssignUnshared(second.Get());
+    EXPECT_EQ(weak[4]->GetLive(), second.Get());
+    weak[4]->AssignUnshared(first.Get());
+    EXPECT_EQ(weak[4]->GetLive(), first.Get());
     weak[0].reset();
     weak[3].reset();
     weak[6].reset();

@@ -28,14 +28,11 @@ CbCriticalSection KaCTransformationNode::ms_csGlobalNodeHeadRevision;
 
 namespace {
 
-// The ID stored at `bytes` (16 bytes, as CyUniqueID writes them).
-CyUniqueID idAt(const unsigned char* bytes) {
-    CyUniqueID::Bytes id;
-    std::memcpy(id.data(), bytes, id.size());
-    return CyUniqueID::FromBytes(id);
-}
-
 constexpr uint32_t c_baseRecordVersion = 1;
+// The fixed-size blocks of the base structure record: version, father and model references
+// and the trafo record; ID, two revisions and the visible flag.
+constexpr size_t c_structureHeadBytes = 4 + 16 + 16 + CbMatrix4Rd::c_recordBytes;
+constexpr size_t c_structureTailBytes = 16 + 8 + 8 + 1;
 
 // m_nodeRevisions[index] holds the revision that this mask bit selects.
 constexpr unsigned int c_maskOfIndex[2] = {KaCTransformationNode::eRevisionModel,
@@ -48,7 +45,6 @@ constexpr bool selects(unsigned int mask, int index) {
 }  // namespace
 
 KaCTransformationNode::KaCTransformationNode() : m_nodeRevisions{0, 0} {
-    SetName(m_id.ToString());
     NewNodeRevision(eRevisionAll);
 }
 
@@ -70,11 +66,13 @@ KaCTransformationNode::KaCTransformationNode(const KaCTransformationNode& other)
 }
 
 KaCTransformationNode::KaCTransformationNode(const CyUniqueID& id)
-    : m_id(id), m_nodeRevisions{0, 0} {
-    SetName(m_id.ToString());
-}
+    : m_id(id), m_nodeRevisions{0, 0} {}
 
 KaCTransformationNode::~KaCTransformationNode() = default;
+
+std::wstring KaCTransformationNode::DefaultName() const {
+    return m_id.ToString();
+}
 
 // --- Identity
 
@@ -109,6 +107,7 @@ void KaCTransformationNode::setFather(const CbSmartPointer<KaCTransformationNode
 }
 
 thread_local KaCTransformationNode::FreshReadScope* KaCTransformationNode::ms_freshRead = nullptr;
+thread_local bool KaCTransformationNode::ms_wholeTreeWrite = false;
 
 void KaCTransformationNode::FreshReadScope::Finish() {
     if (m_largestRevision >= 0) {
@@ -272,20 +271,28 @@ void KaCTransformationNode::AssumeAttributes(CbSmartPointer<const KaCTransformat
 void KaCTransformationNode::SerializeStructure(CbStreamWriteBinary& stream) const {
     // The version goes out as a plain unsigned 32-bit value; the stream's version encoding
     // is the same, so the version read gets it back. The fixed-size parts go out as blocks:
-    // version, father and model references; the trafo; the description; ID, revisions and the
-    // visible flag.
-    unsigned char head[4 + 16 + 16];
+    // version, father and model references and the trafo; the description; ID, revisions
+    // and the visible flag.
+    unsigned char head[c_structureHeadBytes];
     CbByteOrder::store<uint32_t>(head, c_baseRecordVersion);
-    const CyUniqueID father = GetID(GetFather());
-    std::memcpy(head + 4, father.GetBytes().data(), 16);
-    const CyUniqueID& model = KaCModelSerializationIDMapper::ReferenceModel(m_model);
-    std::memcpy(head + 20, model.GetBytes().data(), 16);
+    if (ms_wholeTreeWrite) {
+        // The writer holds the root, so every father is alive and the link can be read
+        // unlocked; it writes the models itself and needs none remembered.
+        const KaCTransformationNodeInner* father = m_father.GetLive();
+        std::memcpy(head + 4,
+                    (father != nullptr ? father->GetID() : GetInvalidID()).GetBytes().data(), 16);
+        std::memcpy(head + 20, (m_model ? m_model->GetId() : GetInvalidID()).GetBytes().data(), 16);
+    } else {
+        std::memcpy(head + 4, GetID(GetFather()).GetBytes().data(), 16);
+        std::memcpy(head + 20,
+                    KaCModelSerializationIDMapper::ReferenceModel(m_model).GetBytes().data(), 16);
+    }
+    m_relativeTrafo.StoreRecord(head + 36);
     stream.WriteBytes(head, sizeof(head));
-    m_relativeTrafo.Serialize(stream);
     stream.WriteWideString(m_description);
     int64_t revisions[2];
     readNodeRevisions(revisions);
-    unsigned char tail[16 + 8 + 8 + 1];
+    unsigned char tail[c_structureTailBytes];
     std::memcpy(tail, m_id.GetBytes().data(), 16);
     CbByteOrder::store(tail + 16, revisions[0]);
     CbByteOrder::store(tail + 24, revisions[1]);
@@ -299,27 +306,40 @@ void KaCTransformationNode::SerializeStructure(CbStreamReadBinary& stream) {
 }
 
 void KaCTransformationNode::readStructureVersion1(CbStreamReadBinary& stream) {
-    // Read in the blocks the writer writes: father and model references; the trafo; the
-    // description; ID, revisions and the visible flag.
-    unsigned char head[16 + 16];
-    stream.ReadBuffer(head, sizeof(head));
+    // Read in the blocks the writer writes (after the version): father and model references
+    // and the trafo; the description; ID, revisions and the visible flag.
+    FreshReadScope* const fresh = ms_freshRead;
+    unsigned char scratch[c_structureHeadBytes - 4];
+    const unsigned char* head = stream.ReadBlock(scratch, sizeof(scratch));
     // The mapping keeps the father alive while this record is read.
     KaCTransformationNode* fatherNode =
-        KaCTransformationNodeSerializationIDMapper::GetInstance().ResolveNodeReference(idAt(head));
+        KaCTransformationNodeSerializationIDMapper::GetInstance().ResolveNodeReference(
+            CyUniqueID::FromBytes(head));
     auto* father = fatherNode != nullptr && !fatherNode->IsLeaf()
                        ? static_cast<KaCTransformationNodeInner*>(fatherNode)
                        : nullptr;
-    // A node being read fresh has no father yet; others keep their link when it stays.
-    if (ms_freshRead != nullptr || father != GetFather().Get()) {
-        m_father = father;
+    if (fresh != nullptr) {
+        // Both nodes were made by this read, which no other thread reaches yet; the node
+        // has no father yet.
+        m_father.AssignUnshared(father);
+    } else {
+        // Others keep their link when it stays.
+        if (father != GetFather().Get()) {
+            m_father = father;
+        }
+        noteWalkChange();  // the trafo read below, and the father's child list being read
     }
-    noteWalkChange();  // the trafo read below, and the father's child list being read
-    m_model = KaCModelSerializationIDMapper::GetInstance().ResolveModelReference(idAt(head + 16));
-    m_relativeTrafo.Serialize(stream);
+    m_model = KaCModelSerializationIDMapper::GetInstance().ResolveModelReference(
+        CyUniqueID::FromBytes(head + 16));
+    m_relativeTrafo.LoadRecord(head + 32);
     m_description = stream.ReadWideString();
-    unsigned char tail[16 + 8 + 8 + 1];
-    stream.ReadBuffer(tail, sizeof(tail));
-    m_id = idAt(tail);
+    unsigned char tailScratch[c_structureTailBytes];
+    const unsigned char* tail = stream.ReadBlock(tailScratch, sizeof(tailScratch));
+    const CyUniqueID id = CyUniqueID::FromBytes(tail);
+    if (id != m_id) {
+        GetName();  // the name stays the text of the ID the node was made with
+        m_id = id;
+    }
     int64_t revisions[2] = {CbByteOrder::load<int64_t>(tail + 16),
                             CbByteOrder::load<int64_t>(tail + 24)};
     for (int64_t revision : revisions) {
@@ -329,15 +349,18 @@ void KaCTransformationNode::readStructureVersion1(CbStreamReadBinary& stream) {
                                       std::to_string(revision) + " is beyond 2^62");
         }
     }
-    {
-        CbCriticalSectionAuto lock(m_revisionLock);
+    const int64_t largest = std::max(revisions[0], revisions[1]);
+    if (fresh != nullptr) {
+        // Nobody else reaches the node: the revisions need no lock.
         m_nodeRevisions[0] = revisions[0];
         m_nodeRevisions[1] = revisions[1];
-    }
-    const int64_t largest = std::max(revisions[0], revisions[1]);
-    if (ms_freshRead != nullptr) {
-        ms_freshRead->m_largestRevision = std::max(ms_freshRead->m_largestRevision, largest);
+        fresh->m_largestRevision = std::max(fresh->m_largestRevision, largest);
     } else {
+        {
+            CbCriticalSectionAuto lock(m_revisionLock);
+            m_nodeRevisions[0] = revisions[0];
+            m_nodeRevisions[1] = revisions[1];
+        }
         assertGlobalNodeHeadRevisionValid(largest);
     }
     m_visible = tail[32] != 0;

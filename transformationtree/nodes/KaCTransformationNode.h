@@ -32,7 +32,9 @@ class KaCTransformationTreeSerializer;
 // to the father, an optional model, the rigid transformation from the node's frame into
 // its father's (the relative trafo), a description, two revisions drawn from one
 // process-wide counter (index 0 model, index 1 transformation), flags and attributes.
-// Every node is also a CyNode, so the very same object can live in the data manager.
+// Every node is also a CyNode, so the very same object can live in the data manager. Its
+// name (the CyNode name slot) is the text of the ID it was made with, made when first asked
+// for.
 //
 // Nodes are created only by the node manager and the run-time type factories; the node
 // manager alone links them. Thread safety: the two revisions are guarded by the node's
@@ -210,6 +212,9 @@ protected:
     // both at once.
     explicit KaCTransformationNode(const CyUniqueID& id);
 
+    // The text of the node's ID: its name unless it is given another.
+    std::wstring DefaultName() const override;
+
     // Both revisions, model first, read together under the revision lock.
     void readNodeRevisions(int64_t revisions[2]) const;
     // Raises each revision to the larger of its value and revisions[i] in one locked step
@@ -252,6 +257,22 @@ private:
         int64_t m_largestRevision = -1;
     };
     static thread_local FreshReadScope* ms_freshRead;
+
+    // Writing a whole tree whose root the writing thread holds and keeps unchanged (read
+    // access): while one lives on a thread, structure records written on it read the father
+    // link unlocked (every node of such a tree is alive) and leave the model mapper's list
+    // of referenced models alone (the tree's writer writes the models itself).
+    class WholeTreeWriteScope {
+    public:
+        WholeTreeWriteScope() : m_outer(ms_wholeTreeWrite) { ms_wholeTreeWrite = true; }
+        ~WholeTreeWriteScope() { ms_wholeTreeWrite = m_outer; }
+        WholeTreeWriteScope(const WholeTreeWriteScope&) = delete;
+        WholeTreeWriteScope& operator=(const WholeTreeWriteScope&) = delete;
+
+    private:
+        bool m_outer;
+    };
+    static thread_local bool ms_wholeTreeWrite;
 
     void setID(const CyUniqueID& id) { m_id = id; }
     void setFather(const CbSmartPointer<KaCTransformationNodeInner>& father);

@@ -185,12 +185,21 @@ void KaCTransformationNodeInner::readStructureVersion1(CbStreamReadBinary& strea
     m_children.clear();
     m_children.reserve(count);
     noteWalkChange();
-    for (uint32_t i = 0; i < count; ++i) {
-        // A reference that resolves to no node leaves no entry: the rest of the library
-        // relies on child lists without empty slots.
-        if (CbSmartPointer<KaCTransformationNode> child = nodes.ReadNodeByReference(stream)) {
-            m_children.push_back(std::move(child));
+    // The references come in blocks, as the writer sends them.
+    constexpr uint32_t c_idsPerBlock = 64;
+    unsigned char scratch[c_nodeReferenceBytes * c_idsPerBlock];
+    for (uint32_t done = 0; done < count;) {
+        const uint32_t block = std::min(count - done, c_idsPerBlock);
+        const unsigned char* ids = stream.ReadBlock(scratch, c_nodeReferenceBytes * block);
+        for (uint32_t i = 0; i < block; ++i) {
+            // A reference that resolves to no node leaves no entry: the rest of the library
+            // relies on child lists without empty slots.
+            if (KaCTransformationNode* child = nodes.ResolveNodeReference(
+                    CyUniqueID::FromBytes(ids + c_nodeReferenceBytes * i))) {
+                m_children.emplace_back(child);
+            }
         }
+        done += block;
     }
     noteWalkChange();
 }

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "platform/harbor/CbByteOrder.h"
 #include "platform/harbor/CbCriticalSectionAuto.h"
 #include "platform/harbor/CbException.h"
 #include "platform/harbor/CbExceptionPreconditionViolation.h"
@@ -16,7 +17,7 @@
 namespace {
 // Entries the mapper makes room for at first.
 constexpr size_t c_initialEntries = 1024;
-// Entries the mapper keeps room for between uses (8 MiB of table): the next tree of up to
+// Entries the mapper keeps room for between uses (7 MiB of table): the next tree of up to
 // this many nodes is mapped without allocating and first-touching a new table, which costs
 // about a tenth of reading the tree. A larger table is freed by ClearMapping, so that one
 // very large tree does not hold its memory after it is read.
@@ -39,6 +40,7 @@ void KaCTransformationNodeSerializationIDMapper::ClearMapping() {
         std::vector<Instantiated>().swap(m_instantiated);
     }
     m_instantiated.clear();
+    m_held.clear();
     m_instantiatedValid = true;
     m_lastFound = 0;
     m_readTime.reset();
@@ -53,7 +55,26 @@ void KaCTransformationNodeSerializationIDMapper::ReserveMapping(size_t count) {
 void KaCTransformationNodeSerializationIDMapper::SetNode(
     const CyUniqueID& id, CbSmartPointer<const KaCTransformationNode> node) {
     CbCriticalSectionAuto lock(m_lock);
-    m_referenceMap[id] = Mapped{CbConstCast<KaCTransformationNode>(node), c_notInstantiated};
+    mapHeld(id, CbConstCast<KaCTransformationNode>(node));
+}
+
+void KaCTransformationNodeSerializationIDMapper::mapHeld(
+    const CyUniqueID& id, CbSmartPointer<KaCTransformationNode> node) {
+    auto [mapped, added] = m_referenceMap.TryEmplace(id);
+    hold(*mapped, added, std::move(node));
+}
+
+void KaCTransformationNodeSerializationIDMapper::hold(Mapped& mapped, bool added,
+                                                      CbSmartPointer<KaCTransformationNode> node) {
+    if (!added && mapped.held != c_none) {
+        m_held[mapped.held] = std::move(node);
+    } else {
+        mapped.held = static_cast<uint32_t>(m_held.size());
+        m_held.push_back(std::move(node));
+    }
+    mapped.instantiation = c_none;
+    // An ID is no longer mapped to the node instantiated under it, or the map names a node
+    // that was not instantiated.
     m_instantiatedValid = false;
 }
 
@@ -71,8 +92,8 @@ KaCTransformationNode* KaCTransformationNodeSerializationIDMapper::findMapped(
     if (mapped == nullptr) {
         return nullptr;
     }
-    if (mapped->instantiation == c_notInstantiated) {
-        return mapped->node.Get();
+    if (mapped->instantiation == c_none) {
+        return m_held[mapped->held].Get();
     }
     m_lastFound = mapped->instantiation;
     return m_instantiated[mapped->instantiation].node;
@@ -118,9 +139,7 @@ void KaCTransformationNodeSerializationIDMapper::WriteNodeForInstantiation(
                  "null");
     }
     WriteNodeForInstantiationUnmapped(stream, *node);
-    m_referenceMap[node->GetID()] =
-        Mapped{CbConstCast<KaCTransformationNode>(node), c_notInstantiated};
-    m_instantiatedValid = false;
+    mapHeld(node->GetID(), CbConstCast<KaCTransformationNode>(node));
 }
 
 void KaCTransformationNodeSerializationIDMapper::WriteNodeForInstantiationUnmapped(
@@ -216,10 +235,16 @@ KaCTransformationNodeSerializationIDMapper::readInstantiationRecord(CbStreamRead
     const uint32_t units = stream.ReadCount(sizeof(uint16_t), "wide string");
     std::wstring className;
     const CbRTTI* known = nullptr;
+    CyUniqueID id = CyUniqueID::GetInvalidID();
     constexpr uint32_t c_shortUnits = 64;
     if (units <= c_shortUnits) {
+        // The name and the ID in one block.
+        uint8_t scratch[2 * c_shortUnits + 16];
+        const uint8_t* block = stream.ReadBlock(scratch, 2 * units + 16);
         uint16_t name[c_shortUnits];
-        stream.ReadUInt16Array(name, units);
+        for (uint32_t i = 0; i < units; ++i) {
+            name[i] = CbByteOrder::load<uint16_t>(block + 2 * i);
+        }
         for (const CbRTTI* record :
              {&KaCTransformationNodeLeaf::RTTI, &KaCTransformationNodeInner::RTTI}) {
             const wchar_t* text = record->GetName();
@@ -235,13 +260,13 @@ KaCTransformationNodeSerializationIDMapper::readInstantiationRecord(CbStreamRead
         if (known == nullptr) {
             className = CbFromUtf16(name, units);
         }
+        id = CyUniqueID::FromBytes(block + 2 * units);
     } else {
         std::vector<uint16_t> name(units);
         stream.ReadUInt16Array(name.data(), units);
         className = CbFromUtf16(name.data(), units);
+        id.Serialize(stream);
     }
-    CyUniqueID id = CyUniqueID::GetInvalidID();
-    id.Serialize(stream);
     if (!id.IsValid()) {
         // The invalid ID stands for "no node" in references: no node can carry it.
         CB_THROW(CbException,
@@ -252,19 +277,17 @@ KaCTransformationNodeSerializationIDMapper::readInstantiationRecord(CbStreamRead
 
 void KaCTransformationNodeSerializationIDMapper::mapInstantiated(
     const CyUniqueID& id, const CbSmartPointer<KaCTransformationNode>& node, bool callerHoldsNode) {
-    const auto instantiation = static_cast<uint32_t>(m_instantiated.size());
     auto [mapped, added] = m_referenceMap.TryEmplace(id);
-    if (!added || instantiation == c_notInstantiated) {
+    if (!added || m_instantiated.size() >= c_none || m_held.size() >= c_none) {
         // A repeated ID replaces the earlier node, which m_instantiated still lists; the map
         // holds the replacement itself.
-        m_instantiatedValid = false;
-        mapped->node = node;
-        mapped->instantiation = c_notInstantiated;
-    } else {
-        if (!callerHoldsNode) {
-            mapped->node = node;
-        }
-        mapped->instantiation = instantiation;
-        m_instantiated.push_back({id, node.Get()});
+        hold(*mapped, added, node);
+        return;
+    }
+    *mapped = Mapped{static_cast<uint32_t>(m_instantiated.size()), c_none};
+    m_instantiated.push_back({id, node.Get()});
+    if (!callerHoldsNode) {
+        mapped->held = static_cast<uint32_t>(m_held.size());
+        m_held.push_back(node);
     }
 }

@@ -31,7 +31,7 @@ public:
     CbCriticalSection& GetCriticalSection() { return m_lock; }
 
     // Removes every entry, releasing the nodes. The table of a mapping of up to 131,072
-    // entries (8 MiB) is kept for the next use; a larger one is freed.
+    // entries (7 MiB) is kept for the next use; a larger one is freed.
     void ClearMapping();
     // Makes room for `count` entries, so that mapping that many nodes allocates nothing
     // more. Callers pass a count they have checked against the bytes of their stream.
@@ -109,19 +109,24 @@ private:
     // The longest node-for-instantiation record written in one piece.
     static constexpr size_t c_maxRecordBytes = 256;
 
+    // Where the node mapped to an ID is found (m_instantiated[instantiation], otherwise
+    // m_held[held]) and whether the map holds it (m_held[held]). Plain values, so that
+    // clearing the map takes constant time however many nodes it mapped.
     struct Mapped {
-        // The node, held by the map; null either for an ID mapped to no node or for a node
-        // that ReadNodesAndInstantiate made, which m_instantiated names instead.
-        CbSmartPointer<KaCTransformationNode> node;
-        // Index in m_instantiated, or c_notInstantiated for a node mapped by SetNode.
         uint32_t instantiation;
+        uint32_t held;
     };
+    static constexpr uint32_t c_none = UINT32_MAX;
+    // Maps `id` to `node`, held by the map, replacing an earlier mapping.
+    void mapHeld(const CyUniqueID& id, CbSmartPointer<KaCTransformationNode> node);
+    // Points the entry `mapped` (just `added` or not) at `node`, held by the map.
+    void hold(Mapped& mapped, bool added, CbSmartPointer<KaCTransformationNode> node);
+
     struct Instantiated {
         CyUniqueID id;
         KaCTransformationNode*
             node;  // kept alive by the map or by ReadNodesAndInstantiate's caller
     };
-    static constexpr uint32_t c_notInstantiated = UINT32_MAX;
 
     // The node mapped to `id` as found through m_instantiated, or null when the guess
     // missed. Records mostly refer to the node they referred to last (the father of
@@ -133,6 +138,8 @@ private:
 
     mutable CbCriticalSection m_lock;
     CbFlatMap<CyUniqueID, Mapped> m_referenceMap;
+    // The nodes the map holds (null for an ID mapped to no node).
+    std::vector<CbSmartPointer<KaCTransformationNode>> m_held;
     // The nodes made by ReadNodeAndInstantiate in order, with the IDs they are mapped to.
     // Valid while every entry is still mapped as it was made (m_instantiatedValid: no ID
     // was instantiated twice and SetNode and WriteNodeForInstantiation were not used).

@@ -62,17 +62,50 @@ constexpr size_t c_nodesAhead = 6;
 // The smallest model record: an empty class name and a byte count.
 constexpr uint64_t c_minimumModelBytes = 4 + 8;
 
-// The nodes of the tree below `root` in walk order (pre-order: a node, then each child's
-// subtree in child order), as the node iterator visits them, without the transformations
-// the iterator accumulates on its way.
-std::vector<KaCTransformationNode*> nodesOf(KaCTransformationNodeInner& root) {
-    std::vector<KaCTransformationNode*> nodes;
+}  // namespace
+
+// What a whole-tree write writes, gathered in one walk. The caller's reference keeps the tree,
+// and its read access keeps it unchanged, so the lists hold plain pointers.
+struct KaCTransformationTreeSerializer::TreeContents {
+    // The nodes of the tree below the root in walk order (pre-order: a node, then each
+    // child's subtree in child order), as the node iterator visits them.
+    std::vector<const KaCTransformationNode*> nodes;
+    // The models of the nodes, each once. References name models by ID, so two models with
+    // one ID (read twice from one file, say) cannot be written: the record could not tell
+    // them apart, and reading refuses it.
+    std::vector<const KaCModelCCT*> models;
+    // The code units of all descriptions.
+    uint64_t descriptionUnits = 0;
+};
+
+KaCTransformationTreeSerializer::TreeContents KaCTransformationTreeSerializer::contentsOf(
+    const KaCTransformationNodeInner& root) {
+    TreeContents contents;
+    CbFlatMap<CyUniqueID, const KaCModelCCT*> seen;
+    const KaCModelCCT* previous = nullptr;  // neighbours mostly share a model
+    auto add = [&](const KaCTransformationNode& node) {
+        contents.nodes.push_back(&node);
+        contents.descriptionUnits += node.m_description.size();
+        const KaCModelCCT* model = node.m_model.Get();
+        if (model == nullptr || model == previous) {
+            return;
+        }
+        previous = model;
+        auto [entry, added] = seen.TryEmplace(model->GetId(), model);
+        if (added) {
+            contents.models.push_back(model);
+        } else if (*entry != model) {
+            CB_THROW(CbException,
+                     "KaCTransformationTreeSerializer::Write: two models share the ID " +
+                         CbToUtf8(model->GetId().ToString()));
+        }
+    };
     struct Level {
         const KaCTransformationNodeInner::ChildList* children;
         size_t next;
     };
     std::vector<Level> path;
-    nodes.push_back(&root);
+    add(root);
     path.push_back({&root.GetChildren(), 0});
     while (!path.empty()) {
         Level& level = path.back();
@@ -80,55 +113,36 @@ std::vector<KaCTransformationNode*> nodesOf(KaCTransformationNodeInner& root) {
             path.pop_back();
             continue;
         }
-        KaCTransformationNode* node = (*level.children)[level.next++].Get();
-        nodes.push_back(node);
-        if (!node->IsLeaf()) {
-            path.push_back({&static_cast<KaCTransformationNodeInner*>(node)->GetChildren(), 0});
+        const KaCTransformationNode& node = *(*level.children)[level.next++];
+        add(node);
+        if (!node.IsLeaf()) {
+            path.push_back(
+                {&static_cast<const KaCTransformationNodeInner&>(node).GetChildren(), 0});
         }
     }
-    return nodes;
+    return contents;
 }
-
-// The models of the nodes, each once. References name models by ID, so two models with
-// one ID (read twice from one file, say) cannot be written: the record could not tell them
-// apart, and reading refuses it.
-std::vector<CbSmartPointer<const KaCModelCCT>> modelsOf(
-    const std::vector<KaCTransformationNode*>& nodes) {
-    std::vector<CbSmartPointer<const KaCModelCCT>> models;
-    CbFlatMap<CyUniqueID, const KaCModelCCT*> seen;
-    const KaCModelCCT* previous = nullptr;  // neighbours mostly share a model
-    for (const KaCTransformationNode* node : nodes) {
-        CbSmartPointer<const KaCModelCCT> model = node->GetModel();
-        if (!model || model.Get() == previous) {
-            continue;
-        }
-        previous = model.Get();
-        auto [entry, added] = seen.TryEmplace(model->GetId(), model.Get());
-        if (added) {
-            models.push_back(model);
-        } else if (*entry != model.Get()) {
-            CB_THROW(CbException,
-                     "KaCTransformationTreeSerializer::Write: two models share the ID " +
-                         CbToUtf8(model->GetId().ToString()));
-        }
-    }
-    return models;
-}
-
-}  // namespace
 
 // Fathers and child lists agree, every node but the first is listed exactly once, and the
 // first node's subtree holds all nodes within the depth limit. One walk from the first node
 // proves it: every child was resolved through this read's mapping, so it is one of `nodes`;
 // a child must name the father that lists it, and since a node names one father, no two
 // lists hold it; within one list a child may appear once. So the walk meets each node at
-// most once, and meeting all of them leaves no node unlisted or in a cycle. The walk
-// touches each node once, in record order as nodes were written (pre-order), which is
-// what keeps it fast on large trees.
+// most once, and meeting all of them leaves no node unlisted or in a cycle.
+//
+// Records are written in walk order, and a walk that meets the nodes in record order meets
+// each once: then no list needs its duplicates sorted out. Only a walk that leaves the
+// record order is walked again with every list checked.
 void KaCTransformationTreeSerializer::checkTree(const NodeList& nodes) {
     if (nodes.front()->IsLeaf() || nodes.front()->GetFather()) {
         corrupt("the first node is not a root inner node");
     }
+    if (!walkTree(nodes, true)) {
+        walkTree(nodes, false);
+    }
+}
+
+bool KaCTransformationTreeSerializer::walkTree(const NodeList& nodes, bool inRecordOrder) {
     size_t reached = 1;
     std::vector<const KaCTransformationNode*> siblings;
     std::vector<std::pair<const KaCTransformationNodeInner*, size_t>> path;
@@ -136,7 +150,7 @@ void KaCTransformationTreeSerializer::checkTree(const NodeList& nodes) {
     while (!path.empty()) {
         auto& [inner, next] = path.back();
         const std::vector<CbSmartPointer<KaCTransformationNode>>& children = inner->GetChildren();
-        if (next == 0 && children.size() > 1) {
+        if (!inRecordOrder && next == 0 && children.size() > 1) {
             siblings.clear();
             for (const CbSmartPointer<KaCTransformationNode>& child : children) {
                 siblings.push_back(child.Get());
@@ -151,6 +165,14 @@ void KaCTransformationTreeSerializer::checkTree(const NodeList& nodes) {
             continue;
         }
         const KaCTransformationNode* child = children[next++].Get();
+        if (inRecordOrder) {
+            if (reached == nodes.size() || nodes[reached].Get() != child) {
+                return false;
+            }
+            if (reached + c_nodesAhead < nodes.size()) {
+                CbPrefetch(&nodes[reached + c_nodesAhead]->m_father);
+            }
+        }
         // Every node is held by `nodes`, so the father link can be compared unlocked.
         if (!child->m_father.ObservesLive(inner)) {
             corrupt("a child names another father");
@@ -167,6 +189,7 @@ void KaCTransformationTreeSerializer::checkTree(const NodeList& nodes) {
     if (reached != nodes.size()) {
         corrupt("nodes that the root does not reach");
     }
+    return true;
 }
 
 void KaCTransformationTreeSerializer::dismantle(
@@ -185,20 +208,16 @@ void KaCTransformationTreeSerializer::Write(CbStreamWriteBinary& stream,
     if (!root) {
         CB_THROW(CbException, "KaCTransformationTreeSerializer::Write: no root");
     }
-    // The caller's reference keeps the tree, and its read access keeps it unchanged, so
-    // the walk's list holds plain pointers.
-    const std::vector<KaCTransformationNode*> nodes =
-        nodesOf(*const_cast<KaCTransformationNodeInner*>(root.Get()));
-    const std::vector<CbSmartPointer<const KaCModelCCT>> models = modelsOf(nodes);
+    const TreeContents contents = contentsOf(*root);
+    const std::vector<const KaCTransformationNode*>& nodes = contents.nodes;
     MappingSession session;
+    KaCTransformationNode::WholeTreeWriteScope wholeTree;
     // Room for the whole record at once: the fixed parts of the nodes, their descriptions
     // and child references (the smallest node record covers an attribute container, 32
     // more bytes per node cover a few attributes), and the models as they count themselves.
-    uint64_t expected = 12 + nodes.size() * (c_minimumNodeBytes + 16 + 32);
-    for (const KaCTransformationNode* node : nodes) {
-        expected += 2 * node->GetDescription().size();
-    }
-    for (const CbSmartPointer<const KaCModelCCT>& model : models) {
+    uint64_t expected =
+        12 + nodes.size() * (c_minimumNodeBytes + 16 + 32) + 2 * contents.descriptionUnits;
+    for (const KaCModelCCT* model : contents.models) {
         CbStreamWriteBinaryCounter counter;
         model->SerializeMetaData(counter);
         model->SerializeGeometry(counter);
@@ -207,19 +226,26 @@ void KaCTransformationTreeSerializer::Write(CbStreamWriteBinary& stream,
     stream.ExpectBytes(expected);
     stream.WriteUInt32(c_version);
     stream.WriteUInt32(static_cast<uint32_t>(nodes.size()));
+    // Each pass loads the nodes a few ahead of the one it writes (see Read).
+    auto ahead = [&](size_t i) {
+        return i + c_nodesAhead < nodes.size() ? nodes[i + c_nodesAhead] : nodes[i];
+    };
     // References name nodes by ID, so the writer needs no mapping of the nodes.
-    for (const KaCTransformationNode* node : nodes) {
-        session.Nodes().WriteNodeForInstantiationUnmapped(stream, *node);
+    for (size_t i = 0; i < nodes.size(); ++i) {
+        CbPrefetch(ahead(i), sizeof(KaCTransformationNode));
+        session.Nodes().WriteNodeForInstantiationUnmapped(stream, *nodes[i]);
     }
-    stream.WriteUInt32(static_cast<uint32_t>(models.size()));
-    for (const CbSmartPointer<const KaCModelCCT>& model : models) {
-        session.Models().WriteModel(stream, model);
+    stream.WriteUInt32(static_cast<uint32_t>(contents.models.size()));
+    for (const KaCModelCCT* model : contents.models) {
+        session.Models().WriteModel(stream, CbSmartPointer<const KaCModelCCT>(model));
     }
-    for (const KaCTransformationNode* node : nodes) {
-        node->SerializeStructure(stream);
+    for (size_t i = 0; i < nodes.size(); ++i) {
+        CbPrefetch(ahead(i), sizeof(KaCTransformationNodeLeaf));
+        nodes[i]->SerializeStructure(stream);
     }
-    for (const KaCTransformationNode* node : nodes) {
-        node->SerializeAttributes(stream);
+    for (size_t i = 0; i < nodes.size(); ++i) {
+        CbPrefetch(&ahead(i)->m_attributes);
+        nodes[i]->SerializeAttributes(stream);
     }
 }
 

@@ -56,9 +56,17 @@ public:
                                                            bool registerNodes = true);
 
 private:
+    struct TreeContents;
+    // The nodes and models below `root`, in the order they are written.
+    static TreeContents contentsOf(const KaCTransformationNodeInner& root);
     // Takes every child list apart, so that nodes read from a record that failed its checks
     // (which may hold cycles) are released without recursion.
     static void dismantle(const std::vector<CbSmartPointer<KaCTransformationNode>>& nodes);
     // Throws unless the nodes read form one tree below the first (see the definition).
     static void checkTree(const std::vector<CbSmartPointer<KaCTransformationNode>>& nodes);
+    // checkTree's walk, throwing on the first fault found. Walking `inRecordOrder`, it
+    // returns false as soon as it meets a node out of record order (and checks no list for
+    // duplicates, which the order rules out); otherwise it checks every list and returns true.
+    static bool walkTree(const std::vector<CbSmartPointer<KaCTransformationNode>>& nodes,
+                         bool inRecordOrder);
 };

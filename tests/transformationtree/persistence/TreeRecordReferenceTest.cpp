@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "platform/granary/KaCModelSerializationIDMapper.h"
+#include "platform/harbor/CbException.h"
 #include "platform/harbor/CbStreamReadBinaryBuffer.h"
 #include "platform/harbor/CbStreamWriteBinaryBuffer.h"
 #include "platform/harbor/CbStringConversion.h"
@@ -27,11 +29,16 @@ using Bytes = std::vector<uint8_t>;
 // and must give the same bytes.
 class ReferenceWriter {
 public:
-    static Bytes Write(const Inner& root) {
+    // The record with the nodes in walk order, as the serializer writes them, or with all
+    // but the root in an order drawn from `shuffle`, which readers accept as well.
+    static Bytes Write(const Inner& root, std::mt19937* shuffle = nullptr) {
         CbStreamWriteBinaryBuffer s;
         std::vector<Node> nodes;
         for (KaCTransformationNode::KaNNodeIterator it = root->BeginNode(); it; ++it) {
             nodes.push_back(it.GetCurrentNode());
+        }
+        if (shuffle != nullptr) {
+            std::shuffle(nodes.begin() + 1, nodes.end(), *shuffle);
         }
         std::vector<CbSmartPointer<const KaCModelCCT>> models;
         for (const Node& node : nodes) {
@@ -195,6 +202,41 @@ TEST_F(TreeRecordReferenceTest, RandomTreesMatchTheFieldByFieldRecordAndRoundTri
             ++original;
         }
         EXPECT_EQ(nodes, original);
+    }
+}
+
+// Records whose nodes are not in walk order (other writers are free to order them) read
+// into the same tree, and a child listed twice is found in them too.
+TEST_F(TreeRecordReferenceTest, RecordsInAnyNodeOrderReadIntoTheSameTree) {
+    for (int round = 0; round < 6; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        Inner root = BuildRandomTree(m_random, 20 + static_cast<int>(m_random() % 200));
+        decorate(root, m_random);
+        const Bytes shuffled = ReferenceWriter::Write(root, &m_random);
+        ASSERT_NE(shuffled, write(root));
+        Inner copy = read(shuffled);
+        EXPECT_EQ(KaCTransformationTreeComparator::FirstDifference(root, copy), L"");
+        EXPECT_EQ(write(copy), write(root));
+    }
+    // The root's second child listed in place of its first, in a shuffled record.
+    Inner root = BuildRandomTree(m_random, 50);
+    while (root->GetChildren().size() < 2) {
+        root = BuildRandomTree(m_random, 50);
+    }
+    Bytes bytes = ReferenceWriter::Write(root, &m_random);
+    const auto first = root->GetChildren()[0]->GetID().GetBytes();
+    const auto second = root->GetChildren()[1]->GetID().GetBytes();
+    // The first child's ID: instantiated, then in the root's list (its second occurrence).
+    auto at = std::search(bytes.begin(), bytes.end(), first.begin(), first.end());
+    at = std::search(at + 1, bytes.end(), first.begin(), first.end());
+    ASSERT_NE(at, bytes.end());
+    std::copy(second.begin(), second.end(), at);
+    CbStreamReadBinaryBuffer stream(bytes);
+    try {
+        KaCTransformationTreeSerializer::Read(stream, false);
+        ADD_FAILURE() << "a child listed twice was read";
+    } catch (const CbException& error) {
+        EXPECT_NE(std::string(error.what()).find("listed twice"), std::string::npos);
     }
 }
 
