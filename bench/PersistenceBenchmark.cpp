@@ -91,6 +91,32 @@ BENCHMARK(BM_ReadTree)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
+// A whole tree written into a new buffer and read back: the round trip of saving and
+// loading a tree, counted as one pass over its nodes.
+void BM_WriteReadTree(benchmark::State& state) {
+    const auto nodes = static_cast<uint32_t>(state.range(0));
+    auto tree = BenchmarkTrees::MakeTree(nodes, 10, 4);
+    for (auto _ : state) {
+        CbStreamWriteBinaryBuffer written;
+        KaCTransformationTreeSerializer::Write(written, tree);
+        CbStreamReadBinaryBuffer stream(written.GetData(), written.GetCount());
+        auto root = KaCTransformationTreeSerializer::Read(stream, false);
+        benchmark::DoNotOptimize(root.Get());
+        state.PauseTiming();
+        root = nullptr;  // releasing the tree and the buffer is not the round trip
+        written.Clear();
+        state.ResumeTiming();
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * nodes));
+    BenchmarkTrees::ReleaseAll();
+}
+BENCHMARK(BM_WriteReadTree)
+    ->Arg(10000)
+    ->Arg(c_nodes)
+    ->Arg(1000000)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
 // A session like one of a real scan: 100 scans of 16,500 surfels each (1.65 million surfels
 // with every attribute), each scan a leaf with its own model below ten inner nodes.
 CbSmartPointer<KaCTransformationNodeInner> makeSession() {

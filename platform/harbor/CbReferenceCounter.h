@@ -28,6 +28,12 @@ public:
     CbReferenceCounter& operator=(const CbReferenceCounter&) = delete;
 
     void Increment() { m_count.fetch_add(1, std::memory_order_relaxed); }
+    // Increment for an object that no other thread can reach yet: a plain load and store,
+    // without the locked instruction, which would first wait for every store before it
+    // (a new object's construction) to reach the cache.
+    void IncrementUnshared() {
+        m_count.store(m_count.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+    }
     // True when the count was not zero and has been incremented.
     [[nodiscard]] bool TryIncrement();
     // Decrements; at zero, clears the weak pointers and destroys `owner`.

@@ -27,6 +27,13 @@ public:
     CbSmartPointer(std::nullptr_t) noexcept {}                     // NOLINT: implicit by design
     CbSmartPointer(T* object) : m_object(object) { increment(); }  // NOLINT: implicit by design
     CbSmartPointer(T* object, CbAdoptReference) noexcept : m_object(object) {}
+    // A strong reference to `object` (not null), which no other thread can reach yet, for
+    // code that makes many objects in a row (see CbReferenceCounter::IncrementUnshared).
+    static CbSmartPointer FromUnshared(T* object) {
+        const IReferenceCounted* counted = object;
+        counted->getReferenceCounter().IncrementUnshared();
+        return CbSmartPointer(object, CbAdoptReference());
+    }
     CbSmartPointer(const CbSmartPointer& other) : m_object(other.m_object) { increment(); }
     CbSmartPointer(CbSmartPointer&& other) noexcept
         : m_object(std::exchange(other.m_object, nullptr)) {}

@@ -127,6 +127,10 @@ void KaARTTIAttributeContainer::Serialize(CbStreamWriteBinary& stream) const {
 void KaARTTIAttributeContainer::Serialize(CbStreamReadBinary& stream) {
     stream.ReadAcceptedVersion("KaARTTIAttributeContainer", {c_version});
     uint32_t count = stream.ReadCount(c_minimumEntryBytes, "attribute");
+    if (count == 0) {
+        m_attributes.clear();  // most nodes carry none
+        return;
+    }
     KaARTTIAttributeContainer read;
     for (uint32_t i = 0; i < count; ++i) {
         std::wstring name = stream.ReadWideString();

@@ -212,6 +212,9 @@ protected:
     // both at once.
     explicit KaCTransformationNode(const CyUniqueID& id);
 
+    // True on a thread that reads a tree of nodes it has just made (see FreshReadScope).
+    static bool readingFresh() { return ms_freshRead != nullptr; }
+
     // The text of the node's ID: its name unless it is given another.
     std::wstring DefaultName() const override;
 

@@ -186,6 +186,7 @@ void KaCTransformationNodeInner::readStructureVersion1(CbStreamReadBinary& strea
     m_children.reserve(count);
     noteWalkChange();
     // The references come in blocks, as the writer sends them.
+    const bool fresh = readingFresh();
     constexpr uint32_t c_idsPerBlock = 64;
     unsigned char scratch[c_nodeReferenceBytes * c_idsPerBlock];
     for (uint32_t done = 0; done < count;) {
@@ -196,7 +197,8 @@ void KaCTransformationNodeInner::readStructureVersion1(CbStreamReadBinary& strea
             // relies on child lists without empty slots.
             if (KaCTransformationNode* child = nodes.ResolveNodeReference(
                     CyUniqueID::FromBytes(ids + c_nodeReferenceBytes * i))) {
-                m_children.emplace_back(child);
+                m_children.push_back(fresh ? ChildList::value_type::FromUnshared(child)
+                                           : ChildList::value_type(child));
             }
         }
         done += block;

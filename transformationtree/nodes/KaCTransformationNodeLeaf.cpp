@@ -1,5 +1,6 @@
 #include "transformationtree/nodes/KaCTransformationNodeLeaf.h"
 
+#include "platform/harbor/CbByteOrder.h"
 #include "platform/harbor/CbStreamReadBinary.h"
 #include "platform/harbor/CbStreamWriteBinary.h"
 
@@ -71,8 +72,13 @@ void KaCTransformationNodeLeaf::AssumeAttributesIncrementVersion(
 
 void KaCTransformationNodeLeaf::SerializeStructure(CbStreamWriteBinary& stream) const {
     KaCTransformationNode::SerializeStructure(stream);
-    stream.WriteVersion(c_leafRecordVersion);
-    writeStructureVersion3(stream);
+    // The version (a plain unsigned 32-bit value, as the stream encodes versions) and the
+    // two flags of version 3 in one block.
+    unsigned char part[4 + 1 + 1];
+    CbByteOrder::store<uint32_t>(part, c_leafRecordVersion);
+    part[4] = m_newEntryScan ? 1 : 0;
+    part[5] = m_keyframe ? 1 : 0;
+    stream.WriteBytes(part, sizeof(part));
 }
 
 void KaCTransformationNodeLeaf::SerializeStructure(CbStreamReadBinary& stream) {
@@ -97,19 +103,10 @@ void KaCTransformationNodeLeaf::readStructureVersion2(CbStreamReadBinary& stream
 }
 
 void KaCTransformationNodeLeaf::readStructureVersion3(CbStreamReadBinary& stream) {
-    readStructureVersion2(stream);
-    m_keyframe = stream.ReadBool();
-}
-
-void KaCTransformationNodeLeaf::writeStructureVersion1(CbStreamWriteBinary& /*stream*/) const {}
-
-void KaCTransformationNodeLeaf::writeStructureVersion2(CbStreamWriteBinary& stream) const {
-    stream.WriteBool(m_newEntryScan);
-}
-
-void KaCTransformationNodeLeaf::writeStructureVersion3(CbStreamWriteBinary& stream) const {
-    writeStructureVersion2(stream);
-    stream.WriteBool(m_keyframe);
+    uint8_t scratch[2];
+    const uint8_t* flags = stream.ReadBlock(scratch, sizeof(scratch));
+    m_newEntryScan = flags[0] != 0;
+    m_keyframe = flags[1] != 0;
 }
 
 // --- Walks: the subtree of a leaf is the leaf itself (single-leaf mode)

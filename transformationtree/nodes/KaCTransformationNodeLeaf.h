@@ -101,9 +101,6 @@ private:
     void readStructureVersion1(CbStreamReadBinary& stream);
     void readStructureVersion2(CbStreamReadBinary& stream);
     void readStructureVersion3(CbStreamReadBinary& stream);
-    void writeStructureVersion1(CbStreamWriteBinary& stream) const;
-    void writeStructureVersion2(CbStreamWriteBinary& stream) const;
-    void writeStructureVersion3(CbStreamWriteBinary& stream) const;
 
     bool m_newEntryScan = false;
     bool m_modelRenewed = false;

@@ -1,5 +1,6 @@
 #include "transformationtree/persistence/KaCTransformationNodeSerializationIDMapper.h"
 
+#include <array>
 #include <cstring>
 
 #include "platform/harbor/CbByteOrder.h"
@@ -22,6 +23,33 @@ constexpr size_t c_initialEntries = 1024;
 // about a tenth of reading the tree. A larger table is freed by ClearMapping, so that one
 // very large tree does not hold its memory after it is read.
 constexpr size_t c_keptEntries = size_t{1} << 17;
+}  // namespace
+
+namespace {
+
+// A node class whose instantiation records the mapper recognises by the stream form of its
+// name (the UTF-16 units, little-endian), without decoding the name.
+struct KnownClass {
+    const CbRTTI* record;
+    std::vector<uint8_t> units;
+};
+
+const std::array<KnownClass, 2>& knownClasses() {
+    static const std::array<KnownClass, 2> classes = [] {
+        std::array<KnownClass, 2> known;
+        const CbRTTI* records[2] = {&KaCTransformationNodeLeaf::RTTI,
+                                    &KaCTransformationNodeInner::RTTI};
+        for (size_t i = 0; i < known.size(); ++i) {
+            CbStreamWriteBinaryBuffer encoded;
+            encoded.WriteWideString(records[i]->GetName());
+            std::vector<uint8_t> bytes = encoded.TakeBuffer();
+            known[i] = {records[i], std::vector<uint8_t>(bytes.begin() + 4, bytes.end())};
+        }
+        return known;
+    }();
+    return classes;
+}
+
 }  // namespace
 
 KaCTransformationNodeSerializationIDMapper::KaCTransformationNodeSerializationIDMapper() {
@@ -174,15 +202,18 @@ CbSmartPointer<KaCTransformationNode> KaCTransformationNodeSerializationIDMapper
     const CbRTTI* known, const std::wstring& className, const CyUniqueID& id) {
     // The two node classes are made directly with their ID, without drawing an ID, a name
     // and revisions that the record replaces at once; other classes through the factory.
+    // A new node is counted without a locked instruction, so that making the next one need
+    // not wait for this one's memory.
     if (known == &KaCTransformationNodeLeaf::RTTI) {
         if (!m_readTime) {
             m_readTime = CbDateTime();
         }
-        return CbSmartPointer<KaCTransformationNode>(
+        return CbSmartPointer<KaCTransformationNode>::FromUnshared(
             new KaCTransformationNodeLeaf(id, *m_readTime));
     }
     if (known == &KaCTransformationNodeInner::RTTI) {
-        return CbSmartPointer<KaCTransformationNode>(new KaCTransformationNodeInner(id));
+        return CbSmartPointer<KaCTransformationNode>::FromUnshared(
+            new KaCTransformationNodeInner(id));
     }
     CbSmartPointer<KaCTransformationNode> node = CbCreateByName<KaCTransformationNode>(className);
     if (node) {
@@ -231,7 +262,7 @@ KaCTransformationNodeSerializationIDMapper::ReadNodesAndInstantiate(CbStreamRead
 std::pair<CyUniqueID, CbSmartPointer<KaCTransformationNode>>
 KaCTransformationNodeSerializationIDMapper::readInstantiationRecord(CbStreamReadBinary& stream) {
     // The class name, compared in its stream form with the names of the two node classes
-    // before it is decoded (as ReadWideString reads it).
+    // before it is decoded (as ReadWideString reads it), and the ID.
     const uint32_t units = stream.ReadCount(sizeof(uint16_t), "wide string");
     std::wstring className;
     const CbRTTI* known = nullptr;
@@ -241,23 +272,18 @@ KaCTransformationNodeSerializationIDMapper::readInstantiationRecord(CbStreamRead
         // The name and the ID in one block.
         uint8_t scratch[2 * c_shortUnits + 16];
         const uint8_t* block = stream.ReadBlock(scratch, 2 * units + 16);
-        uint16_t name[c_shortUnits];
-        for (uint32_t i = 0; i < units; ++i) {
-            name[i] = CbByteOrder::load<uint16_t>(block + 2 * i);
-        }
-        for (const CbRTTI* record :
-             {&KaCTransformationNodeLeaf::RTTI, &KaCTransformationNodeInner::RTTI}) {
-            const wchar_t* text = record->GetName();
-            uint32_t i = 0;
-            while (i < units && text[i] != 0 && static_cast<uint32_t>(text[i]) == name[i]) {
-                ++i;
-            }
-            if (i == units && text[i] == 0) {
-                known = record;
+        for (const KnownClass& candidate : knownClasses()) {
+            if (candidate.units.size() == 2 * size_t{units} &&
+                std::memcmp(candidate.units.data(), block, 2 * size_t{units}) == 0) {
+                known = candidate.record;
                 break;
             }
         }
         if (known == nullptr) {
+            uint16_t name[c_shortUnits];
+            for (uint32_t i = 0; i < units; ++i) {
+                name[i] = CbByteOrder::load<uint16_t>(block + 2 * i);
+            }
             className = CbFromUtf16(name, units);
         }
         id = CyUniqueID::FromBytes(block + 2 * units);

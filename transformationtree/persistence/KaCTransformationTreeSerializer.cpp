@@ -116,8 +116,13 @@ KaCTransformationTreeSerializer::TreeContents KaCTransformationTreeSerializer::c
         const KaCTransformationNode& node = *(*level.children)[level.next++];
         add(node);
         if (!node.IsLeaf()) {
-            path.push_back(
-                {&static_cast<const KaCTransformationNodeInner&>(node).GetChildren(), 0});
+            const auto& children =
+                static_cast<const KaCTransformationNodeInner&>(node).GetChildren();
+            // The children are visited next (the leaves among them right away).
+            for (const CbSmartPointer<KaCTransformationNode>& child : children) {
+                CbPrefetch(child.Get());
+            }
+            path.push_back({&children, 0});
         }
     }
     return contents;
