@@ -323,8 +323,17 @@ void KaCTransformationNode::readStructureVersion1(CbStreamReadBinary& stream) {
         // has no father yet.
         m_father.AssignUnshared(father);
     } else {
-        // Others keep their link when it stays.
+        // Others keep their link when it stays, and take no father from their own subtree,
+        // which would close a cycle of father links.
         if (father != GetFather().Get()) {
+            for (CbSmartPointer<const KaCTransformationNodeInner> up(father); up;
+                 up = up->GetFather()) {
+                if (static_cast<const KaCTransformationNode*>(up.Get()) == this) {
+                    CB_THROW(CbException,
+                             "KaCTransformationNode: a structure record names a father in the "
+                             "node's own subtree");
+                }
+            }
             m_father = father;
         }
         noteWalkChange();  // the trafo read below, and the father's child list being read

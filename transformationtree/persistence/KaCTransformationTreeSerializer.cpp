@@ -203,7 +203,6 @@ void KaCTransformationTreeSerializer::dismantle(
         if (!node->IsLeaf()) {
             auto& inner = static_cast<KaCTransformationNodeInner&>(*node);
             inner.m_children.clear();
-            inner.noteWalkChange();
         }
     }
 }

@@ -60,7 +60,9 @@ private:
     // The nodes and models below `root`, in the order they are written.
     static TreeContents contentsOf(const KaCTransformationNodeInner& root);
     // Takes every child list apart, so that nodes read from a record that failed its checks
-    // (which may hold cycles) are released without recursion.
+    // (which may hold cycles) are released without recursion. No walk has seen these nodes,
+    // so no walk generation is raised: climbing their father links could go round a cycle
+    // for ever.
     static void dismantle(const std::vector<CbSmartPointer<KaCTransformationNode>>& nodes);
     // Throws unless the nodes read form one tree below the first (see the definition).
     static void checkTree(const std::vector<CbSmartPointer<KaCTransformationNode>>& nodes);

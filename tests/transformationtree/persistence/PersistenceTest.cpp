@@ -143,7 +143,10 @@ TEST_F(PersistenceTest, StructureRecordsOfEveryVersion) {
     // but for the cleaned-up flag, which is not stored.
     Bytes leafRecord = record([&](auto& s) { a1->SerializeStructure(s); });
     auto copy = create<KaCTransformationNodeLeaf>(L"KaCTransformationNodeLeaf");
+    const std::wstring madeAs = copy->GetID().ToString();  // its name, not asked for yet
     readStructure(copy, leafRecord, {tree["A"], a1});
+    EXPECT_EQ(copy->GetID(), a1->GetID());
+    EXPECT_EQ(copy->GetName(), madeAs);  // named after the ID it was made with
     EXPECT_EQ(copy->GetFather(), tree["A"]);
     EXPECT_TRUE(copy->IsVisible() && copy->IsKeyframe() && copy->IsNewEntryScan());
     EXPECT_FALSE(copy->IsCleanedUp());
@@ -214,6 +217,21 @@ TEST_F(PersistenceTest, InnerRecordsReplaceChildrenAndPushRevisions) {
     Inner empty = m_manager.CreateInnerNode();
     readStructure(copy, record([&](auto& s) { empty->SerializeStructure(s); }));
     EXPECT_EQ(copy->GetNrChildren(), 0u);
+
+    // A record naming a father below the node would close a cycle of fathers: refused, and
+    // the node keeps its father.
+    NamedTree chain = BuildTree("R(P(Q(q)))", m_random);
+    Bytes moved = record([&](auto& s) { chain["P"]->SerializeStructure(s); });
+    const Bytes rootId = idBytes(chain.root->GetID());
+    const Bytes belowId = idBytes(chain["Q"]->GetID());
+    auto at = std::search(moved.begin(), moved.end(), rootId.begin(), rootId.end());
+    ASSERT_NE(at, moved.end());
+    std::copy(belowId.begin(), belowId.end(), at);
+    EXPECT_THROW(readStructure(chain["P"], moved, {chain.root, chain["P"], chain["Q"]}),
+                 CbException);
+    mapper().ClearMapping();
+    KaCModelSerializationIDMapper::GetInstance().ClearMapping();
+    EXPECT_EQ(chain["P"]->GetFather(), chain.root);
 }
 
 TEST_F(PersistenceTest, WholeTreesRoundTrip) {
@@ -362,6 +380,22 @@ TEST_F(PersistenceTest, TreeReaderRefusesChildListsThatDisagreeWithFathers) {
     EXPECT_NE(treeReadError(nth(tree["A"], tree["B"], 4)).find("names another father"),
               std::string::npos);
     EXPECT_EQ(treeReadError(bytes), "no exception");
+
+    // A and B naming each other as fathers (R's ID: instantiated, in its own record, as A's
+    // father, as B's father) are refused, and dropping them does not climb the cycle.
+    Bytes cycle = bytes;
+    const Bytes rootId = idBytes(tree.root->GetID());
+    std::vector<Bytes::iterator> found;
+    for (auto it = std::search(cycle.begin(), cycle.end(), rootId.begin(), rootId.end());
+         it != cycle.end(); it = std::search(it + 1, cycle.end(), rootId.begin(), rootId.end())) {
+        found.push_back(it);
+    }
+    ASSERT_EQ(found.size(), 4u);
+    const Bytes idA = idBytes(tree["A"]->GetID());
+    const Bytes idB = idBytes(tree["B"]->GetID());
+    std::copy(idB.begin(), idB.end(), found[2]);
+    std::copy(idA.begin(), idA.end(), found[3]);
+    EXPECT_NE(treeReadError(cycle).find("names another father"), std::string::npos);
 }
 
 // A read tree walks like its original, and walks notice later changes to it; revisions read
