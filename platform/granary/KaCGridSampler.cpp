@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstddef>
 #include <cstring>
 #include <limits>
 #include <string>
@@ -81,94 +82,101 @@ void valuesOf(const Sample& sample, double* values) {
     values[9] = sample.curvature;
 }
 
-// The quality rules of a cell, for a later surfel (or group of surfels) of quality
-// `quality` whose best quality is `best` with tissue type `tissueType`: the same as
-// adding the later surfels one by one. Selects rather than branches, because which
-// surfel has the highest quality is unpredictable.
-template <class Plain>
-void joinQuality(Plain& plain, float quality, float best, uint8_t tissueType, uint8_t boundary) {
-    const bool higher = (quality > plain.quality) | (plain.quality != plain.quality);
-    plain.quality = higher ? quality : plain.quality;
-    const bool better =
-        (best == best) & ((best > plain.bestQuality) | (plain.bestQuality != plain.bestQuality));
-    plain.bestQuality = better ? best : plain.bestQuality;
-    plain.tissueType = better ? tissueType : plain.tissueType;
-    plain.boundary |= boundary;
+// The quality rules of a cell, for a later surfel (or group of surfels) whose highest
+// quality is `quality` (NaN ignored unless all are NaN), with the tissue type of the first
+// surfel of that quality: the same as adding the later surfels one by one. The tissue type
+// follows the first surfel of the highest quality that is not NaN. Selects rather than
+// branches, because which surfel has the highest quality is unpredictable.
+template <class Cell>
+void joinQuality(Cell& cell, float quality, uint8_t tissueType, uint8_t boundary) {
+    const bool higher = (quality > cell.quality) | (cell.quality != cell.quality);
+    const bool better = (quality == quality) & higher;
+    cell.quality = higher ? quality : cell.quality;
+    cell.tissueType = better ? tissueType : cell.tissueType;
+    cell.boundary |= boundary;
+}
+
+// Adds `surfels` to the count of a cell, refusing a count beyond 32 bits.
+template <class Cell>
+void addToCount(Cell& cell, size_t surfels) {
+    if (surfels > UINT32_MAX - cell.count) {
+        CB_THROW(CbException, "KaCGridSampler: more than 2^32 - 1 surfels in one cell");
+    }
+    cell.count += static_cast<uint32_t>(surfels);
 }
 
 // Adds a surfel to the plain sums of its cell (or starts them with it).
-template <class Plain, class Sample>
-void addPlain(Plain& plain, bool isNew, const Sample& sample) {
+template <class Cell, class Sample>
+void addPlain(Cell& cell, bool isNew, const Sample& sample) {
     double values[10];
     valuesOf(sample, values);
     if (isNew) {
-        std::copy_n(values, 10, plain.values);
-        plain.count = 1.0;
-        plain.quality = sample.quality;
-        plain.bestQuality = sample.quality;
-        std::copy_n(sample.normal, 3, plain.firstNormal);
-        plain.tissueType = sample.tissueType;
-        plain.boundary = sample.boundary;
+        std::copy_n(values, 10, cell.plain);
+        cell.count = 1;
+        cell.quality = sample.quality;
+        std::copy_n(sample.normal, 3, cell.firstNormal);
+        cell.tissueType = sample.tissueType;
+        cell.boundary = sample.boundary;
         return;
     }
     for (int k = 0; k < 10; ++k) {
-        plain.values[k] += values[k];
+        cell.plain[k] += values[k];
     }
-    plain.count += 1.0;
-    joinQuality(plain, sample.quality, sample.quality, sample.tissueType, sample.boundary);
+    addToCount(cell, 1);
+    joinQuality(cell, sample.quality, sample.tissueType, sample.boundary);
 }
 
 // Adds a surfel of raw weight w to the raw weighted sums of its cell (or starts them with
 // it); only for weights that cannot make a sum overflow (see c_largestSummedParameter).
-template <class Weighted, class Sample>
-void addWeightedRaw(Weighted& weighted, bool isNew, double w, const Sample& sample) {
+template <class Cell, class Sample>
+void addWeightedRaw(Cell& cell, bool isNew, double w, const Sample& sample) {
     double values[10];
     valuesOf(sample, values);
     for (int k = 0; k < 10; ++k) {
-        weighted.values[k] = (isNew ? 0.0 : weighted.values[k]) + w * values[k];
+        cell.weighted[k] = (isNew ? 0.0 : cell.weighted[k]) + w * values[k];
     }
-    weighted.total = (isNew ? 0.0 : weighted.total) + w;
+    cell.total = (isNew ? 0.0 : cell.total) + w;
 }
 
 // Adds a surfel of raw weight w to the weighted sums of its cell (or starts them with it),
 // kept relative to the largest weight so far, so that no weight can make a sum overflow.
-template <class Weighted, class Sample>
-void addWeightedScaled(Weighted& weighted, bool isNew, double w, const Sample& sample) {
+template <class Cell, class Scale, class Sample>
+void addWeightedScaled(Cell& cell, Scale& scale, bool isNew, double w, const Sample& sample) {
     double values[10];
     valuesOf(sample, values);
     if (isNew) {
         const double share = w > 0.0 ? 1.0 : 0.0;
         for (int k = 0; k < 10; ++k) {
-            weighted.values[k] = share * values[k];
+            cell.weighted[k] = share * values[k];
         }
-        weighted.weight = share;
-        weighted.largest = w > 0.0 ? w : 0.0;
-        weighted.total = w;
+        scale.weight = share;
+        scale.largest = w > 0.0 ? w : 0.0;
+        cell.total = w;
         return;
     }
-    weighted.total += w;
+    cell.total += w;
     double share = 0.0;
-    if (w > weighted.largest) {
+    if (w > scale.largest) {
         // A new largest weight: the sums so far are rescaled to it, and this surfel
         // weighs 1 (also when w is infinite; the cell then falls back to plain means).
-        if (weighted.largest > 0.0) {
-            const double rescale = weighted.largest / w;
+        if (scale.largest > 0.0) {
+            const double rescale = scale.largest / w;
             for (int k = 0; k < 10; ++k) {
-                weighted.values[k] *= rescale;
+                cell.weighted[k] *= rescale;
             }
-            weighted.weight *= rescale;
+            scale.weight *= rescale;
         }
-        weighted.largest = w;
+        scale.largest = w;
         share = 1.0;
     } else if (w > 0.0) {
-        share = w / weighted.largest;
+        share = w / scale.largest;
     } else {
         return;  // weight 0 (or NaN): adds nothing
     }
     for (int k = 0; k < 10; ++k) {
-        weighted.values[k] += share * values[k];
+        cell.weighted[k] += share * values[k];
     }
-    weighted.weight += share;
+    scale.weight += share;
 }
 
 // Two doubles in one SSE register (a compiler vector type, portable across GCC and Clang):
@@ -336,10 +344,10 @@ uint64_t KaCGridSampler::WideHash::operator()(const WideKey& key) const {
     return h ^ (h >> 31);
 }
 
-void KaCGridSampler::Sums::Resize(size_t cells, bool withWeights) {
-    plain.Resize(cells);
-    if (withWeights) {
-        weighted.Resize(cells);
+void KaCGridSampler::Sums::Resize(size_t count, bool scaled) {
+    cells.Resize(count);
+    if (scaled) {
+        scale.Resize(count);
     }
 }
 
@@ -558,7 +566,7 @@ void KaCGridSampler::addChunk(Chunk& chunk, size_t n) {
     // The variant for the container's attributes: sums of values it does not carry are
     // left out (see sumRuns).
     const bool withWeights = m_parameter != 0.0f;
-    m_sums.Resize(m_cellCount, withWeights);
+    m_sums.Resize(m_cellCount, false);
     const int variant = (withWeights ? 4 : 0) + (chunk.colors != nullptr ? 2 : 0) +
                         (chunk.qualities != nullptr ? 1 : 0);
     switch (variant) {
@@ -622,7 +630,6 @@ void KaCGridSampler::sumRuns(const Chunk& chunk, const uint32_t* cells, const ui
         double total = 0.0;
         const size_t first = which[j];
         float quality = std::numeric_limits<float>::quiet_NaN();
-        float best = std::numeric_limits<float>::quiet_NaN();
         uint8_t tissueType = tissueTypes[first];
         uint8_t boundary = 0;
         for (size_t k = j; k < end; ++k) {
@@ -656,21 +663,20 @@ void KaCGridSampler::sumRuns(const Chunk& chunk, const uint32_t* cells, const ui
             // bitwise operators so that the compiler selects instead of branching.
             const float q = withQuality ? chunk.qualities[chunk.start + i] : 1.0f;
             const bool higher = (q > quality) | (quality != quality);
+            const bool better = (q == q) & higher;
             quality = higher ? q : quality;
-            const bool better = (q == q) & ((q > best) | (best != best));
-            best = better ? q : best;
             tissueType = better ? tissueTypes[i] : tissueType;
             boundary |= boundaryFlags[i];
         }
 
-        PlainSums& sums = m_sums.plain[cell];
+        CellSums& sums = m_sums.cells[cell];
         if (isNew[j] != 0) {
             for (int p = 0; p < 5; ++p) {
-                storePair(sums.values + 2 * p, plain[p]);
+                storePair(sums.plain + 2 * p, plain[p]);
             }
-            sums.count = static_cast<double>(end - j);
+            sums.count = 0;
+            addToCount(sums, end - j);
             sums.quality = quality;
-            sums.bestQuality = best;
             sums.tissueType = tissueType;
             sums.boundary = boundary;
             sums.firstNormal[0] = chunk.nx[first];
@@ -678,24 +684,22 @@ void KaCGridSampler::sumRuns(const Chunk& chunk, const uint32_t* cells, const ui
             sums.firstNormal[2] = chunk.nz[first];
         } else {
             for (int p = 0; p < pairs; ++p) {
-                storePair(sums.values + 2 * p, loadPair(sums.values + 2 * p) + plain[p]);
+                storePair(sums.plain + 2 * p, loadPair(sums.plain + 2 * p) + plain[p]);
             }
-            sums.count += static_cast<double>(end - j);
-            joinQuality(sums, quality, best, tissueType, boundary);
+            addToCount(sums, end - j);
+            joinQuality(sums, quality, tissueType, boundary);
         }
         if (withWeights) {
-            WeightedSums& weightedSums = m_sums.weighted[cell];
             if (isNew[j] != 0) {
                 for (int p = 0; p < 5; ++p) {
-                    storePair(weightedSums.values + 2 * p, Pair{0.0, 0.0} + weighted[p]);
+                    storePair(sums.weighted + 2 * p, Pair{0.0, 0.0} + weighted[p]);
                 }
-                weightedSums.total = 0.0 + total;
+                sums.total = 0.0 + total;
             } else {
                 for (int p = 0; p < pairs; ++p) {
-                    storePair(weightedSums.values + 2 * p,
-                              loadPair(weightedSums.values + 2 * p) + weighted[p]);
+                    storePair(sums.weighted + 2 * p, loadPair(sums.weighted + 2 * p) + weighted[p]);
                 }
-                weightedSums.total += total;
+                sums.total += total;
             }
         }
         j = end;
@@ -704,10 +708,9 @@ void KaCGridSampler::sumRuns(const Chunk& chunk, const uint32_t* cells, const ui
 
 template <bool withWeights>
 void KaCGridSampler::prefetchSums(uint32_t cell) const {
-    KaCSurfelKernels::Prefetch(&m_sums.plain[cell], sizeof(PlainSums));
-    if (withWeights) {
-        KaCSurfelKernels::Prefetch(&m_sums.weighted[cell], sizeof(WeightedSums));
-    }
+    // Without weights only the first two lines are used.
+    KaCSurfelKernels::Prefetch(&m_sums.cells[cell],
+                               withWeights ? sizeof(CellSums) : offsetof(CellSums, total));
 }
 
 void KaCGridSampler::addChunkWide(const Chunk& chunk, size_t n) {
@@ -718,7 +721,7 @@ void KaCGridSampler::addChunkWide(const Chunk& chunk, size_t n) {
         bool isNew = false;
         const uint32_t cell = cellOfWide(wideKeyOf(chunk.px[i], chunk.py[i], chunk.pz[i]), isNew);
         if (m_summing) {
-            m_sums.Resize(m_cellCount, m_parameter != 0.0f);
+            m_sums.Resize(m_cellCount, false);
             addToCell(m_sums, cell, isNew, chunk.sample(i), m_parameter, true);
             ++m_surfelCount;
         } else {
@@ -739,15 +742,16 @@ void KaCGridSampler::take(uint32_t cell, const Sample& sample) {
 
 void KaCGridSampler::addToCell(Sums& sums, uint32_t cell, bool isNew, const Sample& sample,
                                float parameter, bool raw) {
-    addPlain(sums.plain[cell], isNew, sample);
+    CellSums& sum = sums.cells[cell];
+    addPlain(sum, isNew, sample);
     if (parameter == 0.0f) {
         return;  // every weight is 1: the plain sums are the weighted ones
     }
     const double w = weightOf(sample.quality, parameter);
     if (raw) {
-        addWeightedRaw(sums.weighted[cell], isNew, w, sample);
+        addWeightedRaw(sum, isNew, w, sample);
     } else {
-        addWeightedScaled(sums.weighted[cell], isNew, w, sample);
+        addWeightedScaled(sum, sums.scale[cell], isNew, w, sample);
     }
 }
 
@@ -757,8 +761,8 @@ void KaCGridSampler::Clear() {
     m_packed = true;
     m_cellCount = 0;
     m_surfelCount = 0;
-    m_sums.plain.Clear();
-    m_sums.weighted.Clear();
+    m_sums.cells.Clear();
+    m_sums.scale.Clear();
     m_samples.Clear();
     m_sampleCells.Clear();
 }
@@ -848,14 +852,12 @@ void KaCGridSampler::writeRepresentatives(KaCSurfelContainer& target, const Sums
         for (size_t i = 0; i < n; ++i) {
             const size_t index = start + i;
             const uint32_t cell = sortByCell ? order[index] : static_cast<uint32_t>(index);
-            const PlainSums& plain = sums.plain[cell];
-            const WeightedSums* weighted = weights ? &sums.weighted[cell] : nullptr;
+            const CellSums& plain = sums.cells[cell];
             // A cell whose total weight is 0 or not finite weighs every surfel 1.
-            const bool useWeights =
-                weighted != nullptr && weighted->total > 0.0 && std::isfinite(weighted->total);
-            const double* values = useWeights ? weighted->values : plain.values;
-            const double weight =
-                useWeights ? (raw ? weighted->total : weighted->weight) : plain.count;
+            const bool useWeights = weights && plain.total > 0.0 && std::isfinite(plain.total);
+            const double* values = useWeights ? plain.weighted : plain.plain;
+            const double weight = useWeights ? (raw ? plain.total : sums.scale[cell].weight)
+                                             : static_cast<double>(plain.count);
 
             out.positions[index] = {static_cast<float>(values[0] / weight),
                                     static_cast<float>(values[1] / weight),

@@ -17,9 +17,10 @@
 // cell and representative rules are described at the top of the class.
 // Not synchronised: one thread at a time, GetSubsampled may run concurrently with itself.
 // A cell size that is not finite and positive, a too small target, a parameter other than
-// the one announced at construction and more than 2^32 - 2 cells throw CbException;
-// allocation failure throws CbExceptionOutOfMemory. After an exception in AddSurfels the
-// sampler holds part of the container's surfels (Clear starts again).
+// the one announced at construction, more than 2^32 - 2 cells and more than 2^32 - 1
+// surfels in one cell throw CbException; allocation failure throws
+// CbExceptionOutOfMemory. After an exception in AddSurfels the sampler holds part of the
+// container's surfels (Clear starts again).
 class KaCGridSampler {
     // Cells. A surfel at the transformed position p lies in the cell whose coordinate on
     // each axis is floor(p / cellSize), the quotient taken in double precision from the
@@ -60,7 +61,9 @@ class KaCGridSampler {
     // parameters cannot make a sum of float positions overflow). Otherwise every surfel
     // taken is stored (in the common frame) until GetSubsampled, which then sums each cell
     // with weights relative to its largest one, so that no weight makes a sum overflow.
-    // All arrays come from KaCSurfelMemoryPool.
+    // A cell's sums take 192 bytes (three cache lines, two when summed without weights),
+    // its slot in the cell table 16 bytes at most half full. All arrays come from
+    // KaCSurfelMemoryPool.
 public:
     // Refuses a cell size that is NaN, infinite, zero or negative. GetSubsampled may be
     // called with any parameter.
@@ -119,24 +122,26 @@ private:
     // The summed values of a surfel, in this order: position x, y, z, normal x, y, z,
     // colour r, g, b, curvature.
     static constexpr int ms_nrValues = 10;
-    // Per cell, every surfel weighing 1, and what comes from single surfels.
-    struct alignas(64) PlainSums {
-        double values[ms_nrValues];
-        double count;
-        float quality;      // the maximum, NaN ignored
-        float bestQuality;  // the quality of the surfel whose tissue type is taken
+    // The sums of one cell. The plain sums weigh every surfel 1; the weighted ones, kept
+    // only when weights are used, weigh each by its weight. Summing as surfels come in keeps
+    // raw weights (the parameter is small enough that nothing overflows); summing stored
+    // surfels keeps them relative to the largest weight so far (see Scale). The plain part
+    // and what comes from single surfels fill the first two cache lines, so a cell summed
+    // without weights touches two lines, one with weights three.
+    struct alignas(64) CellSums {
+        double plain[ms_nrValues];
+        uint32_t count;  // surfels; more than 2^32 - 1 in one cell throw
+        float quality;   // the maximum, NaN ignored
         float firstNormal[3];
-        uint8_t tissueType;
+        uint8_t tissueType;  // of the first surfel of the highest quality
         uint8_t boundary;
+        double total;  // sum of the raw weights
+        double weighted[ms_nrValues];
     };
-    // Per cell, weighted; kept beside the plain sums when weights are used. Summing as
-    // surfels come in keeps raw weights (the parameter is small enough that nothing
-    // overflows); summing stored surfels keeps them relative to the largest weight so far.
-    struct alignas(64) WeightedSums {
-        double values[ms_nrValues];
-        double total;    // sum of the raw weights
-        double weight;   // relative: sum of w / largest
-        double largest;  // relative: 0 while no weight was positive
+    // Per cell, for summing stored surfels with weights relative to the largest one.
+    struct Scale {
+        double weight;   // sum of w / largest
+        double largest;  // 0 while no weight was positive
     };
     // One surfel taken, in the common frame.
     struct Sample {
@@ -150,10 +155,10 @@ private:
     };
     // The sums of every cell, by cell number (first-occupation order).
     struct Sums {
-        KaTSegmentedArray<PlainSums> plain;
-        KaTSegmentedArray<WeightedSums> weighted;  // only for a parameter other than 0
+        KaTSegmentedArray<CellSums> cells;
+        KaTSegmentedArray<Scale> scale;  // only when summing stored surfels with weights
         // Makes room for cells 0 to `cells` - 1.
-        void Resize(size_t cells, bool withWeights);
+        void Resize(size_t cells, bool scaled);
     };
     // The surfels of one step of AddSurfels, in the common frame.
     struct Chunk;

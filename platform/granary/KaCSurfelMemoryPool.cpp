@@ -86,11 +86,12 @@ void* KaCSurfelMemoryPool::Allocate(size_t bytes) {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         advise = m_hugePages;
-        // Best fit: the smallest kept block of the kind that is large enough.
+        // Best fit: the smallest kept block of the kind that is large enough; of equal ones
+        // the last given back, whose pages are the likeliest to be still in the caches.
         auto best = m_cached.end();
         for (auto it = m_cached.begin(); it != m_cached.end(); ++it) {
             if (it->huge == huge && it->bytes >= size &&
-                (best == m_cached.end() || it->bytes < best->bytes)) {
+                (best == m_cached.end() || it->bytes <= best->bytes)) {
                 best = it;
             }
         }
