@@ -65,8 +65,12 @@ double weightOf(float quality, float parameter) {
 }
 
 uint8_t roundToByte(double value) {
-    // Weighted means of bytes lie in [0, 255]; the clamp only guards rounding.
-    return static_cast<uint8_t>(std::clamp(std::nearbyint(value), 0.0, 255.0));
+    // To the nearest integer, ties to even, as nearbyint does in the default rounding mode,
+    // without the library call: below 2^52 the sum has no fraction bits. Weighted means of
+    // bytes lie in [0, 255]; the clamp only guards rounding.
+    constexpr double c_noFraction = 4503599627370496.0;  // 2^52
+    const double rounded = (value + c_noFraction) - c_noFraction;
+    return static_cast<uint8_t>(std::clamp(rounded, 0.0, 255.0));
 }
 
 // The summed values of a surfel (see ms_nrValues).
@@ -96,11 +100,15 @@ void joinQuality(Cell& cell, float quality, uint8_t tissueType, uint8_t boundary
     cell.boundary |= boundary;
 }
 
+[[noreturn, gnu::noinline, gnu::cold]] void refuseCount() {
+    CB_THROW(CbException, "KaCGridSampler: more than 2^32 - 1 surfels in one cell");
+}
+
 // Adds `surfels` to the count of a cell, refusing a count beyond 32 bits.
 template <class Cell>
 void addToCount(Cell& cell, size_t surfels) {
-    if (surfels > UINT32_MAX - cell.count) {
-        CB_THROW(CbException, "KaCGridSampler: more than 2^32 - 1 surfels in one cell");
+    if (surfels > UINT32_MAX - cell.count) [[unlikely]] {
+        refuseCount();
     }
     cell.count += static_cast<uint32_t>(surfels);
 }
@@ -193,15 +201,14 @@ void storePair(double* to, Pair pair) {
     std::memcpy(to, &pair, sizeof(pair));
 }
 
-// The cell coordinate of each coordinate p: floor(p / cellSize), the quotient in double,
-// while that fits 32 bits; c_tooFar (exact, and far beyond any packed offset) when it is
-// finite but larger; NaN when it is not finite. Two loops over doubles, because the
-// compiler vectorises those but not one that mixes floats and doubles.
-KA_VECTOR_LOOP void cellsOf(const float* __restrict p, double* __restrict q, size_t n,
-                            double cellSize) {
-    for (size_t i = 0; i < n; ++i) {
-        q[i] = static_cast<double>(p[i]) / cellSize;
-    }
+// Each quotient q made a cell coordinate: floor(q) while that fits 32 bits; c_tooFar
+// (exact, and far beyond any packed offset) when it is finite but larger; NaN when it is
+// not finite.
+#ifdef KA_VECTOR_VERSIONS
+__attribute__((target("default")))
+#endif
+void floorsOf(double* __restrict q, size_t n) {
+    // Through a 32-bit conversion: the compiler vectorises this form without SSE4.1.
     for (size_t i = 0; i < n; ++i) {
         const bool fits = q[i] > -2147483648.0 && q[i] < 2147483647.0;
         const bool finite = q[i] - q[i] == 0.0;
@@ -210,6 +217,33 @@ KA_VECTOR_LOOP void cellsOf(const float* __restrict p, double* __restrict q, siz
         const double below = whole - (whole > bounded ? 1.0 : 0.0);
         q[i] = fits ? below : (finite ? c_tooFar : std::numeric_limits<double>::quiet_NaN());
     }
+}
+
+#ifdef KA_VECTOR_VERSIONS
+// With AVX2 the compiler leaves the form above scalar but vectorises a floor (a rounding
+// instruction). Adding +0 turns the -0 that floor gives for (-1, -0] into the +0 of the
+// form above, so both give the same bits.
+__attribute__((target("avx2"))) void floorsOf(double* __restrict q, size_t n) {
+    for (size_t i = 0; i < n; ++i) {
+        const double v = q[i];
+        const bool fits = (v > -2147483648.0) & (v < 2147483647.0);
+        const bool finite = v - v == 0.0;
+        const double below = std::floor(fits ? v : 0.0) + 0.0;
+        const double outside = finite ? c_tooFar : std::numeric_limits<double>::quiet_NaN();
+        q[i] = fits ? below : outside;
+    }
+}
+#endif
+
+// The cell coordinate of each coordinate p: floor(p / cellSize), the quotient in double
+// (see floorsOf). The division is a loop of its own, because the compiler vectorises one
+// over doubles but not one that mixes floats and doubles.
+KA_VECTOR_LOOP void cellsOf(const float* __restrict p, double* __restrict q, size_t n,
+                            double cellSize) {
+    for (size_t i = 0; i < n; ++i) {
+        q[i] = static_cast<double>(p[i]) / cellSize;
+    }
+    floorsOf(q, n);
 }
 
 // Turns cell coordinates into offsets from `origin` shifted into [0, 2^21) and sets the

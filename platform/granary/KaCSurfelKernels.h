@@ -31,6 +31,9 @@
 #endif
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(KA_THREAD_SANITIZER)
 #define KA_VECTOR_LOOP __attribute__((target_clones("avx2", "default")))
+// Set where a function may also be written twice, as target("default") and
+// target("avx2") versions of one name, for loops that vectorise only in another form.
+#define KA_VECTOR_VERSIONS 1
 #else
 #define KA_VECTOR_LOOP
 #endif
