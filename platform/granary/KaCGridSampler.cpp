@@ -201,49 +201,14 @@ void storePair(double* to, Pair pair) {
     std::memcpy(to, &pair, sizeof(pair));
 }
 
-// Each quotient q made a cell coordinate: floor(q) while that fits 32 bits; c_tooFar
-// (exact, and far beyond any packed offset) when it is finite but larger; NaN when it is
-// not finite.
-#ifdef KA_VECTOR_VERSIONS
-__attribute__((target("default")))
-#endif
-void floorsOf(double* __restrict q, size_t n) {
-    // Through a 32-bit conversion: the compiler vectorises this form without SSE4.1.
-    for (size_t i = 0; i < n; ++i) {
-        const bool fits = q[i] > -2147483648.0 && q[i] < 2147483647.0;
-        const bool finite = q[i] - q[i] == 0.0;
-        const double bounded = fits ? q[i] : 0.0;
-        const double whole = static_cast<double>(static_cast<int32_t>(bounded));
-        const double below = whole - (whole > bounded ? 1.0 : 0.0);
-        q[i] = fits ? below : (finite ? c_tooFar : std::numeric_limits<double>::quiet_NaN());
-    }
-}
-
-#ifdef KA_VECTOR_VERSIONS
-// With AVX2 the compiler leaves the form above scalar but vectorises a floor (a rounding
-// instruction). Adding +0 turns the -0 that floor gives for (-1, -0] into the +0 of the
-// form above, so both give the same bits.
-__attribute__((target("avx2"))) void floorsOf(double* __restrict q, size_t n) {
-    for (size_t i = 0; i < n; ++i) {
-        const double v = q[i];
-        const bool fits = (v > -2147483648.0) & (v < 2147483647.0);
-        const bool finite = v - v == 0.0;
-        const double below = std::floor(fits ? v : 0.0) + 0.0;
-        const double outside = finite ? c_tooFar : std::numeric_limits<double>::quiet_NaN();
-        q[i] = fits ? below : outside;
-    }
-}
-#endif
-
-// The cell coordinate of each coordinate p: floor(p / cellSize), the quotient in double
-// (see floorsOf). The division is a loop of its own, because the compiler vectorises one
-// over doubles but not one that mixes floats and doubles.
-KA_VECTOR_LOOP void cellsOf(const float* __restrict p, double* __restrict q, size_t n,
-                            double cellSize) {
+// p / cellSize for each coordinate p, in double (KaCSurfelKernels::CellFloors then makes
+// them cell coordinates). A loop of its own, because the compiler vectorises one over
+// doubles but not one that mixes floats and doubles.
+KA_VECTOR_LOOP void quotientsOf(const float* __restrict p, double* __restrict q, size_t n,
+                                double cellSize) {
     for (size_t i = 0; i < n; ++i) {
         q[i] = static_cast<double>(p[i]) / cellSize;
     }
-    floorsOf(q, n);
 }
 
 // Turns cell coordinates into offsets from `origin` shifted into [0, 2^21) and sets the
@@ -512,9 +477,12 @@ void KaCGridSampler::AddSurfels(const KaCSurfelContainer& container,
                 }
             }
         }
-        cellsOf(px, chunk.cx, n, cellSize);
-        cellsOf(py, chunk.cy, n, cellSize);
-        cellsOf(pz, chunk.cz, n, cellSize);
+        quotientsOf(px, chunk.cx, n, cellSize);
+        quotientsOf(py, chunk.cy, n, cellSize);
+        quotientsOf(pz, chunk.cz, n, cellSize);
+        KaCSurfelKernels::CellFloors(chunk.cx, n, c_tooFar);
+        KaCSurfelKernels::CellFloors(chunk.cy, n, c_tooFar);
+        KaCSurfelKernels::CellFloors(chunk.cz, n, c_tooFar);
         if (m_summing && m_parameter != 0.0f) {
             weightsOf(chunk.qualities != nullptr ? chunk.qualities + start : nullptr, n,
                       m_parameter, chunk.weights);

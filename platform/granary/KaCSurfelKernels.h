@@ -31,8 +31,8 @@
 #endif
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(KA_THREAD_SANITIZER)
 #define KA_VECTOR_LOOP __attribute__((target_clones("avx2", "default")))
-// Set where a function may also be written twice, as target("default") and
-// target("avx2") versions of one name, for loops that vectorise only in another form.
+// Set where a loop may also be written a second time for AVX2, for loops that the
+// compiler vectorises there only in another form.
 #define KA_VECTOR_VERSIONS 1
 #else
 #define KA_VECTOR_LOOP
@@ -72,4 +72,14 @@ public:
     // Each direction encoded (KaCQuantizedNormal::Encode).
     static void EncodeNormals(const float* x, const float* y, const float* z, size_t count,
                               uint16_t* codes);
+
+    // Each quotient q[i] made a cell coordinate: floor(q) while that lies in the 32-bit
+    // range (+0, never -0, for q in (-1, 0]); `tooFar` where q is finite but beyond; NaN
+    // where it is not finite.
+    static void CellFloors(double* q, size_t count, double tooFar);
+    // The two forms CellFloors picks between, which give the same bits: the compiler
+    // vectorises the first on any x86-64 and the second with AVX2 only. CellFloorsAvx2
+    // returns false, doing nothing, where the processor or the build lacks AVX2.
+    static void CellFloorsBaseline(double* q, size_t count, double tooFar);
+    static bool CellFloorsAvx2(double* q, size_t count, double tooFar);
 };

@@ -167,3 +167,40 @@ TEST(SurfelKernels, BoundsLeaveOutPointsThatAreNotFinite) {
     const CbVector3f allBad[] = {{nan, 0, 0}, {0, inf, 0}};
     EXPECT_TRUE(KaCSurfelKernels::BoundsOf(allBad, 2).IsEmpty());
 }
+
+TEST(SurfelKernels, CellFloorsGiveTheSameBitsInBothForms) {
+    // Faces, signed zeros, the ends of the 32-bit range, values that are not finite, and
+    // random quotients at every magnitude.
+    const double inf = std::numeric_limits<double>::infinity();
+    std::vector<double> q = {0.0,           -0.0,         -0.25,        -1.0,
+                             -1.0 + 1e-16,  0.999999999,  1.0,          -2147483648.0,
+                             -2147483647.5, 2147483646.5, 2147483647.0, 1e300,
+                             -1e300,        inf,          -inf,         std::nan("")};
+    std::mt19937_64 random(3);
+    std::uniform_real_distribution<double> mantissa(-1.0, 1.0);
+    std::uniform_int_distribution<int> exponent(-60, 60);
+    for (int i = 0; i < 4000; ++i) {
+        q.push_back(std::ldexp(mantissa(random), exponent(random)));
+    }
+    constexpr double tooFar = 1099511627776.0;
+    std::vector<double> baseline = q;
+    KaCSurfelKernels::CellFloorsBaseline(baseline.data(), baseline.size(), tooFar);
+    for (size_t i = 0; i < q.size(); ++i) {
+        const bool fits = q[i] > -2147483648.0 && q[i] < 2147483647.0;
+        if (fits) {
+            ASSERT_EQ(baseline[i], std::floor(q[i])) << q[i];
+            ASSERT_FALSE(std::signbit(baseline[i]) && baseline[i] == 0.0) << q[i];
+        } else if (std::isfinite(q[i])) {
+            ASSERT_EQ(baseline[i], tooFar) << q[i];
+        } else {
+            ASSERT_TRUE(std::isnan(baseline[i])) << q[i];
+        }
+    }
+    std::vector<double> avx2 = q;
+    if (!KaCSurfelKernels::CellFloorsAvx2(avx2.data(), avx2.size(), tooFar)) {
+        GTEST_SKIP() << "no AVX2 here: only the baseline form was checked";
+    }
+    for (size_t i = 0; i < q.size(); ++i) {
+        ASSERT_EQ(std::memcmp(&avx2[i], &baseline[i], sizeof(double)), 0) << q[i];
+    }
+}
