@@ -5,21 +5,39 @@
 #include <utility>
 #include <vector>
 
+#include "platform/granary/KaCSurfelMemoryPool.h"
 #include "platform/granary/KaTSurfelBuffer.h"
 
-// An array that grows without ever moving its elements: blocks of 16384 elements, so
-// growing copies nothing and an element is found with a shift and a mask. Used for
-// per-cell sums, which grow one cell at a time to sizes nobody knows in advance. Blocks
-// come from KaCSurfelMemoryPool; blocks of elements of 64 bytes or more are at least 1 MiB
-// and so lie on huge pages, which matters: the sums are reached in no particular order,
-// and with small pages the address translations cost more than the sums. New elements
-// hold unspecified values.
+// An array that grows without ever moving its elements: blocks of 16384 elements (or the
+// next power of two that makes a block whole huge pages, see blockShiftFor), so growing
+// copies nothing and an element is found with a shift and a mask. Used for per-cell sums,
+// which grow one cell at a time to sizes nobody knows in advance. Blocks come from
+// KaCSurfelMemoryPool; blocks of elements of 64 bytes or more are at least 1 MiB and so lie
+// on huge pages, which matters: the sums are reached in no particular order, and with
+// small pages the address translations cost more than the sums. New elements hold
+// unspecified values.
 // Not thread-safe for writing; const use from several threads is safe. Allocation failure
 // throws CbExceptionOutOfMemory.
 template <class T>
 class KaTSegmentedArray {
 public:
-    static constexpr unsigned ms_blockShift = 14;
+    // A block on huge pages is rounded up to whole huge pages, and its last page is resident
+    // whole as soon as an element on it is used: 16384 elements of 192 bytes (3 MiB) would
+    // hold 4 MiB. Such blocks grow to the smallest power of two of elements that fills whole
+    // huge pages (32768 of 192 bytes: 6 MiB), up to 2^18 elements.
+    static constexpr unsigned blockShiftFor(size_t elementBytes) {
+        constexpr unsigned smallest = 14;
+        if ((elementBytes << smallest) < KaCSurfelMemoryPool::ms_defaultHugeBlockThreshold) {
+            return smallest;
+        }
+        for (unsigned shift = smallest; shift <= 18; ++shift) {
+            if ((elementBytes << shift) % KaCSurfelMemoryPool::ms_hugePageSize == 0) {
+                return shift;
+            }
+        }
+        return smallest;
+    }
+    static constexpr unsigned ms_blockShift = blockShiftFor(sizeof(T));
     static constexpr size_t ms_blockSize = size_t{1} << ms_blockShift;
 
     KaTSegmentedArray() = default;

@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdint>
 #include <map>
 #include <random>
 #include <unordered_map>
 #include <vector>
 
+#include "platform/granary/KaCSurfelMemoryPool.h"
 #include "platform/granary/KaTGridCellTable.h"
 #include "platform/granary/KaTSegmentedArray.h"
 
@@ -128,6 +130,34 @@ TEST(SegmentedArray, ElementsKeepTheirValuesAndAddressesWhileItGrows) {
     EXPECT_EQ(array.Size(), 0u);
     array.Resize(5);
     EXPECT_EQ(&array[3], third);
+}
+
+TEST(SegmentedArray, BlocksOnHugePagesAreWholeHugePages) {
+    // Elements of a grid cell's size: 16384 of them would fill 3 of the 4 MiB mapped.
+    struct alignas(64) Cell {
+        double values[24];
+    };
+    static_assert(sizeof(Cell) == 192);
+    EXPECT_EQ(KaTSegmentedArray<Cell>::ms_blockSize, 32768u);
+    EXPECT_EQ(
+        KaTSegmentedArray<Cell>::ms_blockSize * sizeof(Cell) % KaCSurfelMemoryPool::ms_hugePageSize,
+        0u);
+    // Sizes that already fill whole huge pages, and small blocks, keep 16384.
+    using Line2 = std::array<double, 16>;  // 128 bytes: 2 MiB blocks
+    EXPECT_EQ(KaTSegmentedArray<Line2>::ms_blockSize, 16384u);
+    EXPECT_EQ(KaTSegmentedArray<double>::ms_blockSize, 16384u);
+    // A block maps exactly its elements' bytes.
+    KaCSurfelMemoryPool& pool = KaCSurfelMemoryPool::GetInstance();
+    const size_t capacity = pool.GetCapacity();
+    pool.SetCapacity(0);  // nothing kept: the block is mapped anew
+    const uint64_t before = pool.GetStatistics().mappedBytes;
+    {
+        KaTSegmentedArray<Cell> cells;
+        cells.Resize(1);
+        cells[0].values[0] = 1.0;
+        EXPECT_EQ(pool.GetStatistics().mappedBytes - before, 32768u * sizeof(Cell));
+    }
+    pool.SetCapacity(capacity);
 }
 
 TEST(SegmentedArray, CopiesHoldTheirOwnElements) {
