@@ -514,8 +514,7 @@ void KaCGridSampler::addChunk(Chunk& chunk, size_t n) {
             }
         }
     }
-    // Three passes over the chunk: keys, look-ups, sums. (Fetching slots and sums ahead of
-    // use was measured and made no difference.)
+    // Three passes over the chunk: keys, look-ups, sums.
     packedOffsets(chunk.cx, chunk.cy, chunk.cz, chunk.state, n, m_origin);
     alignas(64) uint64_t keys[c_chunk];
     alignas(64) uint32_t cells[c_chunk];
@@ -543,20 +542,17 @@ void KaCGridSampler::addChunk(Chunk& chunk, size_t n) {
 
     // The slots of keys a few places on are fetched while a key is looked up, so that the
     // cache misses of shuffled surfels overlap instead of following one another.
-    for (size_t j = 0; j < std::min(m, c_ahead); ++j) {
-        m_packedTable.Prefetch(keys[j]);
-    }
-    for (size_t j = 0; j < m; ++j) {
-        if (j + c_ahead < m) {
-            m_packedTable.Prefetch(keys[j + c_ahead]);
-        }
-        if (m_cellCount >= UINT32_MAX - 1) {
+    if (m <= UINT32_MAX - 2 - size_t{m_cellCount}) {
+        m_cellCount = m_packedTable.FindOrInsertAll(keys, m, m_cellCount, c_ahead, cells, isNew);
+    } else {
+        // Near the largest number of cells: key by key, refusing the cell beyond it.
+        for (size_t j = 0; j < m; ++j) {
             checkCellCount();
+            const uint32_t cell = m_packedTable.FindOrInsert(keys[j], m_cellCount);
+            isNew[j] = cell == m_cellCount ? 1 : 0;
+            m_cellCount += isNew[j];
+            cells[j] = cell;
         }
-        const uint32_t cell = m_packedTable.FindOrInsert(keys[j], m_cellCount);
-        isNew[j] = cell == m_cellCount ? 1 : 0;
-        m_cellCount += isNew[j];
-        cells[j] = cell;
     }
 
     if (!m_summing) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <utility>
@@ -68,12 +69,57 @@ public:
         return number;
     }
 
-    // Starts loading the slot where the search for `key` begins, for a FindOrInsert soon
-    // after (look-ups of keys in no order otherwise wait for memory one after the other).
-    void Prefetch(const Key& key) const {
-        if (m_slots.Size() != 0) {
-            KaCSurfelKernels::Prefetch(m_slots.Data() + home(key), sizeof(Slot));
+    // FindOrInsert for `count` keys in turn, new keys numbered from `next` on: numbers[j]
+    // and isNew[j] (1 for a key stored by this call's j-th look-up) for each; returns the
+    // number after the last one given. A key equal to the one before takes its number
+    // without a search. The slots of keys `ahead` places on are fetched while a key is
+    // looked up, so that the misses of keys in no order overlap. `next + count` must stay
+    // below ms_free.
+    uint32_t FindOrInsertAll(const Key* keys, size_t count, uint32_t next, size_t ahead,
+                             uint32_t* numbers, uint8_t* isNew) {
+        if (m_slots.Size() == 0) {
+            rehash(16);
         }
+        // The table's state in locals: stores to the slots cannot alias them there.
+        Slot* slots = m_slots.Data();
+        size_t mask = m_mask;
+        unsigned shift = m_shift;
+        size_t size = m_size;
+        for (size_t j = 0; j < std::min(count, ahead); ++j) {
+            KaCSurfelKernels::Prefetch(slots + (Hash()(keys[j]) >> shift), sizeof(Slot));
+        }
+        for (size_t j = 0; j < count; ++j) {
+            if (j + ahead < count) {
+                KaCSurfelKernels::Prefetch(slots + (Hash()(keys[j + ahead]) >> shift),
+                                           sizeof(Slot));
+            }
+            if (j > 0 && keys[j] == keys[j - 1]) {
+                numbers[j] = numbers[j - 1];
+                isNew[j] = 0;
+                continue;
+            }
+            size_t at = static_cast<size_t>(Hash()(keys[j]) >> shift);
+            while (slots[at].number != ms_free && !(slots[at].key == keys[j])) {
+                at = (at + 1) & mask;
+            }
+            const bool fresh = slots[at].number == ms_free;
+            const uint32_t number = fresh ? next : slots[at].number;
+            slots[at].key = keys[j];
+            slots[at].number = number;
+            numbers[j] = number;
+            isNew[j] = fresh ? 1 : 0;
+            next += fresh ? 1 : 0;
+            size += fresh ? 1 : 0;
+            if (2 * size > mask + 1) {
+                m_size = static_cast<uint32_t>(size);
+                Reserve(size);
+                slots = m_slots.Data();
+                mask = m_mask;
+                shift = m_shift;
+            }
+        }
+        m_size = static_cast<uint32_t>(size);
+        return next;
     }
 
     // Calls visit(key, number) for every stored key, in slot order.

@@ -77,6 +77,44 @@ TEST(GridCellTable, FindsEveryKeyItStoredAcrossGrowth) {
     EXPECT_EQ(table.FindOrInsert(3, 5), 5u);
 }
 
+TEST(GridCellTable, LookingUpAllKeysOfAStepIsLookingUpEachInTurn) {
+    // Steps of up to 300 keys with runs of repeats, keys seen in earlier steps, keys that
+    // share their slot, and growth in the middle of a step (the table starts empty).
+    std::mt19937_64 random(9);
+    KaTGridCellTable<uint64_t, Fibonacci> table;
+    KaTGridCellTable<uint64_t, Constant> crowded;
+    std::unordered_map<uint64_t, uint32_t> expected;
+    uint32_t next = 0;
+    uint32_t crowdedNext = 0;
+    for (int step = 0; step < 200; ++step) {
+        std::vector<uint64_t> keys;
+        const size_t count = random() % 300;
+        while (keys.size() < count) {
+            const uint64_t key = random() % (step < 100 ? 5000 : 100000);
+            keys.insert(keys.end(), 1 + random() % 4, key);
+        }
+        std::vector<uint32_t> numbers(keys.size());
+        std::vector<uint8_t> isNew(keys.size());
+        next =
+            table.FindOrInsertAll(keys.data(), keys.size(), next, 8, numbers.data(), isNew.data());
+        for (size_t j = 0; j < keys.size(); ++j) {
+            const auto [it, inserted] =
+                expected.emplace(keys[j], static_cast<uint32_t>(expected.size()));
+            ASSERT_EQ(numbers[j], it->second) << "step " << step << " key " << keys[j];
+            ASSERT_EQ(isNew[j] != 0, inserted) << "step " << step << " key " << keys[j];
+        }
+        ASSERT_EQ(next, expected.size());
+        if (step < 20) {
+            crowdedNext = crowded.FindOrInsertAll(keys.data(), keys.size(), crowdedNext, 3,
+                                                  numbers.data(), isNew.data());
+            for (size_t j = 0; j < keys.size(); ++j) {
+                ASSERT_EQ(numbers[j], expected.at(keys[j])) << "step " << step;
+            }
+        }
+    }
+    expectSameMapping(table, expected);
+}
+
 TEST(GridCellTable, KeysThatShareTheirSlotAreKeptApartByProbing) {
     KaTGridCellTable<uint64_t, Constant> table;
     std::unordered_map<uint64_t, uint32_t> expected;
