@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstddef>
 #include <cstring>
@@ -86,6 +87,20 @@ void valuesOf(const Sample& sample, double* values) {
     values[9] = sample.curvature;
 }
 
+// `take ? a : b` through masks. The quality rules pick values by comparisons whose outcome
+// is unpredictable; written as conditional expressions, GCC turns them into branches,
+// which then mispredict for about every other surfel.
+float selectFloat(bool take, float a, float b) {
+    const uint32_t mask = 0u - static_cast<uint32_t>(take);
+    return std::bit_cast<float>((std::bit_cast<uint32_t>(a) & mask) |
+                                (std::bit_cast<uint32_t>(b) & ~mask));
+}
+
+uint8_t selectByte(bool take, uint8_t a, uint8_t b) {
+    const auto mask = static_cast<uint8_t>(0u - static_cast<unsigned>(take));
+    return static_cast<uint8_t>((a & mask) | (b & ~mask));
+}
+
 // The quality rules of a cell, for a later surfel (or group of surfels) whose highest
 // quality is `quality` (NaN ignored unless all are NaN), with the tissue type of the first
 // surfel of that quality: the same as adding the later surfels one by one. The tissue type
@@ -95,8 +110,8 @@ template <class Cell>
 void joinQuality(Cell& cell, float quality, uint8_t tissueType, uint8_t boundary) {
     const bool higher = (quality > cell.quality) | (cell.quality != cell.quality);
     const bool better = (quality == quality) & higher;
-    cell.quality = higher ? quality : cell.quality;
-    cell.tissueType = better ? tissueType : cell.tissueType;
+    cell.quality = selectFloat(higher, quality, cell.quality);
+    cell.tissueType = selectByte(better, tissueType, cell.tissueType);
     cell.boundary |= boundary;
 }
 
@@ -627,9 +642,6 @@ void KaCGridSampler::sumRuns(const Chunk& chunk, const uint32_t* cells, const ui
         Pair weighted[5] = {};
         double total = 0.0;
         const size_t first = which[j];
-        float quality = std::numeric_limits<float>::quiet_NaN();
-        uint8_t tissueType = tissueTypes[first];
-        uint8_t boundary = 0;
         for (size_t k = j; k < end; ++k) {
             const size_t i = which[k];
             Pair values[5] = {Pair{chunk.px[i], chunk.py[i]}, Pair{chunk.pz[i], chunk.nx[i]},
@@ -657,13 +669,20 @@ void KaCGridSampler::sumRuns(const Chunk& chunk, const uint32_t* cells, const ui
                 }
                 total += 1.0;
             }
-            // The quality rules, surfel by surfel (the first one always sets the tissue), with
-            // bitwise operators so that the compiler selects instead of branching.
+        }
+        // The quality rules, surfel by surfel: the first one sets quality and tissue, each
+        // later one is compared without branches (see selectFloat). A loop of its own, so
+        // that a run of one surfel, every run in random order, skips it.
+        float quality = withQuality ? chunk.qualities[chunk.start + first] : 1.0f;
+        uint8_t tissueType = tissueTypes[first];
+        uint8_t boundary = boundaryFlags[first];
+        for (size_t k = j + 1; k < end; ++k) {
+            const size_t i = which[k];
             const float q = withQuality ? chunk.qualities[chunk.start + i] : 1.0f;
             const bool higher = (q > quality) | (quality != quality);
             const bool better = (q == q) & higher;
-            quality = higher ? q : quality;
-            tissueType = better ? tissueTypes[i] : tissueType;
+            quality = selectFloat(higher, q, quality);
+            tissueType = selectByte(better, tissueTypes[i], tissueType);
             boundary |= boundaryFlags[i];
         }
 
