@@ -71,10 +71,11 @@ public:
 
     // FindOrInsert for `count` keys in turn, new keys numbered from `next` on: numbers[j]
     // and isNew[j] (1 for a key stored by this call's j-th look-up) for each; returns the
-    // number after the last one given. A key equal to the one before takes its number
-    // without a search. The slots of keys `ahead` places on are fetched while a key is
-    // looked up, so that the misses of keys in no order overlap. `next + count` must stay
-    // below ms_free.
+    // number after the last one given. The slots of keys `ahead` places on are fetched while
+    // a key is looked up, so that the misses of keys in no order overlap. `next + count`
+    // must stay below ms_free. (A key equal to the one before is searched for like any
+    // other: a shortcut for it branches unpredictably on points in raster order and costs
+    // more than the search, which finds the slot in the first-level cache.)
     uint32_t FindOrInsertAll(const Key* keys, size_t count, uint32_t next, size_t ahead,
                              uint32_t* numbers, uint8_t* isNew) {
         if (m_slots.Size() == 0) {
@@ -92,11 +93,6 @@ public:
             if (j + ahead < count) {
                 KaCSurfelKernels::Prefetch(slots + (Hash()(keys[j + ahead]) >> shift),
                                            sizeof(Slot));
-            }
-            if (j > 0 && keys[j] == keys[j - 1]) {
-                numbers[j] = numbers[j - 1];
-                isNew[j] = 0;
-                continue;
             }
             size_t at = static_cast<size_t>(Hash()(keys[j]) >> shift);
             while (slots[at].number != ms_free && !(slots[at].key == keys[j])) {
