@@ -629,61 +629,65 @@ void KaCGridSampler::sumRuns(const Chunk& chunk, const uint32_t* cells, const ui
     }
     const uint8_t* const tissueTypes = chunk.tissueTypes + chunk.start;
     const uint8_t* const boundaryFlags = chunk.boundaryFlags + chunk.start;
+    Pair plain[5];
+    Pair weighted[5];
+    double total = 0.0;
+    // Adds surfel i of the chunk to the run's sums.
+    const auto addSurfel = [&](size_t i) {
+        Pair values[5] = {Pair{chunk.px[i], chunk.py[i]}, Pair{chunk.pz[i], chunk.nx[i]},
+                          Pair{chunk.ny[i], chunk.nz[i]}};
+        if (withColor) {
+            // Bytes as doubles from a table: a load instead of a conversion each.
+            const KaCCompressedColor color = chunk.colors[chunk.start + i];
+            values[3] = Pair{c_byteValues[color.r], c_byteValues[color.g]};
+            values[4] =
+                Pair{c_byteValues[color.b], c_byteValues[chunk.curvatures[chunk.start + i]]};
+        }
+        for (int p = 0; p < pairs; ++p) {
+            plain[p] += values[p];
+        }
+        if (withWeights && withQuality) {
+            const double w = chunk.weights[i];
+            const Pair ww = {w, w};
+            for (int p = 0; p < pairs; ++p) {
+                weighted[p] += ww * values[p];
+            }
+            total += w;
+        } else if (withWeights) {
+            for (int p = 0; p < pairs; ++p) {
+                weighted[p] += values[p];
+            }
+            total += 1.0;
+        }
+    };
     for (size_t j = 0; j < count;) {
         const uint32_t cell = cells[j];
-        size_t end = j + 1;
-        while (end < count && cells[end] == cell) {
-            ++end;
+        for (int p = 0; p < 5; ++p) {
+            plain[p] = Pair{0.0, 0.0};
+            weighted[p] = Pair{0.0, 0.0};
         }
-        if (end + c_ahead - 1 < count) {
-            prefetchSums<withWeights>(cells[end + c_ahead - 1]);
-        }
-        Pair plain[5] = {};
-        Pair weighted[5] = {};
-        double total = 0.0;
+        total = 0.0;
+        // The first surfel sets quality and tissue; each later one of the run is compared
+        // without branches (see selectFloat). The run's end is found while it is summed:
+        // where it ends is unpredictable in raster order, and one loop mispredicts once.
         const size_t first = which[j];
-        for (size_t k = j; k < end; ++k) {
-            const size_t i = which[k];
-            Pair values[5] = {Pair{chunk.px[i], chunk.py[i]}, Pair{chunk.pz[i], chunk.nx[i]},
-                              Pair{chunk.ny[i], chunk.nz[i]}};
-            if (withColor) {
-                // Bytes as doubles from a table: a load instead of a conversion each.
-                const KaCCompressedColor color = chunk.colors[chunk.start + i];
-                values[3] = Pair{c_byteValues[color.r], c_byteValues[color.g]};
-                values[4] =
-                    Pair{c_byteValues[color.b], c_byteValues[chunk.curvatures[chunk.start + i]]};
-            }
-            for (int p = 0; p < pairs; ++p) {
-                plain[p] += values[p];
-            }
-            if (withWeights && withQuality) {
-                const double w = chunk.weights[i];
-                const Pair ww = {w, w};
-                for (int p = 0; p < pairs; ++p) {
-                    weighted[p] += ww * values[p];
-                }
-                total += w;
-            } else if (withWeights) {
-                for (int p = 0; p < pairs; ++p) {
-                    weighted[p] += values[p];
-                }
-                total += 1.0;
-            }
-        }
-        // The quality rules, surfel by surfel: the first one sets quality and tissue, each
-        // later one is compared without branches (see selectFloat). A loop of its own, so
-        // that a run of one surfel, every run in random order, skips it.
+        addSurfel(first);
         float quality = withQuality ? chunk.qualities[chunk.start + first] : 1.0f;
         uint8_t tissueType = tissueTypes[first];
         uint8_t boundary = boundaryFlags[first];
-        for (size_t k = j + 1; k < end; ++k) {
-            const size_t i = which[k];
+        size_t end = j + 1;
+        for (; end < count && cells[end] == cell; ++end) {
+            const size_t i = which[end];
+            addSurfel(i);
             const float q = withQuality ? chunk.qualities[chunk.start + i] : 1.0f;
             const bool higher = (q > quality) | (quality != quality);
             const bool better = (q == q) & higher;
             quality = selectFloat(higher, q, quality);
             tissueType = selectByte(better, tissueTypes[i], tissueType);
             boundary |= boundaryFlags[i];
+        }
+        if (end + c_ahead - 1 < count) {
+            prefetchSums<withWeights>(cells[end + c_ahead - 1]);
         }
 
         CellSums& sums = m_sums.cells[cell];
