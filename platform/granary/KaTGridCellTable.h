@@ -53,13 +53,15 @@ public:
         }
         Slot* slots = m_slots.Data();
         size_t at = home(key);
-        // Past the slots of other keys; then the slot is this key's or a free one. Which
-        // of the two is unpredictable, so it is settled by selects, not by a branch.
-        while (slots[at].number != ms_free && !(slots[at].key == key)) {
+        // Past the slots of other keys; then the slot is this key's or a free one.
+        uint32_t found = slots[at].number;
+        while (!endsSearch(found == ms_free, slots[at].key == key)) {
             at = (at + 1) & m_mask;
+            found = slots[at].number;
         }
-        const bool isNew = slots[at].number == ms_free;
-        const uint32_t number = isNew ? next : slots[at].number;
+        const bool isNew = found == ms_free;
+        const uint32_t freshMask = 0u - static_cast<uint32_t>(isNew);
+        const uint32_t number = (next & freshMask) | (found & ~freshMask);
         slots[at].key = key;
         slots[at].number = number;
         m_size += isNew ? 1 : 0;
@@ -95,17 +97,21 @@ public:
                                            sizeof(Slot));
             }
             size_t at = static_cast<size_t>(Hash()(keys[j]) >> shift);
-            while (slots[at].number != ms_free && !(slots[at].key == keys[j])) {
+            uint32_t found = slots[at].number;
+            while (!endsSearch(found == ms_free, slots[at].key == keys[j])) {
                 at = (at + 1) & mask;
+                found = slots[at].number;
             }
-            const bool fresh = slots[at].number == ms_free;
-            const uint32_t number = fresh ? next : slots[at].number;
+            // A new key or a known one: unpredictable, so settled by masks, not a branch.
+            const uint32_t fresh = found == ms_free ? 1u : 0u;
+            const uint32_t freshMask = 0u - fresh;
+            const uint32_t number = (next & freshMask) | (found & ~freshMask);
             slots[at].key = keys[j];
             slots[at].number = number;
             numbers[j] = number;
-            isNew[j] = fresh ? 1 : 0;
-            next += fresh ? 1 : 0;
-            size += fresh ? 1 : 0;
+            isNew[j] = static_cast<uint8_t>(fresh);
+            next += fresh;
+            size += fresh;
             if (2 * size > mask + 1) {
                 m_size = static_cast<uint32_t>(size);
                 Reserve(size);
@@ -147,7 +153,21 @@ public:
     }
 
 private:
-    size_t home(const Key& key) const { return static_cast<size_t>(Hash()(key) >> m_shift); }
+    // Whether a search ends at a slot: it is free, or holds the key. One branch on both:
+    // compilers turn `free || same` (and even `free | same`) into two branches, the first
+    // of which (new key or known one) mispredicts often; the empty asm makes them compute
+    // the or as a value first.
+    static bool endsSearch(bool isFree, bool isSame) {
+        unsigned ends = static_cast<unsigned>(isFree) | static_cast<unsigned>(isSame);
+#if defined(__GNUC__)
+        asm("" : "+r"(ends));
+#endif
+        return ends != 0;
+    }
+
+    size_t home(const Key& key) const {
+        return static_cast<size_t>(Hash()(key) >> m_shift);
+    }
 
     void rehash(size_t capacity) {
         KaTSurfelBuffer<Slot> slots;
