@@ -89,7 +89,7 @@ void valuesOf(const Sample& sample, double* values) {
 
 // `take ? a : b` through masks. The quality rules pick values by comparisons whose outcome
 // is unpredictable; written as conditional expressions, GCC turns them into branches,
-// which then mispredict for about every other surfel.
+// which then mispredict often.
 float selectFloat(bool take, float a, float b) {
     const uint32_t mask = 0u - static_cast<uint32_t>(take);
     return std::bit_cast<float>((std::bit_cast<uint32_t>(a) & mask) |
@@ -557,7 +557,7 @@ void KaCGridSampler::addChunk(Chunk& chunk, size_t n) {
 
     // The slots of keys a few places on are fetched while a key is looked up, so that the
     // cache misses of shuffled surfels overlap instead of following one another.
-    if (m <= UINT32_MAX - 2 - size_t{m_cellCount}) {
+    if (m_cellCount <= UINT32_MAX - 2 && m <= size_t{UINT32_MAX - 2 - m_cellCount}) {
         m_cellCount = m_packedTable.FindOrInsertAll(keys, m, m_cellCount, c_ahead, cells, isNew);
     } else {
         // Near the largest number of cells: key by key, refusing the cell beyond it.
