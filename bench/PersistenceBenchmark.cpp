@@ -2,7 +2,9 @@
 
 #include <unistd.h>
 
+#include <bit>
 #include <cstring>
+#include <deque>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -111,6 +113,159 @@ void BM_WriteReadTree(benchmark::State& state) {
     BenchmarkTrees::ReleaseAll();
 }
 BENCHMARK(BM_WriteReadTree)
+    ->Arg(10000)
+    ->Arg(c_nodes)
+    ->Arg(1000000)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+// The yardstick of the round trip: plain structs of a node's size (472 bytes), made in the
+// same order and shape as BenchmarkTrees::MakeTree makes the tree, written in pre-order into
+// a new buffer as records of the tree's average size (306 bytes, children named by random
+// 16-byte IDs) and read back into new structs, the children found through an open-addressing
+// table of the IDs. It does the memory work of a round trip and little else: how near the
+// real one comes to it.
+struct PlainNode {
+    uint64_t id[2];
+    uint64_t revisions[2];
+    double trafo[16];
+    PlainNode* father = nullptr;
+    std::vector<PlainNode*> children;
+    char rest[472 - 4 * sizeof(uint64_t) - 16 * sizeof(double) - sizeof(PlainNode*) -
+              sizeof(std::vector<PlainNode*>)];
+};
+static_assert(sizeof(PlainNode) == 472);
+
+constexpr size_t c_plainRecordBytes = 290;  // and 16 per child: 306 on average
+
+uint64_t mixBits(uint64_t x) {
+    x ^= x >> 33;
+    x *= 0xff51afd7ed558ccdULL;
+    x ^= x >> 33;
+    return x;
+}
+
+std::vector<PlainNode*> makePlainTree(uint32_t nodes, uint32_t fanOut) {
+    std::vector<PlainNode*> made;
+    made.reserve(nodes);
+    made.push_back(new PlainNode{});
+    std::deque<PlainNode*> fathers{made.front()};
+    while (made.size() < nodes && !fathers.empty()) {
+        PlainNode* father = fathers.front();
+        fathers.pop_front();
+        for (uint32_t i = 0; i < fanOut && made.size() < nodes; ++i) {
+            const uint64_t room = uint64_t{fathers.size()} * fanOut + (fanOut - i);
+            auto* child = new PlainNode{};
+            if (nodes - made.size() - 1 > room) {
+                fathers.push_back(child);
+            }
+            child->father = father;
+            father->children.push_back(child);
+            made.push_back(child);
+        }
+    }
+    for (size_t i = 0; i < made.size(); ++i) {
+        made[i]->id[0] = mixBits(2 * i + 1);
+        made[i]->id[1] = mixBits(2 * i + 2);
+        std::memset(made[i]->rest, 1, sizeof(made[i]->rest));
+    }
+    return made;
+}
+
+void writePlainNode(const PlainNode& node, std::vector<uint8_t>& out) {
+    uint8_t record[c_plainRecordBytes] = {};
+    std::memcpy(record, node.id, 16);
+    if (node.father != nullptr) {
+        std::memcpy(record + 16, node.father->id, 16);
+    }
+    std::memcpy(record + 32, node.revisions, 16);
+    std::memcpy(record + 48, node.trafo, 128);
+    std::memcpy(record + 176, node.rest, c_plainRecordBytes - 180);
+    const auto children = static_cast<uint32_t>(node.children.size());
+    std::memcpy(record + c_plainRecordBytes - 4, &children, 4);
+    out.insert(out.end(), record, record + c_plainRecordBytes);
+    for (const PlainNode* child : node.children) {
+        out.insert(out.end(), reinterpret_cast<const uint8_t*>(child->id),
+                   reinterpret_cast<const uint8_t*>(child->id) + 16);
+    }
+}
+
+std::vector<PlainNode*> readPlainNodes(const std::vector<uint8_t>& in, size_t count) {
+    std::vector<PlainNode*> nodes;
+    nodes.reserve(count);
+    std::vector<std::pair<uint64_t, PlainNode*>> table(std::bit_ceil(2 * count));
+    const size_t mask = table.size() - 1;
+    std::vector<size_t> childOffsets;
+    childOffsets.reserve(count);
+    size_t at = 0;
+    while (at < in.size()) {
+        auto* node = new PlainNode{};
+        const uint8_t* record = in.data() + at;
+        std::memcpy(node->id, record, 16);
+        std::memcpy(node->revisions, record + 32, 16);
+        std::memcpy(node->trafo, record + 48, 128);
+        std::memcpy(node->rest, record + 176, c_plainRecordBytes - 180);
+        uint32_t children = 0;
+        std::memcpy(&children, record + c_plainRecordBytes - 4, 4);
+        size_t slot = node->id[0] & mask;
+        while (table[slot].second != nullptr) {
+            slot = (slot + 1) & mask;
+        }
+        table[slot] = {node->id[0], node};
+        nodes.push_back(node);
+        childOffsets.push_back(at + c_plainRecordBytes);
+        at += c_plainRecordBytes + 16 * size_t{children};
+    }
+    // The children by ID, once every node is known (as references are resolved).
+    for (size_t i = 0; i < nodes.size(); ++i) {
+        PlainNode* node = nodes[i];
+        uint32_t children = 0;
+        std::memcpy(&children, in.data() + childOffsets[i] - 4, 4);
+        node->children.reserve(children);
+        for (uint32_t c = 0; c < children; ++c) {
+            uint64_t id = 0;
+            std::memcpy(&id, in.data() + childOffsets[i] + 16 * size_t{c}, 8);
+            size_t slot = id & mask;
+            while (table[slot].first != id) {
+                slot = (slot + 1) & mask;
+            }
+            PlainNode* child = table[slot].second;
+            child->father = node;
+            node->children.push_back(child);
+        }
+    }
+    return nodes;
+}
+
+void BM_WriteReadPlainNodes(benchmark::State& state) {
+    const auto count = static_cast<uint32_t>(state.range(0));
+    std::vector<PlainNode*> tree = makePlainTree(count, 10);
+    for (auto _ : state) {
+        std::vector<uint8_t> written;
+        written.reserve(size_t{count} * (c_plainRecordBytes + 16));
+        std::vector<const PlainNode*> stack{tree.front()};
+        while (!stack.empty()) {
+            const PlainNode* node = stack.back();
+            stack.pop_back();
+            writePlainNode(*node, written);
+            for (auto it = node->children.rbegin(); it != node->children.rend(); ++it) {
+                stack.push_back(*it);
+            }
+        }
+        std::vector<PlainNode*> read = readPlainNodes(written, count);
+        benchmark::DoNotOptimize(read.data());
+        state.PauseTiming();
+        for (PlainNode* node : read) {
+            delete node;
+        }
+        state.ResumeTiming();
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * count));
+    for (PlainNode* node : tree) {
+        delete node;
+    }
+}
+BENCHMARK(BM_WriteReadPlainNodes)
     ->Arg(10000)
     ->Arg(c_nodes)
     ->Arg(1000000)

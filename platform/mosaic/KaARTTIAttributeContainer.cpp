@@ -102,13 +102,23 @@ CbSmartPointer<KaARTTIAttribute> KaARTTIAttributeContainer::GetAttribute(
     return it == m_attributes.end() ? nullptr : *it;
 }
 
-void KaARTTIAttributeContainer::Serialize(CbStreamWriteBinary& stream) const {
-    // Version (the stream writes versions as plain 32-bit values) and count in one piece:
-    // most nodes carry no attribute, and a tree writes one container per node.
+namespace {
+// Version (the stream writes versions as plain 32-bit values) and count in one piece: most
+// nodes carry no attribute, and a tree writes one container per node.
+void writeHead(CbStreamWriteBinary& stream, uint32_t version, uint32_t count) {
     unsigned char head[8];
-    CbByteOrder::store<uint32_t>(head, c_version);
-    CbByteOrder::store<uint32_t>(head + 4, static_cast<uint32_t>(m_attributes.size()));
+    CbByteOrder::store<uint32_t>(head, version);
+    CbByteOrder::store<uint32_t>(head + 4, count);
     stream.WriteBytes(head, sizeof(head));
+}
+}  // namespace
+
+void KaARTTIAttributeContainer::WriteEmpty(CbStreamWriteBinary& stream) {
+    writeHead(stream, c_version, 0);
+}
+
+void KaARTTIAttributeContainer::Serialize(CbStreamWriteBinary& stream) const {
+    writeHead(stream, c_version, static_cast<uint32_t>(m_attributes.size()));
     for (const CbSmartPointer<KaARTTIAttribute>& attribute : m_attributes) {
         CbStreamWriteBinaryBuffer record;
         attribute->Serialize(record);
@@ -125,8 +135,15 @@ void KaARTTIAttributeContainer::Serialize(CbStreamWriteBinary& stream) const {
 }
 
 void KaARTTIAttributeContainer::Serialize(CbStreamReadBinary& stream) {
+    ReadAttributes(stream, ReadRecordCount(stream));
+}
+
+uint32_t KaARTTIAttributeContainer::ReadRecordCount(CbStreamReadBinary& stream) {
     stream.ReadAcceptedVersion("KaARTTIAttributeContainer", {c_version});
-    uint32_t count = stream.ReadCount(c_minimumEntryBytes, "attribute");
+    return stream.ReadCount(c_minimumEntryBytes, "attribute");
+}
+
+void KaARTTIAttributeContainer::ReadAttributes(CbStreamReadBinary& stream, uint32_t count) {
     if (count == 0) {
         m_attributes.clear();  // most nodes carry none
         return;

@@ -56,6 +56,16 @@ public:
     void Serialize(CbStreamWriteBinary& stream) const;
     void Serialize(CbStreamReadBinary& stream);
 
+    // The stream form in parts, for readers and writers of many containers that know which
+    // are empty without looking at them. Serialize(CbStreamReadBinary&) is ReadRecordCount
+    // and then ReadAttributes with the count read; Serialize(CbStreamWriteBinary&) of an
+    // empty container writes what WriteEmpty writes.
+    static uint32_t ReadRecordCount(CbStreamReadBinary& stream);
+    // Reads the `count` attributes that follow the count and replaces the content with
+    // them (all of it when `count` is 0), or throws and leaves the container as it was.
+    void ReadAttributes(CbStreamReadBinary& stream, uint32_t count);
+    static void WriteEmpty(CbStreamWriteBinary& stream);
+
 private:
     std::vector<CbSmartPointer<KaARTTIAttribute>>::iterator find(const CbRTTI& record);
     std::vector<CbSmartPointer<KaARTTIAttribute>>::iterator findUnknown(

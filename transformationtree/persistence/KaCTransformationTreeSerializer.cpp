@@ -136,18 +136,64 @@ KaCTransformationTreeSerializer::TreeContents KaCTransformationTreeSerializer::c
 // most once, and meeting all of them leaves no node unlisted or in a cycle.
 //
 // Records are written in walk order, and a walk that meets the nodes in record order meets
-// each once: then no list needs its duplicates sorted out. Only a walk that leaves the
-// record order is walked again with every list checked.
-void KaCTransformationTreeSerializer::checkTree(const NodeList& nodes) {
+// each once: then no list needs its duplicates sorted out. That walk is taken while the
+// records are read (RecordOrderWalk); only a tree it could not walk in record order is
+// walked again here, with every list checked.
+void KaCTransformationTreeSerializer::checkTree(const NodeList& nodes, bool walkedInRecordOrder) {
     if (nodes.front()->IsLeaf() || nodes.front()->GetFather()) {
         corrupt("the first node is not a root inner node");
     }
-    if (!walkTree(nodes, true)) {
-        walkTree(nodes, false);
+    if (!walkedInRecordOrder) {
+        walkTree(nodes);
     }
 }
 
-bool KaCTransformationTreeSerializer::walkTree(const NodeList& nodes, bool inRecordOrder) {
+void KaCTransformationTreeSerializer::RecordOrderWalk::Step(const KaCTransformationNode& node) {
+    if (!m_inOrder) {
+        return;
+    }
+    if (!m_started) {
+        m_started = true;
+        if (node.IsLeaf()) {
+            m_inOrder = false;
+            return;
+        }
+        m_path.emplace_back(static_cast<const KaCTransformationNodeInner*>(&node), 0);
+        return;
+    }
+    popFinishedLevels();
+    if (m_path.empty()) {
+        m_inOrder = false;
+        return;
+    }
+    auto& [inner, next] = m_path.back();
+    // Every node is held by the read's node list, so the father link can be compared
+    // unlocked.
+    if (inner->GetChildren()[next].Get() != &node || !node.m_father.ObservesLive(inner) ||
+        m_path.size() > c_maxDepth) {
+        m_inOrder = false;
+        return;
+    }
+    ++next;
+    if (!node.IsLeaf()) {
+        m_path.emplace_back(static_cast<const KaCTransformationNodeInner*>(&node), 0);
+    }
+}
+
+bool KaCTransformationTreeSerializer::RecordOrderWalk::MetAllInOrder() {
+    if (m_inOrder) {
+        popFinishedLevels();
+    }
+    return m_inOrder && m_started && m_path.empty();
+}
+
+void KaCTransformationTreeSerializer::RecordOrderWalk::popFinishedLevels() {
+    while (!m_path.empty() && m_path.back().second == m_path.back().first->GetChildren().size()) {
+        m_path.pop_back();
+    }
+}
+
+void KaCTransformationTreeSerializer::walkTree(const NodeList& nodes) {
     size_t reached = 1;
     std::vector<const KaCTransformationNode*> siblings;
     std::vector<std::pair<const KaCTransformationNodeInner*, size_t>> path;
@@ -155,7 +201,7 @@ bool KaCTransformationTreeSerializer::walkTree(const NodeList& nodes, bool inRec
     while (!path.empty()) {
         auto& [inner, next] = path.back();
         const std::vector<CbSmartPointer<KaCTransformationNode>>& children = inner->GetChildren();
-        if (!inRecordOrder && next == 0 && children.size() > 1) {
+        if (next == 0 && children.size() > 1) {
             siblings.clear();
             for (const CbSmartPointer<KaCTransformationNode>& child : children) {
                 siblings.push_back(child.Get());
@@ -170,14 +216,6 @@ bool KaCTransformationTreeSerializer::walkTree(const NodeList& nodes, bool inRec
             continue;
         }
         const KaCTransformationNode* child = children[next++].Get();
-        if (inRecordOrder) {
-            if (reached == nodes.size() || nodes[reached].Get() != child) {
-                return false;
-            }
-            if (reached + c_nodesAhead < nodes.size()) {
-                CbPrefetch(&nodes[reached + c_nodesAhead]->m_father);
-            }
-        }
         // Every node is held by `nodes`, so the father link can be compared unlocked.
         if (!child->m_father.ObservesLive(inner)) {
             corrupt("a child names another father");
@@ -194,7 +232,6 @@ bool KaCTransformationTreeSerializer::walkTree(const NodeList& nodes, bool inRec
     if (reached != nodes.size()) {
         corrupt("nodes that the root does not reach");
     }
-    return true;
 }
 
 void KaCTransformationTreeSerializer::dismantle(
@@ -243,13 +280,21 @@ void KaCTransformationTreeSerializer::Write(CbStreamWriteBinary& stream,
     for (const KaCModelCCT* model : contents.models) {
         session.Models().WriteModel(stream, CbSmartPointer<const KaCModelCCT>(model));
     }
+    // Which nodes carry no attributes is noted while their memory is at hand for the
+    // structure records, so that the attribute records of those (most nodes) are written
+    // without going back to the nodes.
+    std::vector<uint8_t> withoutAttributes(nodes.size());
     for (size_t i = 0; i < nodes.size(); ++i) {
         CbPrefetch(ahead(i), sizeof(KaCTransformationNodeLeaf));
         nodes[i]->SerializeStructure(stream);
+        withoutAttributes[i] = nodes[i]->m_attributes.GetCount() == 0 ? 1 : 0;
     }
     for (size_t i = 0; i < nodes.size(); ++i) {
-        CbPrefetch(&ahead(i)->m_attributes);
-        nodes[i]->SerializeAttributes(stream);
+        if (withoutAttributes[i] != 0) {
+            KaARTTIAttributeContainer::WriteEmpty(stream);
+        } else {
+            nodes[i]->SerializeAttributes(stream);
+        }
     }
 }
 
@@ -286,24 +331,31 @@ CbSmartPointer<KaCTransformationNodeInner> KaCTransformationTreeSerializer::Read
         if (!session.Nodes().InstantiatedNodesKeepTheirMapping()) {
             corrupt("a repeated node ID");
         }
+        // While a node's memory is at hand for its structure record, the tree check walks
+        // to it and notes whether it carries attributes (the two node classes are made
+        // without): a node without that reads an empty attribute record is left alone.
+        RecordOrderWalk walk;
+        std::vector<uint8_t> withoutAttributes(nodes.size());
         for (size_t i = 0; i < nodes.size(); ++i) {
-            const CbSmartPointer<KaCTransformationNode>& node = nodes[i];
+            KaCTransformationNode& node = *nodes[i];
             if (i + c_nodesAhead < nodes.size()) {
                 CbPrefetch(nodes[i + c_nodesAhead].Get(), sizeof(KaCTransformationNodeLeaf));
             }
-            const CyUniqueID made = node->GetID();
-            node->SerializeStructure(stream);
-            if (node->GetID() != made) {
+            const CyUniqueID made = node.GetID();
+            node.SerializeStructure(stream);
+            if (node.GetID() != made) {
                 corrupt("a node record that changes its node's ID");
             }
+            walk.Step(node);
+            withoutAttributes[i] = node.m_attributes.GetCount() == 0 ? 1 : 0;
         }
         for (size_t i = 0; i < nodes.size(); ++i) {
-            if (i + c_nodesAhead < nodes.size()) {
-                CbPrefetch(&nodes[i + c_nodesAhead]->m_attributes);
+            const uint32_t attributes = KaARTTIAttributeContainer::ReadRecordCount(stream);
+            if (attributes != 0 || withoutAttributes[i] == 0) {
+                nodes[i]->m_attributes.ReadAttributes(stream, attributes);
             }
-            nodes[i]->SerializeAttributes(stream);
         }
-        checkTree(nodes);
+        checkTree(nodes, walk.MetAllInOrder());
         fresh.Finish();
     } catch (...) {
         dismantle(nodes);

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/harbor/CbSmartPointer.h"
@@ -64,11 +66,32 @@ private:
     // so no walk generation is raised: climbing their father links could go round a cycle
     // for ever.
     static void dismantle(const std::vector<CbSmartPointer<KaCTransformationNode>>& nodes);
-    // Throws unless the nodes read form one tree below the first (see the definition).
-    static void checkTree(const std::vector<CbSmartPointer<KaCTransformationNode>>& nodes);
-    // checkTree's walk, throwing on the first fault found. Walking `inRecordOrder`, it
-    // returns false as soon as it meets a node out of record order (and checks no list for
-    // duplicates, which the order rules out); otherwise it checks every list and returns true.
-    static bool walkTree(const std::vector<CbSmartPointer<KaCTransformationNode>>& nodes,
-                         bool inRecordOrder);
+    // Throws unless the nodes read form one tree below the first (see the definition);
+    // `walkedInRecordOrder` tells that RecordOrderWalk found it one already.
+    static void checkTree(const std::vector<CbSmartPointer<KaCTransformationNode>>& nodes,
+                          bool walkedInRecordOrder);
+    // checkTree's full walk, checking every child list, throwing on the first fault found.
+    static void walkTree(const std::vector<CbSmartPointer<KaCTransformationNode>>& nodes);
+
+    // The walk from the first node read, taken a node at a time as the structure records are
+    // read, in record order. A node's record sets only its own father link and child list,
+    // so once it has been read, the step to it sees what the finished tree will hold: a walk
+    // that meets every node in record order, each below the father that lists it and
+    // within the depth limit, is the walk checkTree would take. It throws nothing; at the
+    // first node out of order it stops, and checkTree walks the finished tree.
+    class RecordOrderWalk {
+    public:
+        // The step to the node whose structure record was read last (the first node first).
+        void Step(const KaCTransformationNode& node);
+        // After the last step: whether the walk met every node in record order and no child
+        // list holds more.
+        bool MetAllInOrder();
+
+    private:
+        void popFinishedLevels();
+
+        std::vector<std::pair<const KaCTransformationNodeInner*, size_t>> m_path;
+        bool m_started = false;
+        bool m_inOrder = true;
+    };
 };
