@@ -112,9 +112,11 @@ uint32_t CbStreamReadBinary::ReadCount(uint64_t minimumBytesPerElement, const ch
 
 void CbStreamReadBinary::RequireRemaining(uint64_t count, uint64_t minimumBytesPerElement,
                                           const char* what) const {
-    uint64_t remaining = GetRemaining();
-    // count * size may overflow only for absurd counts; compare by division instead.
-    if (minimumBytesPerElement != 0 && count > remaining / minimumBytesPerElement) {
+    const uint64_t remaining = GetRemaining();
+    // The same as count > remaining / size, without a division; a product beyond 64 bits
+    // cannot fit either.
+    uint64_t bytes = 0;
+    if (__builtin_mul_overflow(count, minimumBytesPerElement, &bytes) || bytes > remaining) {
         CB_THROW(CbException, std::string("corrupt stream: ") + (what ? what : "element") +
                                   " count " + std::to_string(count) + " at byte " +
                                   std::to_string(GetPosition()) + " cannot fit in the " +

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/harbor/CbByteOrder.h"
 #include "platform/harbor/CbException.h"
 
 CbStreamReadBinaryBuffer::CbStreamReadBinaryBuffer(const void* data, uint64_t size)
@@ -28,6 +29,47 @@ const uint8_t* CbStreamReadBinaryBuffer::ReadView(uint64_t count) {
     const uint8_t* view = m_data + m_position;
     m_position += count;
     return view;
+}
+
+template <class T>
+T CbStreamReadBinaryBuffer::load() {
+    if (sizeof(T) > GetRemaining()) {
+        truncated(sizeof(T));
+    }
+    const T value = CbByteOrder::load<T>(m_data + m_position);
+    m_position += sizeof(T);
+    return value;
+}
+
+uint32_t CbStreamReadBinaryBuffer::ReadVersion(uint32_t /*newestKnown*/) {
+    return load<uint32_t>();
+}
+bool CbStreamReadBinaryBuffer::ReadBool() {
+    return load<uint8_t>() != 0;
+}
+uint8_t CbStreamReadBinaryBuffer::ReadUInt8() {
+    return load<uint8_t>();
+}
+uint16_t CbStreamReadBinaryBuffer::ReadUInt16() {
+    return load<uint16_t>();
+}
+int32_t CbStreamReadBinaryBuffer::ReadInt32() {
+    return load<int32_t>();
+}
+uint32_t CbStreamReadBinaryBuffer::ReadUInt32() {
+    return load<uint32_t>();
+}
+int64_t CbStreamReadBinaryBuffer::ReadInt64() {
+    return load<int64_t>();
+}
+uint64_t CbStreamReadBinaryBuffer::ReadUInt64() {
+    return load<uint64_t>();
+}
+float CbStreamReadBinaryBuffer::ReadFloat() {
+    return load<float>();
+}
+double CbStreamReadBinaryBuffer::ReadDouble() {
+    return load<double>();
 }
 
 void CbStreamReadBinaryBuffer::truncated(uint64_t count) const {

@@ -21,7 +21,22 @@ public:
     uint64_t GetRemaining() const override { return m_size - m_position; }
     uint64_t GetPosition() const override { return m_position; }
 
+    // The typed reads load straight from memory, with one bounds check each, instead of
+    // copying through ReadBytes; what they read and how they fail is the same.
+    uint32_t ReadVersion(uint32_t newestKnown) override;
+    bool ReadBool() override;
+    uint8_t ReadUInt8() override;
+    uint16_t ReadUInt16() override;
+    int32_t ReadInt32() override;
+    uint32_t ReadUInt32() override;
+    int64_t ReadInt64() override;
+    uint64_t ReadUInt64() override;
+    float ReadFloat() override;
+    double ReadDouble() override;
+
 private:
+    template <class T>
+    T load();
     [[noreturn]] void truncated(uint64_t count) const;
 
     std::vector<uint8_t> m_owned;
