@@ -352,6 +352,18 @@ TEST(CbStreamBinary, HostileCountsAndRandomBytesThrowWithoutLargeAllocations) {
         EXPECT_LT(AllocationProbe::Disarm(), 4096u) << h.what;
     }
 
+    // The count check at its edge (12 bytes hold three 4-byte elements, not four), with a
+    // size of 0, and with counts whose byte total wraps around 64 bits.
+    {
+        const Bytes twelve(12);
+        CbStreamReadBinaryBuffer stream(twelve.data(), twelve.size());
+        EXPECT_NO_THROW(stream.RequireRemaining(3, 4, "edge"));
+        EXPECT_THROW(stream.RequireRemaining(4, 4, "edge"), CbException);
+        EXPECT_NO_THROW(stream.RequireRemaining(std::numeric_limits<uint64_t>::max(), 0, "none"));
+        EXPECT_THROW(stream.RequireRemaining(uint64_t{1} << 63, 2, "wrapping"), CbException);
+        EXPECT_THROW(stream.RequireRemaining((uint64_t{1} << 62) + 1, 4, "wrapping"), CbException);
+    }
+
     // Random bytes through every reader: a value or a CbException, nothing else, and no
     // allocation beyond a small multiple of the input.
     const std::vector<Read> readers = {

@@ -381,6 +381,22 @@ TEST_F(PersistenceTest, TreeReaderRefusesChildListsThatDisagreeWithFathers) {
               std::string::npos);
     EXPECT_EQ(treeReadError(bytes), "no exception");
 
+    // B's list growing a second child, a1, after b1: every record still comes in walk order,
+    // and only the end of the walk finds the extra entry (a1 names A as its father).
+    {
+        const Bytes b1 = idBytes(tree["b1"]->GetID());
+        const Bytes a1 = idBytes(tree["a1"]->GetID());
+        Bytes longer = bytes;
+        // b1's ID: instantiated (1), in B's list (2) after the list's count.
+        auto at = std::search(longer.begin(), longer.end(), b1.begin(), b1.end());
+        at = std::search(at + 1, longer.end(), b1.begin(), b1.end());
+        ASSERT_NE(at, longer.end());
+        ASSERT_EQ(*(at - 4), 1);
+        *(at - 4) = 2;
+        longer.insert(at + 16, a1.begin(), a1.end());
+        EXPECT_NE(treeReadError(longer).find("names another father"), std::string::npos);
+    }
+
     // A and B naming each other as fathers (R's ID: instantiated, in its own record, as A's
     // father, as B's father) are refused, and dropping them does not climb the cycle.
     Bytes cycle = bytes;
