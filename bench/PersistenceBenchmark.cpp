@@ -156,7 +156,7 @@ std::vector<PlainNode*> makePlainTree(uint32_t nodes, uint32_t fanOut) {
         for (uint32_t i = 0; i < fanOut && made.size() < nodes; ++i) {
             const uint64_t room = uint64_t{fathers.size()} * fanOut + (fanOut - i);
             auto* child = new PlainNode{};
-            if (nodes - made.size() - 1 > room) {
+            if (nodes - made.size() > room) {
                 fathers.push_back(child);
             }
             child->father = father;
