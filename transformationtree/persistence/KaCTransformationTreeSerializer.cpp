@@ -50,9 +50,9 @@ private:
     CbCriticalSectionAuto m_modelLock;
 };
 
-// Reading visits the nodes in record order several times (structure, attributes, checks),
-// and a large tree's nodes do not stay in the caches between the visits: loading the next
-// nodes' memory a few nodes ahead overlaps the waits.
+// Reading and writing visit the nodes in record order more than once (instantiation,
+// structure), and a large tree's nodes do not stay in the caches between the visits:
+// loading the next nodes' memory a few nodes ahead overlaps the waits.
 constexpr size_t c_nodesAhead = 6;
 
 [[noreturn]] void corrupt(const std::string& what) {
