@@ -228,9 +228,14 @@ void BM_Sampler(benchmark::State& state) {
     const float cellSize = static_cast<float>(state.range(2)) / 1000.0f;
     KaCSurfelContainer target(KaCSurfelContainer::eSurfelAttributeSetFull);
     uint32_t cells = runSampler(d, cellSize, target);  // sizes the target, warms the pool
+    KaCSurfelMemoryPool& pool = KaCSurfelMemoryPool::GetInstance();
+    const auto before = pool.GetStatistics();
     for (auto _ : state) {
         cells = runSampler(d, cellSize, target);
     }
+    const auto after = pool.GetStatistics();
+    state.counters["fresh_maps"] =
+        static_cast<double>(after.mapped - before.mapped) / static_cast<double>(state.iterations());
     state.SetLabel(orderName(state.range(0)));
     state.SetItemsProcessed(static_cast<int64_t>(d.surfels) * state.iterations());
     state.counters["cells"] = cells;

@@ -20,14 +20,11 @@ namespace {
 constexpr double c_exactLimit = 9007199254740992.0;  // 2^53
 // Offset of the keys taken from bit patterns, beyond every exact integer key.
 constexpr int64_t c_bitPatternOffset = int64_t{1} << 62;
-// Packed keys: 21 bits per axis, offsets from the first cell in [-2^20, 2^20).
-constexpr int c_packedBits = 21;
-constexpr int64_t c_packedHalf = int64_t{1} << (c_packedBits - 1);
-constexpr uint64_t c_packedMask = (uint64_t{1} << c_packedBits) - 1;
-// Cell coordinates at or beyond this magnitude are not packed.
-constexpr double c_notSmall = 2147483648.0;  // 2^31
-// Marks a finite cell coordinate that does not fit 32 bits.
-constexpr double c_tooFar = 1099511627776.0;  // 2^40
+// Packed keys (KaCSurfelKernels::PackedCellKeys): 21 bits per axis, offsets from the first
+// cell in [-2^20, 2^20).
+constexpr int c_packedBits = KaCSurfelKernels::ms_packedBits;
+constexpr int64_t c_packedHalf = KaCSurfelKernels::ms_packedHalf;
+constexpr uint64_t c_packedMask = KaCSurfelKernels::ms_packedMask;
 // Weights of parameters up to this magnitude stay below 2^800 for any finite quality, so
 // that raw weighted sums of float values cannot overflow (2^800 · 2^128 · 2^64 < 2^1024):
 // those parameters are summed as surfels come in.
@@ -216,41 +213,6 @@ void storePair(double* to, Pair pair) {
     std::memcpy(to, &pair, sizeof(pair));
 }
 
-// p / cellSize for each coordinate p, in double (KaCSurfelKernels::CellFloors then makes
-// them cell coordinates). A loop of its own, because the compiler vectorises one over
-// doubles but not one that mixes floats and doubles.
-KA_VECTOR_LOOP void quotientsOf(const float* __restrict p, double* __restrict q, size_t n,
-                                double cellSize) {
-    for (size_t i = 0; i < n; ++i) {
-        q[i] = static_cast<double>(p[i]) / cellSize;
-    }
-}
-
-// Turns cell coordinates into offsets from `origin` shifted into [0, 2^21) and sets the
-// state of each surfel: 0 not finite, 1 packable, 2 outside the packed range.
-KA_VECTOR_LOOP void packedOffsets(double* __restrict cx, double* __restrict cy,
-                                  double* __restrict cz, double* __restrict state, size_t n,
-                                  const int64_t origin[3]) {
-    const double half = static_cast<double>(c_packedHalf);
-    const double largest = static_cast<double>(c_packedMask);
-    const double ox = static_cast<double>(origin[0]) - half;
-    const double oy = static_cast<double>(origin[1]) - half;
-    const double oz = static_cast<double>(origin[2]) - half;
-    for (size_t i = 0; i < n; ++i) {
-        // Exact: integers far below 2^53.
-        const double dx = cx[i] - ox;
-        const double dy = cy[i] - oy;
-        const double dz = cz[i] - oz;
-        const bool finite = cx[i] == cx[i] && cy[i] == cy[i] && cz[i] == cz[i];
-        const bool packable =
-            dx >= 0.0 && dx <= largest && dy >= 0.0 && dy <= largest && dz >= 0.0 && dz <= largest;
-        state[i] = finite ? (packable ? 1.0 : 2.0) : 0.0;
-        cx[i] = dx;
-        cy[i] = dy;
-        cz[i] = dz;
-    }
-}
-
 // The weights of `n` qualities (weightOf), the common parameters without a call.
 KA_VECTOR_LOOP void weightsOf(const float* qualities, size_t n, float parameter,
                               double* __restrict weights) {
@@ -284,13 +246,10 @@ struct KaCGridSampler::Chunk {
     alignas(64) float nx[c_chunk];
     alignas(64) float ny[c_chunk];
     alignas(64) float nz[c_chunk];
-    // Per axis: floor(p / cellSize) while it fits 32 bits, c_tooFar beyond, NaN for a
-    // coordinate that is not finite; packedOffsets turns them into packed offsets.
-    alignas(64) double cx[c_chunk];
-    alignas(64) double cy[c_chunk];
-    alignas(64) double cz[c_chunk];
-    // After packedOffsets: 0 skip (not finite), 1 packed key, 2 needs the wide keys.
-    alignas(64) double state[c_chunk];
+    // The packed key of each surfel, and its state: 0 skip (not finite), 1 packed key,
+    // 2 needs the wide keys (KaCSurfelKernels::PackedCellKeys).
+    alignas(64) uint64_t keys[c_chunk];
+    alignas(64) uint64_t states[c_chunk];
     alignas(64) double weights[c_chunk];  // summing with a parameter other than 0
     alignas(64) uint8_t inside[c_chunk];  // with spheres: inside at least one
     bool withSpheres;
@@ -413,9 +372,11 @@ void KaCGridSampler::switchToWideKeys() {
 
 void KaCGridSampler::ExpectSurfels(uint64_t surfels) {
     // Overlapping scans at the usual cell sizes make a cell of every 5 to 40 surfels. Sized
-    // for one of every 8, the table grows at most once or twice at fine cells, and at
-    // coarse cells it does not spread the cells over much more cache than they need.
-    const uint64_t cells = uint64_t{m_cellCount} + surfels / 8 + 16;
+    // for one of every 4, the table does not grow at the finest of them, where growing
+    // mid-pass costs about a tenth of the pass (the rehash, and longer probes near half
+    // load). At coarse cells the table is then larger than needed (8 bytes per surfel
+    // expected), which spreads the cells over more cache and costs a few percent.
+    const uint64_t cells = uint64_t{m_cellCount} + surfels / 4 + 16;
     const size_t wanted = static_cast<size_t>(std::min<uint64_t>(cells, uint64_t{1} << 31));
     if (m_packed) {
         m_packedTable.Reserve(wanted);
@@ -460,7 +421,6 @@ void KaCGridSampler::AddSurfels(const KaCSurfelContainer& container,
     chunk.tissueTypes = static_cast<const uint8_t*>(container.GetTissueTypeAccessor().GetData());
     chunk.boundaryFlags =
         static_cast<const uint8_t*>(container.GetBoundaryFlagAccessor().GetData());
-    const double cellSize = m_cellSizeDouble;
 
     for (uint32_t start = 0; start < count; start += c_chunk) {
         const size_t n = std::min<size_t>(c_chunk, count - start);
@@ -492,12 +452,6 @@ void KaCGridSampler::AddSurfels(const KaCSurfelContainer& container,
                 }
             }
         }
-        quotientsOf(px, chunk.cx, n, cellSize);
-        quotientsOf(py, chunk.cy, n, cellSize);
-        quotientsOf(pz, chunk.cz, n, cellSize);
-        KaCSurfelKernels::CellFloors(chunk.cx, n, c_tooFar);
-        KaCSurfelKernels::CellFloors(chunk.cy, n, c_tooFar);
-        KaCSurfelKernels::CellFloors(chunk.cz, n, c_tooFar);
         if (m_summing && m_parameter != 0.0f) {
             weightsOf(chunk.qualities != nullptr ? chunk.qualities + start : nullptr, n,
                       m_parameter, chunk.weights);
@@ -511,46 +465,53 @@ void KaCGridSampler::AddSurfels(const KaCSurfelContainer& container,
     }
 }
 
+bool KaCGridSampler::packedOrigin(float x, float y, float z) {
+    // The floors of the first cell, when each lies in the 32-bit range (as PackedCellKeys
+    // asks of every packed cell).
+    const float coordinates[3] = {x, y, z};
+    for (int axis = 0; axis < 3; ++axis) {
+        const double q = static_cast<double>(coordinates[axis]) / m_cellSizeDouble;
+        if (!(q > -2147483648.0 && q < 2147483647.0)) {
+            return false;
+        }
+        m_origin[axis] = static_cast<int64_t>(std::floor(q));
+    }
+    return true;
+}
+
 void KaCGridSampler::addChunk(Chunk& chunk, size_t n) {
     if (m_cellCount == 0) {
         // The first surfel taken fixes the origin of the packed offsets.
         for (size_t i = 0; i < n; ++i) {
             if (chunk.taken(i) && chunk.finite(i)) {
-                if (!(std::fabs(chunk.cx[i]) < c_notSmall && std::fabs(chunk.cy[i]) < c_notSmall &&
-                      std::fabs(chunk.cz[i]) < c_notSmall)) {
+                if (!packedOrigin(chunk.px[i], chunk.py[i], chunk.pz[i])) {
                     switchToWideKeys();
                     addChunkWide(chunk, n);
                     return;
                 }
-                m_origin[0] = static_cast<int64_t>(chunk.cx[i]);
-                m_origin[1] = static_cast<int64_t>(chunk.cy[i]);
-                m_origin[2] = static_cast<int64_t>(chunk.cz[i]);
                 break;
             }
         }
     }
     // Three passes over the chunk: keys, look-ups, sums.
-    packedOffsets(chunk.cx, chunk.cy, chunk.cz, chunk.state, n, m_origin);
+    KaCSurfelKernels::PackedCellKeys(chunk.px, chunk.py, chunk.pz, n, m_cellSizeDouble, m_origin,
+                                     chunk.keys, chunk.states);
     alignas(64) uint64_t keys[c_chunk];
     alignas(64) uint32_t cells[c_chunk];
     alignas(64) uint16_t which[c_chunk];
     alignas(64) uint8_t isNew[c_chunk];
     size_t m = 0;
     for (size_t i = 0; i < n; ++i) {
-        if (chunk.state[i] == 0.0 || !chunk.taken(i)) {
+        if (chunk.states[i] == 0 || !chunk.taken(i)) {
             continue;
         }
-        if (chunk.state[i] != 1.0) {
+        if (chunk.states[i] != 1) {
             // From here on the keys of any extent (taken from the positions themselves).
             switchToWideKeys();
             addChunkWide(chunk, n);
             return;
         }
-        // Through int64_t: one instruction per conversion (the offsets are below 2^21).
-        const auto ox = static_cast<uint64_t>(static_cast<int64_t>(chunk.cx[i]));
-        const auto oy = static_cast<uint64_t>(static_cast<int64_t>(chunk.cy[i]));
-        const auto oz = static_cast<uint64_t>(static_cast<int64_t>(chunk.cz[i]));
-        keys[m] = (ox << (2 * c_packedBits)) | (oy << c_packedBits) | oz;
+        keys[m] = chunk.keys[i];
         which[m] = static_cast<uint16_t>(i);
         ++m;
     }

@@ -75,7 +75,7 @@ public:
 
     float GetCellSize() const { return m_cellSize; }
     // Sizes the cell table ahead for the `surfels` surfels the coming AddSurfels calls will
-    // bring (for one in 8 of them becoming a cell; beyond that it grows). Optional:
+    // bring (for one in 4 of them becoming a cell; beyond that it grows). Optional:
     // AddSurfels does the same for each container.
     void ExpectSurfels(uint64_t surfels);
 
@@ -188,6 +188,8 @@ private:
     // The cell of the key; a new key gets a new cell, numbered m_cellCount, with `isNew`.
     uint32_t cellOfWide(const WideKey& key, bool& isNew);
     void checkCellCount() const;
+    // Sets m_origin to the cell of (x, y, z); false where that cell cannot be packed.
+    bool packedOrigin(float x, float y, float z);
     void switchToWideKeys();
     void take(uint32_t cell, const Sample& sample);
 

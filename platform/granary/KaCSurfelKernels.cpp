@@ -4,6 +4,10 @@
 #include <cmath>
 #include <limits>
 
+#ifdef KA_VECTOR_VERSIONS
+#include <immintrin.h>
+#endif
+
 #include "platform/granary/KaTQuantizedNormalMultiLevel.h"
 
 // The compiler vectorises these loops on its own: the arrays are declared unaliased, and the
@@ -157,58 +161,143 @@ KA_VECTOR_LOOP void KaCSurfelKernels::EncodeNormals(const float* __restrict x,
     }
 }
 
-void KaCSurfelKernels::CellFloorsBaseline(double* __restrict q, size_t count, double tooFar) {
-    // Through a 32-bit conversion, which the compiler vectorises without SSE4.1.
+namespace {
+
+// Both forms of PackedCellKeys work per axis through the offset of the floor from the
+// shifted origin, exact as a double (integers far below 2^53).
+struct AxisOrigins {
+    double x;
+    double y;
+    double z;
+};
+
+AxisOrigins shiftedOrigins(const int64_t origin[3]) {
+    const auto half = static_cast<double>(KaCSurfelKernels::ms_packedHalf);
+    return {static_cast<double>(origin[0]) - half, static_cast<double>(origin[1]) - half,
+            static_cast<double>(origin[2]) - half};
+}
+
+// The packed offset of one coordinate; `inside` false where it has none, `finite` false
+// where the coordinate is not finite.
+uint64_t axisOffset(float p, double cellSize, double shiftedOrigin, bool& inside, bool& finite) {
+    const double q = static_cast<double>(p) / cellSize;
+    const bool fits = q > -2147483648.0 && q < 2147483647.0;
+    const double below = fits ? std::floor(q) : 0.0;
+    const double offset = below - shiftedOrigin;
+    inside =
+        fits && offset >= 0.0 && offset <= static_cast<double>(KaCSurfelKernels::ms_packedMask);
+    finite = q - q == 0.0;
+    return inside ? static_cast<uint64_t>(offset) : 0;
+}
+
+}  // namespace
+
+void KaCSurfelKernels::PackedCellKeysBaseline(const float* px, const float* py, const float* pz,
+                                              size_t count, double cellSize,
+                                              const int64_t origin[3], uint64_t* keys,
+                                              uint64_t* states) {
+    const AxisOrigins o = shiftedOrigins(origin);
     for (size_t i = 0; i < count; ++i) {
-        const bool fits = q[i] > -2147483648.0 && q[i] < 2147483647.0;
-        const bool finite = q[i] - q[i] == 0.0;
-        const double bounded = fits ? q[i] : 0.0;
-        const double whole = static_cast<double>(static_cast<int32_t>(bounded));
-        const double below = whole - (whole > bounded ? 1.0 : 0.0);
-        q[i] = fits ? below : (finite ? tooFar : std::numeric_limits<double>::quiet_NaN());
+        bool ix = false, iy = false, iz = false, fx = false, fy = false, fz = false;
+        const uint64_t kx = axisOffset(px[i], cellSize, o.x, ix, fx);
+        const uint64_t ky = axisOffset(py[i], cellSize, o.y, iy, fy);
+        const uint64_t kz = axisOffset(pz[i], cellSize, o.z, iz, fz);
+        keys[i] = (kx << (2 * ms_packedBits)) | (ky << ms_packedBits) | kz;
+        states[i] = (fx && fy && fz) ? ((ix && iy && iz) ? 1 : 2) : 0;
     }
 }
 
 #ifdef KA_VECTOR_VERSIONS
 namespace {
-// With AVX2 the compiler leaves the form above scalar (control flow in the loop) but
-// vectorises a floor, a rounding instruction there. Adding +0 turns the -0 that floor
-// gives for (-1, -0] into the +0 of the form above.
-__attribute__((target("avx2"))) void cellFloorsAvx2(double* __restrict q, size_t count,
-                                                    double tooFar) {
-    for (size_t i = 0; i < count; ++i) {
-        const double v = q[i];
-        const bool fits = (v > -2147483648.0) & (v < 2147483647.0);
-        const bool finite = v - v == 0.0;
-        const double below = std::floor(fits ? v : 0.0) + 0.0;
-        const double outside = finite ? tooFar : std::numeric_limits<double>::quiet_NaN();
-        q[i] = fits ? below : outside;
+
+// Four coordinates of one axis: their packed offsets as 64-bit lanes, and masks of those
+// inside the packed range and of those finite.
+struct AxisLanes {
+    __m256i offsets;
+    __m256d inside;
+    __m256d finite;
+};
+
+__attribute__((target("avx2"))) AxisLanes axisLanes(const float* p, __m256d cellSize,
+                                                    double shiftedOrigin) {
+    const __m256d q = _mm256_div_pd(_mm256_cvtps_pd(_mm_loadu_ps(p)), cellSize);
+    const __m256d fits = _mm256_and_pd(_mm256_cmp_pd(q, _mm256_set1_pd(-2147483648.0), _CMP_GT_OQ),
+                                       _mm256_cmp_pd(q, _mm256_set1_pd(2147483647.0), _CMP_LT_OQ));
+    const __m256d offset = _mm256_sub_pd(_mm256_floor_pd(q), _mm256_set1_pd(shiftedOrigin));
+    const __m256d inRange = _mm256_and_pd(
+        _mm256_cmp_pd(offset, _mm256_setzero_pd(), _CMP_GE_OQ),
+        _mm256_cmp_pd(offset, _mm256_set1_pd(static_cast<double>(KaCSurfelKernels::ms_packedMask)),
+                      _CMP_LE_OQ));
+    const __m256d inside = _mm256_and_pd(fits, inRange);
+    // Offsets below 2^21 convert exactly through 32 bits; lanes outside convert 0.
+    const __m128i whole = _mm256_cvttpd_epi32(_mm256_and_pd(inside, offset));
+    return {_mm256_cvtepu32_epi64(whole), inside,
+            _mm256_cmp_pd(_mm256_sub_pd(q, q), _mm256_setzero_pd(), _CMP_EQ_OQ)};
+}
+
+__attribute__((target("avx2"))) void packedCellKeysAvx2(const float* px, const float* py,
+                                                        const float* pz, size_t count,
+                                                        double cellSize, const int64_t origin[3],
+                                                        uint64_t* keys, uint64_t* states) {
+    const AxisOrigins o = shiftedOrigins(origin);
+    const __m256d size = _mm256_set1_pd(cellSize);
+    const __m256i one = _mm256_set1_epi64x(1);
+    const __m256i two = _mm256_set1_epi64x(2);
+    size_t i = 0;
+    for (; i + 4 <= count; i += 4) {
+        const AxisLanes x = axisLanes(px + i, size, o.x);
+        const AxisLanes y = axisLanes(py + i, size, o.y);
+        const AxisLanes z = axisLanes(pz + i, size, o.z);
+        const __m256i key = _mm256_or_si256(
+            _mm256_or_si256(_mm256_slli_epi64(x.offsets, 2 * KaCSurfelKernels::ms_packedBits),
+                            _mm256_slli_epi64(y.offsets, KaCSurfelKernels::ms_packedBits)),
+            z.offsets);
+        const __m256i inside =
+            _mm256_castpd_si256(_mm256_and_pd(_mm256_and_pd(x.inside, y.inside), z.inside));
+        const __m256i finite =
+            _mm256_castpd_si256(_mm256_and_pd(_mm256_and_pd(x.finite, y.finite), z.finite));
+        // 1 inside, else 2; 0 where not finite.
+        const __m256i state = _mm256_and_si256(finite, _mm256_blendv_epi8(two, one, inside));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(keys + i), key);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(states + i), state);
     }
+    KaCSurfelKernels::PackedCellKeysBaseline(px + i, py + i, pz + i, count - i, cellSize, origin,
+                                             keys + i, states + i);
 }
 
 bool hasAvx2() {
     static const bool has = __builtin_cpu_supports("avx2") != 0;
     return has;
 }
+
 }  // namespace
 #endif
 
-bool KaCSurfelKernels::CellFloorsAvx2(double* q, size_t count, double tooFar) {
+bool KaCSurfelKernels::PackedCellKeysAvx2(const float* px, const float* py, const float* pz,
+                                          size_t count, double cellSize, const int64_t origin[3],
+                                          uint64_t* keys, uint64_t* states) {
 #ifdef KA_VECTOR_VERSIONS
     if (hasAvx2()) {
-        cellFloorsAvx2(q, count, tooFar);
+        packedCellKeysAvx2(px, py, pz, count, cellSize, origin, keys, states);
         return true;
     }
 #else
-    (void)q;
+    (void)px;
+    (void)py;
+    (void)pz;
     (void)count;
-    (void)tooFar;
+    (void)cellSize;
+    (void)origin;
+    (void)keys;
+    (void)states;
 #endif
     return false;
 }
 
-void KaCSurfelKernels::CellFloors(double* q, size_t count, double tooFar) {
-    if (!CellFloorsAvx2(q, count, tooFar)) {
-        CellFloorsBaseline(q, count, tooFar);
+void KaCSurfelKernels::PackedCellKeys(const float* px, const float* py, const float* pz,
+                                      size_t count, double cellSize, const int64_t origin[3],
+                                      uint64_t* keys, uint64_t* states) {
+    if (!PackedCellKeysAvx2(px, py, pz, count, cellSize, origin, keys, states)) {
+        PackedCellKeysBaseline(px, py, pz, count, cellSize, origin, keys, states);
     }
 }

@@ -73,13 +73,27 @@ public:
     static void EncodeNormals(const float* x, const float* y, const float* z, size_t count,
                               uint16_t* codes);
 
-    // Each quotient q[i] made a cell coordinate: floor(q) while that lies in the 32-bit
-    // range (+0, never -0, for q in (-1, 0]); `tooFar` where q is finite but beyond; NaN
-    // where it is not finite.
-    static void CellFloors(double* q, size_t count, double tooFar);
-    // The two forms CellFloors picks between, which give the same bits: the compiler
-    // vectorises the first on any x86-64 and the second with AVX2 only. CellFloorsAvx2
-    // returns false, doing nothing, where the processor or the build lacks AVX2.
-    static void CellFloorsBaseline(double* q, size_t count, double tooFar);
-    static bool CellFloorsAvx2(double* q, size_t count, double tooFar);
+    // Packed cell keys: a cell's offsets from a chosen origin cell, ms_packedBits per axis,
+    // x in the highest bits, for cells within 2^(ms_packedBits - 1) cells of the origin.
+    static constexpr int ms_packedBits = 21;
+    static constexpr int64_t ms_packedHalf = int64_t{1} << (ms_packedBits - 1);
+    static constexpr uint64_t ms_packedMask = (uint64_t{1} << ms_packedBits) - 1;
+    // The cell of each position (px[i], py[i], pz[i]) on a grid of `cellSize`: per axis
+    // floor(p / cellSize), the quotient taken in double, offset by
+    // origin[axis] - ms_packedHalf. states[i] is 0 where a coordinate is not finite, 2 where
+    // the cell lies outside the packed range (an offset outside [0, ms_packedMask] or a floor
+    // outside (-2^31, 2^31 - 1)), 1 where keys[i] holds the packed key; keys of states 0 and
+    // 2 are unspecified.
+    static void PackedCellKeys(const float* px, const float* py, const float* pz, size_t count,
+                               double cellSize, const int64_t origin[3], uint64_t* keys,
+                               uint64_t* states);
+    // The two forms PackedCellKeys picks between, which give the same bits.
+    // PackedCellKeysAvx2 returns false, doing nothing, where the processor or the build
+    // lacks AVX2.
+    static void PackedCellKeysBaseline(const float* px, const float* py, const float* pz,
+                                       size_t count, double cellSize, const int64_t origin[3],
+                                       uint64_t* keys, uint64_t* states);
+    static bool PackedCellKeysAvx2(const float* px, const float* py, const float* pz, size_t count,
+                                   double cellSize, const int64_t origin[3], uint64_t* keys,
+                                   uint64_t* states);
 };

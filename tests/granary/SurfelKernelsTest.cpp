@@ -168,39 +168,69 @@ TEST(SurfelKernels, BoundsLeaveOutPointsThatAreNotFinite) {
     EXPECT_TRUE(KaCSurfelKernels::BoundsOf(allBad, 2).IsEmpty());
 }
 
-TEST(SurfelKernels, CellFloorsGiveTheSameBitsInBothForms) {
-    // Faces, signed zeros, the ends of the 32-bit range, values that are not finite, and
-    // random quotients at every magnitude.
-    const double inf = std::numeric_limits<double>::infinity();
-    std::vector<double> q = {0.0,           -0.0,         -0.25,        -1.0,
-                             -1.0 + 1e-16,  0.999999999,  1.0,          -2147483648.0,
-                             -2147483647.5, 2147483646.5, 2147483647.0, 1e300,
-                             -1e300,        inf,          -inf,         std::nan("")};
+TEST(SurfelKernels, PackedCellKeysMatchExactFloorsInBothForms) {
+    // Faces and signed zeros near the origin, the edges of the packed range and of the 32-bit
+    // floors, coordinates that are not finite, and random positions at every magnitude; two
+    // cell sizes, two origins (one near the end of the 32-bit range).
+    const float inf = std::numeric_limits<float>::infinity();
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    std::vector<float> values = {0.0f,          -0.0f,         -0.25f,     -1.0f,       0.999999f,
+                                 1.0f,          1e30f,         -1e30f,     inf,         -inf,
+                                 nan,           1048575.9f,    1048576.0f, -1048576.0f, -1048577.0f,
+                                 2147483520.0f, -2147483648.0f};
     std::mt19937_64 random(3);
-    std::uniform_real_distribution<double> mantissa(-1.0, 1.0);
-    std::uniform_int_distribution<int> exponent(-60, 60);
-    for (int i = 0; i < 4000; ++i) {
-        q.push_back(std::ldexp(mantissa(random), exponent(random)));
+    std::uniform_real_distribution<float> mantissa(-1.0f, 1.0f);
+    std::uniform_int_distribution<int> exponent(-30, 40);
+    std::uniform_int_distribution<size_t> pick(0, 16);
+    std::vector<float> px, py, pz;
+    for (int i = 0; i < 3001; ++i) {  // not a multiple of 4: the tail goes through the baseline
+        const auto coordinate = [&] {
+            return i % 3 == 0 ? values[pick(random)]
+                              : std::ldexp(mantissa(random), exponent(random));
+        };
+        px.push_back(coordinate());
+        py.push_back(coordinate());
+        pz.push_back(coordinate());
     }
-    constexpr double tooFar = 1099511627776.0;
-    std::vector<double> baseline = q;
-    KaCSurfelKernels::CellFloorsBaseline(baseline.data(), baseline.size(), tooFar);
-    for (size_t i = 0; i < q.size(); ++i) {
-        const bool fits = q[i] > -2147483648.0 && q[i] < 2147483647.0;
-        if (fits) {
-            ASSERT_EQ(baseline[i], std::floor(q[i])) << q[i];
-            ASSERT_FALSE(std::signbit(baseline[i]) && baseline[i] == 0.0) << q[i];
-        } else if (std::isfinite(q[i])) {
-            ASSERT_EQ(baseline[i], tooFar) << q[i];
-        } else {
-            ASSERT_TRUE(std::isnan(baseline[i])) << q[i];
+    const int64_t origins[2][3] = {{0, -3, 5}, {2147483000, 0, -2147483000}};
+    for (const double cellSize : {1.0, static_cast<double>(0.1f)}) {
+        for (const auto& origin : origins) {
+            const size_t n = px.size();
+            std::vector<uint64_t> keys(n), states(n);
+            KaCSurfelKernels::PackedCellKeysBaseline(px.data(), py.data(), pz.data(), n, cellSize,
+                                                     origin, keys.data(), states.data());
+            for (size_t i = 0; i < n; ++i) {
+                const float p[3] = {px[i], py[i], pz[i]};
+                bool finite = true, inside = true;
+                uint64_t key = 0;
+                for (int axis = 0; axis < 3; ++axis) {
+                    const double q = static_cast<double>(p[axis]) / cellSize;
+                    finite = finite && std::isfinite(q);
+                    const bool fits = q > -2147483648.0 && q < 2147483647.0;
+                    const double offset =
+                        std::floor(q) - static_cast<double>(origin[axis]) + 1048576.0;
+                    inside = inside && fits && offset >= 0.0 && offset < 2097152.0;
+                    key = (key << 21) | (fits && offset >= 0.0 && offset < 2097152.0
+                                             ? static_cast<uint64_t>(offset)
+                                             : 0);
+                }
+                const uint64_t state = finite ? (inside ? 1 : 2) : 0;
+                ASSERT_EQ(states[i], state) << px[i] << ' ' << py[i] << ' ' << pz[i];
+                if (state == 1) {
+                    ASSERT_EQ(keys[i], key) << px[i] << ' ' << py[i] << ' ' << pz[i];
+                }
+            }
+            std::vector<uint64_t> keys2(n), states2(n);
+            if (!KaCSurfelKernels::PackedCellKeysAvx2(px.data(), py.data(), pz.data(), n, cellSize,
+                                                      origin, keys2.data(), states2.data())) {
+                GTEST_SKIP() << "no AVX2 here: only the baseline form was checked";
+            }
+            for (size_t i = 0; i < n; ++i) {
+                ASSERT_EQ(states2[i], states[i]) << px[i] << ' ' << py[i] << ' ' << pz[i];
+                if (states[i] == 1) {
+                    ASSERT_EQ(keys2[i], keys[i]) << px[i] << ' ' << py[i] << ' ' << pz[i];
+                }
+            }
         }
-    }
-    std::vector<double> avx2 = q;
-    if (!KaCSurfelKernels::CellFloorsAvx2(avx2.data(), avx2.size(), tooFar)) {
-        GTEST_SKIP() << "no AVX2 here: only the baseline form was checked";
-    }
-    for (size_t i = 0; i < q.size(); ++i) {
-        ASSERT_EQ(std::memcmp(&avx2[i], &baseline[i], sizeof(double)), 0) << q[i];
     }
 }
