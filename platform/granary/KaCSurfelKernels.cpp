@@ -15,7 +15,9 @@
 // -fno-trapping-math, which lets the compiler evaluate both sides of a select). The box
 // loop carries an "omp simd" reduction directive (enabled by -fopenmp-simd, without OpenMP
 // itself): min and max are exact in any order. Other loops go without the directive, which
-// would keep the normals' temporary vectors in memory and stop vectorisation.
+// would keep the normals' temporary vectors in memory and stop vectorisation. The cell keys
+// are the exception: GCC vectorises no form of that loop (it mixes floats, doubles and 64-bit
+// integers), so it has an AVX2 form written with intrinsics beside a plain one.
 
 KA_VECTOR_LOOP void KaCSurfelKernels::TransformPositions(const CbVector3f* source,
                                                          CbVector3f* target, size_t count,

@@ -9,10 +9,11 @@
 #include "platform/prism/CyBoundingBox3D.h"
 
 // The loops that stream surfel attributes through the arithmetic: transforming positions,
-// turning quantised normals, bounding boxes. Shared by the containers and the grid sampler
-// so that a surfel copied one at a time and one copied in bulk get the same bits. Each
-// works on flat arrays that must not overlap, and is written so that the compiler
-// vectorises it (no calls, no branches in the loop bodies).
+// turning quantised normals, bounding boxes, the grid sampler's cell keys. Shared by the
+// containers and the grid sampler so that a surfel copied one at a time and one copied in
+// bulk get the same bits. Each works on flat arrays that must not overlap, and is written so
+// that the compiler vectorises it (no calls, no branches in the loop bodies), or has an AVX2
+// form of its own that gives the same bits.
 // Stateless; thread-safe for distinct output arrays; nothing throws.
 //
 // KA_VECTOR_LOOP marks a function whose loops the compiler vectorises: on x86-64 it is
