@@ -375,8 +375,12 @@ void KaCGridSampler::ExpectSurfels(uint64_t surfels) {
     // for one of every 4, the table does not grow at the finest of them, where growing
     // mid-pass costs about a tenth of the pass (the rehash, and longer probes near half
     // load). At coarse cells the table is then larger than needed (8 bytes per surfel
-    // expected), which spreads the cells over more cache and costs a few percent.
-    const uint64_t cells = uint64_t{m_cellCount} + surfels / 4 + 16;
+    // expected), which spreads the cells over more cache and costs a few percent. The cells
+    // of a scanned surface saturate as scans overlap (a whole jaw arch at 0.1 mm makes about
+    // 250,000), so the reservation stops at 2^20 cells (a table of 32 MiB); a larger surface
+    // grows it.
+    const uint64_t cells =
+        uint64_t{m_cellCount} + std::min<uint64_t>(surfels / 4, uint64_t{1} << 20) + 16;
     const size_t wanted = static_cast<size_t>(std::min<uint64_t>(cells, uint64_t{1} << 31));
     if (m_packed) {
         m_packedTable.Reserve(wanted);

@@ -75,8 +75,8 @@ public:
 
     float GetCellSize() const { return m_cellSize; }
     // Sizes the cell table ahead for the `surfels` surfels the coming AddSurfels calls will
-    // bring (for one in 4 of them becoming a cell; beyond that it grows). Optional:
-    // AddSurfels does the same for each container.
+    // bring (for one in 4 of them becoming a cell, up to 2^20 cells; beyond that it grows).
+    // Optional: AddSurfels does the same for each container.
     void ExpectSurfels(uint64_t surfels);
 
     // Adds the surfels of `container` at their positions transformed by `transformation`
